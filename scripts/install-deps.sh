@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs every package needed to build, run and test Corvanta on Debian 12.
+# Safe to run again: apt-get skips what is already installed.
+set -euo pipefail
+
+packages=(
+  g++ cmake make pkg-config
+  libgtk-3-dev libturbojpeg0-dev libpng-dev zlib1g-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth xdotool xclip x11-utils
+  python3
+)
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo_cmd=(sudo)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -q
+  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
