@@ -47,10 +47,12 @@ std::int64_t ParseInteger(std::string_view text) {
         if (digit < 0) {
             break;
         }
-        if (magnitude > (kCap - static_cast<std::uint64_t>(digit)) / static_cast<std::uint64_t>(base)) {
+        if (magnitude >
+            (kCap - static_cast<std::uint64_t>(digit)) / static_cast<std::uint64_t>(base)) {
             magnitude = kCap;
         } else {
-            magnitude = magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
+            magnitude =
+                magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
         }
     }
 

@@ -20,10 +20,18 @@ constexpr std::uint32_t kOpaqueBlack = 0xFF000000u;
 constexpr std::uint32_t kOpaqueWhite = 0xFFFFFFFFu;
 constexpr std::uint32_t kOpaqueAlpha = 0xFF000000u;
 
-constexpr std::uint8_t SlotRed(std::uint32_t c) { return static_cast<std::uint8_t>(c); }
-constexpr std::uint8_t SlotGreen(std::uint32_t c) { return static_cast<std::uint8_t>(c >> 8); }
-constexpr std::uint8_t SlotBlue(std::uint32_t c) { return static_cast<std::uint8_t>(c >> 16); }
-constexpr std::uint8_t SlotAlpha(std::uint32_t c) { return static_cast<std::uint8_t>(c >> 24); }
+constexpr std::uint8_t SlotRed(std::uint32_t c) {
+    return static_cast<std::uint8_t>(c);
+}
+constexpr std::uint8_t SlotGreen(std::uint32_t c) {
+    return static_cast<std::uint8_t>(c >> 8);
+}
+constexpr std::uint8_t SlotBlue(std::uint32_t c) {
+    return static_cast<std::uint8_t>(c >> 16);
+}
+constexpr std::uint8_t SlotAlpha(std::uint32_t c) {
+    return static_cast<std::uint8_t>(c >> 24);
+}
 
 constexpr std::uint32_t MakeOpaqueColor(int red, int green, int blue) {
     return kOpaqueAlpha | static_cast<std::uint32_t>(red & 0xFF) |

@@ -13,7 +13,9 @@ namespace {
 static_assert(std::numeric_limits<long double>::digits == 64,
               "the gradient arithmetic needs a 64-bit long double significand");
 
-bool SlotIsSet(std::uint32_t slot) { return (slot & 0x80000000u) != 0; }
+bool SlotIsSet(std::uint32_t slot) {
+    return (slot & 0x80000000u) != 0;
+}
 
 double SrgbEncode(double y) {
     return y <= 0.0031308 ? 12.92 * y : 1.055 * std::pow(y, 1.0 / 2.4) - 0.055;
@@ -31,7 +33,8 @@ PositionRunTable ComputePositionRuns() {
 }
 
 int InterpolateChannel(double u, double t, int a, int b) {
-    const long double sum = static_cast<long double>(u) * a + static_cast<long double>(t) * b + 0.5L;
+    const long double sum =
+        static_cast<long double>(u) * a + static_cast<long double>(t) * b + 0.5L;
     return static_cast<int>(std::trunc(static_cast<double>(sum)));
 }
 
@@ -84,7 +87,8 @@ void BuildGradientTable(const ColorScheme* scheme, GradientTable& table) {
         }
         const double t = (i - segmentStart) * reciprocal;
         const double u = 1.0 - t;
-        const auto red = static_cast<std::uint32_t>(InterpolateChannel(u, t, SlotRed(start), SlotRed(end)));
+        const auto red =
+            static_cast<std::uint32_t>(InterpolateChannel(u, t, SlotRed(start), SlotRed(end)));
         const auto green =
             static_cast<std::uint32_t>(InterpolateChannel(u, t, SlotGreen(start), SlotGreen(end)));
         const auto blue =

@@ -12,7 +12,9 @@ namespace corvanta {
 
 enum class PixelLayout { kRgb, kRgba };
 
-constexpr int BytesPerPixel(PixelLayout layout) { return layout == PixelLayout::kRgb ? 3 : 4; }
+constexpr int BytesPerPixel(PixelLayout layout) {
+    return layout == PixelLayout::kRgb ? 3 : 4;
+}
 
 // Maps rows * pitch bytes in place. Each row is walked from its start in whole
 // pixel steps for as long as a step fits into the pitch, so spare row bytes of

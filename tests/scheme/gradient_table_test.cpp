@@ -1,8 +1,8 @@
 #include "scheme/gradient_table.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <numeric>
 
 #include <gtest/gtest.h>
@@ -17,7 +17,9 @@ GradientTable Build(const ColorScheme* scheme) {
     return table;
 }
 
-ColorScheme PresetScheme(int row) { return MakePresetTable().rows[static_cast<std::size_t>(row)].slots; }
+ColorScheme PresetScheme(int row) {
+    return MakePresetTable().rows[static_cast<std::size_t>(row)].slots;
+}
 
 // The table entry of the first code that lands on gradient position p.
 std::uint32_t EntryAtPosition(const GradientTable& table, int position) {
@@ -30,15 +32,17 @@ std::uint32_t EntryAtPosition(const GradientTable& table, int position) {
     return 0;
 }
 
-int Green(std::uint32_t v) { return static_cast<int>((v >> 8) & 0xFF); }
+int Green(std::uint32_t v) {
+    return static_cast<int>((v >> 8) & 0xFF);
+}
 
 constexpr int kRowGray = 0, kRowBlue = 4, kRowDeepGreen = 6, kRowHeatCamera = 9,
               kRowInvertedGray = 11, kRowSepiaOld = 14, kRowSepiaModern = 15, kRowSummer = 17;
 
 TEST(GradientPosition, MatchesTheReferencePoints) {
-    const std::pair<int, int> points[] = {{0, 0},       {1, 2},        {2, 3},        {3, 5},
-                                          {5, 8},       {100, 146},    {1000, 561},   {8191, 1506},
-                                          {16000, 2027}, {16373, 2047}, {16374, 2048}, {16383, 2048}};
+    const std::pair<int, int> points[] = {
+        {0, 0},      {1, 2},       {2, 3},        {3, 5},        {5, 8},        {100, 146},
+        {1000, 561}, {8191, 1506}, {16000, 2027}, {16373, 2047}, {16374, 2048}, {16383, 2048}};
     for (auto [code, position] : points) {
         EXPECT_EQ(GradientPosition(code), position) << "code " << code;
     }

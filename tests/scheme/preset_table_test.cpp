@@ -10,12 +10,35 @@ namespace {
 
 TEST(PresetTable, RowsAreInListOrderWithBlankPaddedNames) {
     const PresetTable table = MakePresetTable();
-    const char* const names[kPresetRows] = {
-        "Gray", "-", "Autumn", "Black & white", "Blue", "Blue magenta", "Deep green",
-        "Faded red", "Gray (high contrast)", "Heat camera", "Ice", "Inverted gray", "Mystery",
-        "Ocean", "Sepia old", "Sepia modern", "Sepia silver", "Summer", "Touch of pink",
-        "Warm brown", "-", "User preset 1", "User preset 2", "User preset 3", "User preset 4",
-        "User preset 5", "User preset 6", "User preset 7", "User preset 8"};
+    const char* const names[kPresetRows] = {"Gray",
+                                            "-",
+                                            "Autumn",
+                                            "Black & white",
+                                            "Blue",
+                                            "Blue magenta",
+                                            "Deep green",
+                                            "Faded red",
+                                            "Gray (high contrast)",
+                                            "Heat camera",
+                                            "Ice",
+                                            "Inverted gray",
+                                            "Mystery",
+                                            "Ocean",
+                                            "Sepia old",
+                                            "Sepia modern",
+                                            "Sepia silver",
+                                            "Summer",
+                                            "Touch of pink",
+                                            "Warm brown",
+                                            "-",
+                                            "User preset 1",
+                                            "User preset 2",
+                                            "User preset 3",
+                                            "User preset 4",
+                                            "User preset 5",
+                                            "User preset 6",
+                                            "User preset 7",
+                                            "User preset 8"};
     for (int row = 0; row < kPresetRows; ++row) {
         std::string padded = names[row];
         padded.resize(kPresetNameLength, ' ');
@@ -32,10 +55,10 @@ TEST(PresetTable, RecordLayoutIsTheSixtyByteFormat) {
     EXPECT_EQ(bytes[60 * kPresetRows], 0);
     // "Gray": name, then slot 0 little-endian (00 00 00 FF) ... slot 8 (FF FF FF FF).
     const unsigned char gray[60] = {
-        'G', 'r', 'a', 'y', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-        ' ', ' ', ' ', ' ', ' ', ' ', ' ', 0,   0,   0,   0xFF, 0, 0, 0, 0, 0, 0, 0, 0,
-        0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,
-        0,   0,   0,   0xFF, 0xFF, 0xFF, 0xFF};
+        'G', 'r', 'a', 'y', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',  ' ',  ' ',  ' ',
+        ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 0,   0,   0,    0xFF, 0,    0,
+        0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,    0,    0,    0,
+        0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0xFF, 0xFF, 0xFF, 0xFF};
     EXPECT_EQ(std::memcmp(bytes, gray, sizeof gray), 0);
     // Autumn slot 4 is 0xFF008D99: red 0x99, green 0x8D, blue 0, alpha 0xFF.
     const unsigned char* autumnSlot4 = bytes + 2 * 60 + 24 + 4 * 4;

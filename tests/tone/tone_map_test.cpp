@@ -20,9 +20,15 @@ TEST(LumaWeightTable, MatchesTheReferenceRows) {
     const LumaWeightTable& w = GetLumaWeightTable();
     const struct {
         int v, red, green, blue;
-    } rows[] = {{0, 0, 0, 0},           {1, 4, 14, 1},           {2, 8, 28, 3},
-                {10, 42, 142, 14},      {11, 47, 157, 16},       {50, 444, 1495, 151},
-                {128, 3008, 10116, 1021}, {200, 8049, 27069, 2732}, {254, 13812, 46449, 4688},
+    } rows[] = {{0, 0, 0, 0},
+                {1, 4, 14, 1},
+                {2, 8, 28, 3},
+                {10, 42, 142, 14},
+                {11, 47, 157, 16},
+                {50, 444, 1495, 151},
+                {128, 3008, 10116, 1021},
+                {200, 8049, 27069, 2732},
+                {254, 13812, 46449, 4688},
                 {255, 13936, 46866, 4730}};
     for (const auto& r : rows) {
         const auto v = static_cast<std::size_t>(r.v);
@@ -95,8 +101,8 @@ TEST(ToneMapBuffer, ExtremesTakeTheEndSlotsColourBytes) {
 TEST(ToneMapBuffer, RgbaKeepsAlphaAndMapsTransparentPixels) {
     const ColorScheme inverted = MakePresetTable().rows[11].slots;
     const GradientTable table = TableFor(&inverted);
-    std::uint8_t px[2 * 8] = {0, 0, 0, 0,   255, 255, 255, 7,  // row 0
-                              128, 128, 128, 255, 10, 20, 30, 128};
+    std::uint8_t px[2 * 8] = {0,   0,   0,   0,   255, 255, 255, 7,  // row 0
+                              128, 128, 128, 255, 10,  20,  30,  128};
     ToneMapBuffer(px, 8, 2, PixelLayout::kRgba, table);
     EXPECT_EQ(px[0], 255);  // fully transparent black is recoloured too
     EXPECT_EQ(px[3], 0);
@@ -165,8 +171,8 @@ TEST(ToneMapImage, NeverWalksPastAnUnpaddedLastRow) {
     // Width 3, rowstride 12, but the buffer ends right after the last pixel of
     // the last row: the spare-pixel step must not reach beyond it.
     std::vector<guchar> data(12 + 9, 255);
-    GdkPixbuf* image = gdk_pixbuf_new_from_data(data.data(), GDK_COLORSPACE_RGB, FALSE, 8, 3, 2,
-                                                12, nullptr, nullptr);
+    GdkPixbuf* image = gdk_pixbuf_new_from_data(data.data(), GDK_COLORSPACE_RGB, FALSE, 8, 3, 2, 12,
+                                                nullptr, nullptr);
     ASSERT_NE(image, nullptr);
     ToneMapImage(image, table);  // AddressSanitizer reports any overrun of data
     EXPECT_EQ(data[20], 255);

@@ -1,0 +1,16 @@
+// Where the running executable lives (Corvanta.dat is kept beside it).
+#pragma once
+
+#include <string>
+
+namespace corvanta {
+
+// The directory of the executable with a trailing "/", read from the link
+// /proc/self/exe; when that cannot be read, the directory part of
+// firstArgument (argv[0]) is used, and "./" when it has none.
+std::string FindProgramDirectory(const char* firstArgument);
+
+// The directory part of path up to and including its last "/", or "./".
+std::string DirectoryPart(const std::string& path);
+
+}  // namespace corvanta
