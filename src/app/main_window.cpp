@@ -8,7 +8,7 @@ namespace {
 constexpr Rgb kLogBackground{0xF8, 0xF8, 0xF8};
 constexpr Rgb kThumbnailBackground{0xE8, 0xE8, 0xE8};
 constexpr int kColorComponentMax = 255;
-constexpr int kSpinFieldChars = 3;
+constexpr int kSpinFieldChars = 1;
 constexpr int kNarrowEntryChars = 1;
 
 // Widget names double as CSS selectors. Sizes in the table are exact, so the
@@ -73,6 +73,9 @@ GtkWidget* MakeEntry(const char* name, const char* text) {
 GtkWidget* MakeSpinField(const char* name) {
     GtkWidget* spin = Named(gtk_spin_button_new_with_range(0, kColorComponentMax, 1), name);
     gtk_spin_button_set_digits(GTK_SPIN_BUTTON(spin), 0);
+    // Digits and a leading sign only; the typed text is read with
+    // ParseInteger and clamped by the editor.
+    gtk_spin_button_set_numeric(GTK_SPIN_BUTTON(spin), TRUE);
     gtk_entry_set_width_chars(GTK_ENTRY(spin), kSpinFieldChars);
     return spin;
 }
