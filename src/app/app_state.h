@@ -13,6 +13,7 @@
 #include <gtk/gtk.h>
 
 #include "batch/image_loader.h"  // PixbufPtr
+#include "batch/shared_gradient.h"
 #include "common/gobject_ptr.h"
 #include "scheme/color_scheme.h"
 #include "scheme/gradient_table.h"
@@ -124,9 +125,11 @@ struct AppState {
     ColorScheme scheme{};
     int selectedSlot = 0;
     PresetTable presets = MakePresetTable();
-    // The window thread's gradient table. It is rebuilt only through
-    // RebuildGradientTable, so a table shared with the worker can be kept in
-    // step there.
+    // The gradient table the conversion worker maps with (it takes a
+    // snapshot under a lock for each image), and the window thread's own
+    // copy of it for the preview. Both change only through
+    // RebuildGradientTable.
+    SharedGradientTable sharedGradient;
     GradientTable gradient{};
     RandomSource random;
 

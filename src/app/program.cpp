@@ -35,7 +35,8 @@ void SelectFirstPreset(AppState& state) {
 std::unique_ptr<AppState> StartProgram(const char* argv0) {
     auto state = std::make_unique<AppState>();
     state->aliveToken = std::make_shared<AppState*>(state.get());
-    BuildGradientTable(nullptr, state->gradient);  // the black-to-white ramp
+    state->sharedGradient.Rebuild(nullptr);  // the black-to-white ramp
+    state->sharedGradient.Snapshot(state->gradient);
     if (!LoadEmbeddedImages(state->images)) {
         std::fprintf(stderr, "corvanta: the built-in images cannot be decoded\n");
         return nullptr;
