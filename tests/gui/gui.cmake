@@ -28,4 +28,11 @@ endfunction()
 
 corvanta_gui_test(corvanta_gui_tests
   gui/window_test.cpp
-  gui/editor_test.cpp)
+  gui/editor_test.cpp
+  gui/preview_test.cpp)
+
+# The embedded images need no display.
+add_executable(corvanta_asset_tests gui/embedded_images_test.cpp)
+target_include_directories(corvanta_asset_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(corvanta_asset_tests PRIVATE corvanta_gui GTest::gtest_main)
+gtest_discover_tests(corvanta_asset_tests DISCOVERY_TIMEOUT 60)
