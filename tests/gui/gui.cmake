@@ -36,3 +36,9 @@ add_executable(corvanta_asset_tests gui/embedded_images_test.cpp)
 target_include_directories(corvanta_asset_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(corvanta_asset_tests PRIVATE corvanta_gui GTest::gtest_main)
 gtest_discover_tests(corvanta_asset_tests DISCOVERY_TIMEOUT 60)
+
+# Synthesized input through the X server, and the real program's lifetime.
+corvanta_gui_test(corvanta_gui_input_tests gui/input_test.cpp)
+target_link_libraries(corvanta_gui_input_tests PRIVATE PkgConfig::X11)
+target_compile_definitions(corvanta_gui_input_tests PRIVATE CORVANTA_PROGRAM="$<TARGET_FILE:corvanta>")
+add_dependencies(corvanta_gui_input_tests corvanta)
