@@ -6,7 +6,7 @@ extern "C" void corvanta_register_resource(void);
 
 namespace corvanta {
 
-PixbufPtr DecodeEmbeddedImage(const char* resourcePath) {
+void RegisterEmbeddedImages() {
     // The bundle lives in a static library, where a constructor that
     // registers it could be dropped by the linker: register it by hand.
     static const bool registered = [] {
@@ -14,6 +14,10 @@ PixbufPtr DecodeEmbeddedImage(const char* resourcePath) {
         return true;
     }();
     (void)registered;
+}
+
+PixbufPtr DecodeEmbeddedImage(const char* resourcePath) {
+    RegisterEmbeddedImages();
     return PixbufPtr(gdk_pixbuf_new_from_resource(resourcePath, nullptr));
 }
 

@@ -15,7 +15,10 @@ inline constexpr const char* kAppIconResource = "/org/corvanta/images/app_icon.p
 
 constexpr int kAppIconSmallSize = 96;
 
-// Registers the bundle (once) and decodes one image of it; null on failure.
+// Makes the bundle known to GResource (once; later calls do nothing).
+void RegisterEmbeddedImages();
+
+// Registers the bundle and decodes one image of it; null on failure.
 PixbufPtr DecodeEmbeddedImage(const char* resourcePath);
 
 // Decodes all of them and makes the 96 x 96 copy of the program icon.

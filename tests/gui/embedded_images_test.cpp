@@ -48,6 +48,7 @@ TEST(EmbeddedImages, EveryImageDecodesAtItsSizeAndLayout) {
 }
 
 TEST(EmbeddedImages, TheIconIsAPaletteImageAndTheOthersAreDirectColour) {
+    RegisterEmbeddedImages();
     gsize size = 0;
     GBytes* bytes =
         g_resources_lookup_data(kAppIconResource, G_RESOURCE_LOOKUP_FLAGS_NONE, nullptr);
