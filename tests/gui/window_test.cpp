@@ -2,6 +2,7 @@
 #include <string>
 
 #include "app/handler_seams.h"
+#include "app/program_directory.h"
 #include "app/progress_log.h"
 #include "app/routing.h"
 #include "gui_harness.h"
@@ -276,6 +277,24 @@ TEST_F(WindowTest, ShortcutsReachTheirHandlers) {
     EXPECT_EQ(State().scheme, before);
     RouteShortcut(State(), kShortcutRandomColor);
     EXPECT_EQ(State().scheme[4], 0xFFFFFFFFu);
+}
+
+TEST_F(WindowTest, PreviewLogAndHintTakeFileDropsOnly) {
+    for (GtkWidget* target :
+         {Widgets().previewCanvas.area, Widgets().progressLogScroll, Widgets().dropHint.area}) {
+        GtkTargetList* targets = gtk_drag_dest_get_target_list(target);
+        ASSERT_NE(targets, nullptr);
+        guint info = 0;
+        EXPECT_TRUE(
+            gtk_target_list_find(targets, gdk_atom_intern_static_string("text/uri-list"), &info));
+        EXPECT_FALSE(
+            gtk_target_list_find(targets, gdk_atom_intern_static_string("text/plain"), &info));
+    }
+    // The read-only text view itself would refuse every drop.
+    EXPECT_EQ(gtk_drag_dest_get_target_list(Widgets().progressLog), nullptr);
+    EXPECT_EQ(DirectoryOf("/opt/corvanta/bin/corvanta"), "/opt/corvanta/bin/");
+    EXPECT_EQ(DirectoryOf("corvanta"), "./");
+    EXPECT_EQ(State().programDirectory.back(), '/');
 }
 
 TEST_F(WindowTest, CloseRequestEndsTheLoopButKeepsTheWindowForShutDown) {
