@@ -82,6 +82,10 @@ void ShutDown(AppState& state) {
         g_usleep(kWorkerPollMs * 1000);
     }
     if (state.widgets.mainWindow != nullptr) {
+        if (state.css) {
+            gtk_style_context_remove_provider_for_screen(gtk_widget_get_screen(state.widgets.mainWindow),
+                                                         GTK_STYLE_PROVIDER(state.css.get()));
+        }
         gtk_widget_destroy(state.widgets.mainWindow);
         state.widgets.mainWindow = nullptr;
     }
