@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <numbers>
 
 #include <cairo.h>
@@ -146,36 +147,30 @@ PixbufPtr LoadPreviewPicture(const std::string& path, std::uint8_t* orientation)
     return LoadPixbufScaled(path, kPreviewWidth, kPhotoHeight);
 }
 
+// One preview drop on its way through a loading thread. The window thread
+// fills the first fields before the thread starts and deletes the record
+// when the result has come back; the thread hands the result over under the
+// mutex, so every pixel it wrote is visible to the window thread.
 struct PreviewLoad {
     std::weak_ptr<AppState*> owner;  // gone once the program has shut down
     unsigned number = 0;
     std::string path;
     PixbufPtr frame;
+
+    std::mutex mutex;
+    PixbufPtr composed;  // null when no loader read the file
 };
 
-void DeletePreviewLoad(gpointer data) {
-    std::unique_ptr<PreviewLoad> owned(static_cast<PreviewLoad*>(data));
-}
-
-void RunPreviewLoad(GTask* task, gpointer, gpointer data, GCancellable*) {
-    const auto* load = static_cast<const PreviewLoad*>(data);
-    std::uint8_t orientation = 0;
-    PixbufPtr picture = LoadPreviewPicture(load->path, &orientation);
+gboolean FinishPreviewLoad(gpointer data) {
+    std::unique_ptr<PreviewLoad> load(static_cast<PreviewLoad*>(data));
     PixbufPtr composed;
-    if (picture) {
-        composed = ComposePreviewSource(load->frame.get(), picture.get(), orientation);
+    {
+        const std::lock_guard<std::mutex> lock(load->mutex);
+        composed = std::move(load->composed);
     }
-    g_task_return_pointer(task, composed.release(), g_object_unref);
-}
-
-void FinishPreviewLoad(GObject*, GAsyncResult* result, gpointer data) {
-    GTask* task = G_TASK(result);
-    const auto* load = static_cast<const PreviewLoad*>(g_task_get_task_data(task));
-    PixbufPtr composed(static_cast<GdkPixbuf*>(g_task_propagate_pointer(task, nullptr)));
-    (void)data;
     const std::shared_ptr<AppState*> owner = load->owner.lock();
     if (!owner) {
-        return;
+        return G_SOURCE_REMOVE;
     }
     AppState& state = **owner;
     --state.preview.pendingLoads;
@@ -183,6 +178,24 @@ void FinishPreviewLoad(GObject*, GAsyncResult* result, gpointer data) {
         state.preview.source = std::move(composed);
     }
     RefreshPreview(state);
+    return G_SOURCE_REMOVE;
+}
+
+gpointer RunPreviewLoad(gpointer data) {
+    auto* load = static_cast<PreviewLoad*>(data);
+    std::uint8_t orientation = 0;
+    PixbufPtr picture = LoadPreviewPicture(load->path, &orientation);
+    PixbufPtr composed;
+    if (picture) {
+        composed = ComposePreviewSource(load->frame.get(), picture.get(), orientation);
+    }
+    {
+        const std::lock_guard<std::mutex> lock(load->mutex);
+        load->composed = std::move(composed);
+    }
+    // From here on the record belongs to the window thread again.
+    g_idle_add(FinishPreviewLoad, load);
+    return nullptr;
 }
 
 }  // namespace
@@ -229,13 +242,15 @@ void LoadPreviewImage(AppState& state, const std::vector<std::string>& dropped) 
     load->number = ++state.preview.latestLoad;
     load->path = dropped.front();
     load->frame.reset(GDK_PIXBUF(g_object_ref(state.images.previewFrame.get())));
-    ++state.preview.pendingLoads;
     // Reading a file can take long (a huge picture, a slow disk): the window
     // thread only waits for the finished picture.
-    GTask* task = g_task_new(nullptr, nullptr, FinishPreviewLoad, nullptr);
-    g_task_set_task_data(task, load.release(), DeletePreviewLoad);
-    g_task_run_in_thread(task, RunPreviewLoad);
-    g_object_unref(task);
+    GThread* thread = g_thread_try_new("preview-load", RunPreviewLoad, load.get(), nullptr);
+    if (thread == nullptr) {
+        return;  // no thread to be had: the preview stays as it is
+    }
+    load.release();  // FinishPreviewLoad takes it back
+    g_thread_unref(thread);
+    ++state.preview.pendingLoads;
 }
 
 void RestoreDefaultPreview(AppState& state) {
