@@ -83,8 +83,9 @@ void ShutDown(AppState& state) {
     }
     if (state.widgets.mainWindow != nullptr) {
         if (state.css) {
-            gtk_style_context_remove_provider_for_screen(gtk_widget_get_screen(state.widgets.mainWindow),
-                                                         GTK_STYLE_PROVIDER(state.css.get()));
+            gtk_style_context_remove_provider_for_screen(
+                gtk_widget_get_screen(state.widgets.mainWindow),
+                GTK_STYLE_PROVIDER(state.css.get()));
         }
         gtk_widget_destroy(state.widgets.mainWindow);
         state.widgets.mainWindow = nullptr;
