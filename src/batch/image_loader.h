@@ -3,22 +3,36 @@
 // which one succeeded decides whether the output is JPEG or PNG.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <turbojpeg.h>
 
+#include "batch/pixel_pool.h"
 #include "common/gobject_ptr.h"
 
 namespace corvanta {
 
 using PixbufPtr = GObjectPtr<GdkPixbuf>;
 
-// A TurboJPEG decompressor with the buffers it reuses between files. One per
-// thread: a decoder is never used by two threads at once.
+// The largest image either loader accepts, judged by the size a file
+// declares before anything is decoded: 2^28, about 268 megapixels (800 MB as
+// RGB). The largest camera sensors are near 150 megapixels; a header that
+// claims more (65500 x 65500 is legal JPEG) is refused instead of allocated.
+constexpr std::int64_t kMaxImagePixels = std::int64_t{1} << 28;
+
+// A JPEG file longer than this is not read into memory.
+constexpr std::int64_t kMaxJpegFileBytes = std::int64_t{1} << 30;
+
+// A TurboJPEG decompressor with the buffers it reuses between files: the
+// buffer the file is read into and a pool for the decoded pixels. One per
+// thread: a decoder is never used by two threads at once. Images it returned
+// may outlive it.
 class JpegDecoder {
-public:
+  public:
     JpegDecoder();
     ~JpegDecoder();
     JpegDecoder(const JpegDecoder&) = delete;
@@ -27,23 +41,53 @@ public:
     bool Valid() const { return handle_ != nullptr; }
     tjhandle Handle() const { return handle_; }
 
-private:
+    // A buffer of at least length bytes, kept for the next file; null when
+    // the memory cannot be had.
+    std::uint8_t* FileBuffer(std::size_t length);
+    // Lets go of an unusually large file buffer once a file is done.
+    void TrimFileBuffer();
+
+    PixelPool& Pixels() { return pixels_; }
+
+  private:
+    struct FreeDeleter {
+        void operator()(std::uint8_t* p) const { g_free(p); }
+    };
+
     tjhandle handle_ = nullptr;
+    std::unique_ptr<std::uint8_t, FreeDeleter> fileBuffer_;
+    std::size_t fileCapacity_ = 0;
+    PixelPool pixels_;
 };
 
 // Loads a JPEG file (recognised by its first bytes, never by its extension),
 // decoding at the smallest DCT scale that still covers the box and resizing
 // once when needed. maxWidth/maxHeight below 1 mean no limit. On success,
 // *orientation (when given) receives the EXIF orientation, 0 for none; the
-// pixels stay in stored orientation. Returns null on any failure.
-PixbufPtr LoadJpegScaled(JpegDecoder& decoder, const std::string& path, int maxWidth,
-                         int maxHeight, std::uint8_t* orientation = nullptr);
+// pixels stay in stored orientation. Returns null on any failure, including
+// a file that is not a regular file (never opened in a blocking way).
+PixbufPtr LoadJpegScaled(JpegDecoder& decoder, const std::string& path, int maxWidth, int maxHeight,
+                         std::uint8_t* orientation = nullptr);
 
 // Loads any other format gdk-pixbuf reads, fitted into the box and never
-// enlarged: RGB without alpha, RGBA with it. Returns null on any failure.
+// enlarged: RGB without alpha, RGBA with it. Only regular files are handed
+// to gdk-pixbuf. Returns null on any failure.
 PixbufPtr LoadPixbufScaled(const std::string& path, int maxWidth, int maxHeight);
 
 // The TurboJPEG pixel format for an image's buffer layout.
 int JpegPixelFormatFor(const GdkPixbuf* image);
+
+// The DCT scale numerator (over 8) LoadJpegScaled decodes at: the smallest
+// eighth at which each limited side still reaches its limit.
+int JpegScaleNumerator(int width, int height, int maxWidth, int maxHeight);
+
+// The size an image of width x height takes when fitted into the box, never
+// enlarged and never below 1 pixel per side; halves round to even.
+struct ImageSize {
+    int width;
+    int height;
+    bool operator==(const ImageSize&) const = default;
+};
+ImageSize FitIntoBox(int width, int height, int maxWidth, int maxHeight);
 
 }  // namespace corvanta

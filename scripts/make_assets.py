@@ -1,0 +1,193 @@
+#!/usr/bin/python3
+"""Draws the six images that are built into Corvanta and writes them to assets/.
+
+    scripts/make_assets.py [--photo PATH] [--out DIR]
+
+The frame, the pattern band and the ramp are computed pixel by pixel; the
+icons and the drop hint are drawn here with Pillow and the DejaVu font. The
+photo area of the default preview is a greyscale crop of the public-domain
+NASA portrait of astronaut Eileen Collins as shipped in Debian's
+python3-skimage package (skimage/data/astronaut.png). Without --photo the
+script downloads that package with apt-get into a temporary folder, unpacks
+it there and reads the picture; nothing of the package is kept.
+
+Needs: python3-pil, fonts-dejavu-core (and apt-get/dpkg-deb without --photo).
+"""
+
+import argparse
+import glob
+import os
+import subprocess
+import sys
+import tempfile
+
+from PIL import Image, ImageDraw, ImageFont, ImageOps
+
+WIDTH, HEIGHT = 256, 192
+BAND_ROWS = range(1, 24)
+PHOTO_TOP, PHOTO_HEIGHT = 25, 142
+RAMP_ROWS = range(168, 191)
+BLACK_ROWS = (0, 24, 167, 191)
+BOLD_FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
+PHOTO_IN_PACKAGE = "usr/lib/python3/dist-packages/skimage/data/astronaut.png"
+
+
+def band_value(x, y):
+    k = x // 2
+    base = k if k % 2 == 0 else 255 - k
+    return base if y % 2 == 1 else 255 - base
+
+
+def checker_value(x, y):
+    return 216 if ((x // 8) + (y // 8)) % 2 == 0 else 200
+
+
+def grey_image(value_at):
+    img = Image.new("L", (WIDTH, HEIGHT))
+    img.putdata([value_at(x, y) for y in range(HEIGHT) for x in range(WIDTH)])
+    return img.convert("RGB")
+
+
+def frame_value(x, y):
+    if y in BLACK_ROWS:
+        return 0
+    if y in BAND_ROWS:
+        return band_value(x, y)
+    if y in RAMP_ROWS:
+        return x
+    return checker_value(x, y)
+
+
+def photo_area(photo_path):
+    """A 256 x 142 greyscale crop with its tones stretched to 0 .. 255."""
+    src = Image.open(photo_path).convert("RGB")
+    # The portrait is 512 x 512: a band of 512 x 284 (the 256:142 shape)
+    # from the top keeps the face, the flag and the shuttle model.
+    top = 12
+    band = src.crop((0, top, 512, top + 284))
+    grey = ImageOps.grayscale(band).resize((WIDTH, PHOTO_HEIGHT), Image.LANCZOS)
+    return ImageOps.autocontrast(grey, cutoff=0.2)
+
+
+def default_preview(photo_path):
+    img = grey_image(frame_value).convert("L")
+    img.paste(photo_area(photo_path), (0, PHOTO_TOP))
+    return img.convert("RGB")
+
+
+def supersampled(size, scale, draw_fn):
+    """Draws at scale times the size and shrinks, for smooth edges."""
+    big = Image.new("RGBA", (size[0] * scale, size[1] * scale), (0, 0, 0, 0))
+    draw_fn(ImageDraw.Draw(big), scale)
+    return big.resize(size, Image.LANCZOS)
+
+
+def centred_text(draw, box, text, font, fill):
+    left, top, right, bottom = draw.textbbox((0, 0), text, font=font)
+    x = box[0] + (box[2] - box[0] - (right - left)) / 2 - left
+    y = box[1] + (box[3] - box[1] - (bottom - top)) / 2 - top
+    draw.text((x, y), text, font=font, fill=fill)
+
+
+def drop_hint():
+    size = (319, 25)
+    scale = 4
+    font = ImageFont.truetype(BOLD_FONT, 17 * scale)
+
+    def draw(d, s):
+        centred_text(d, (0, 0, size[0] * s, size[1] * s), "Drop your image files here", font,
+                     (150, 150, 150, 255))
+
+    return supersampled(size, scale, draw)
+
+
+def help_icon():
+    scale = 8
+    font = ImageFont.truetype(BOLD_FONT, 17 * scale)
+
+    def draw(d, s):
+        d.ellipse((1 * s, 1 * s, 23 * s, 23 * s), fill=(128, 128, 128, 255))
+        centred_text(d, (0, 0, 24 * s, 24 * s), "?", font, (255, 255, 255, 255))
+
+    return supersampled((24, 24), scale, draw)
+
+
+def info_icon():
+    scale = 8
+    font = ImageFont.truetype(BOLD_FONT, 17 * scale)
+
+    def draw(d, s):
+        d.rounded_rectangle((2 * s, 2 * s, 22 * s, 22 * s), radius=3 * s,
+                            fill=(128, 128, 128, 255))
+        centred_text(d, (0, 0, 24 * s, 24 * s), "i", font, (255, 255, 255, 255))
+
+    return supersampled((24, 24), scale, draw)
+
+
+def app_icon():
+    """A sun with twelve rays, the left half yellow and the right half grey,
+    as a palette image with a transparent background."""
+    import math
+
+    size = 192
+    palette = [
+        (0, 0, 0),        # 0: transparent background
+        (250, 204, 30),   # 1: yellow
+        (200, 140, 0),    # 2: yellow outline
+        (150, 150, 150),  # 3: grey
+        (90, 90, 90),     # 4: grey outline
+    ]
+    img = Image.new("P", (size, size), 0)
+    flat = [c for rgb in palette for c in rgb]
+    img.putpalette(flat + [0] * (768 - len(flat)))
+    d = ImageDraw.Draw(img)
+    cx = cy = size / 2
+    for i in range(12):
+        a = math.pi * 2 * (i + 0.5) / 12
+        inner, outer, half = 62, 92, 0.13
+        pts = [(cx + inner * math.cos(a - half), cy + inner * math.sin(a - half)),
+               (cx + outer * math.cos(a), cy + outer * math.sin(a)),
+               (cx + inner * math.cos(a + half), cy + inner * math.sin(a + half))]
+        left = math.cos(a) < 0
+        d.polygon(pts, fill=1 if left else 3, outline=2 if left else 4)
+    d.ellipse((cx - 56, cy - 56, cx + 56, cy + 56), fill=1, outline=2, width=3)
+    # Grey right half of the disc, with its own outline.
+    d.pieslice((cx - 56, cy - 56, cx + 56, cy + 56), -90, 90, fill=3, outline=4, width=3)
+    img.info["transparency"] = 0
+    return img
+
+
+def fetch_photo(workdir):
+    os.chmod(workdir, 0o755)  # apt-get downloads as its own unprivileged user
+    subprocess.run(["apt-get", "download", "python3-skimage"], cwd=workdir, check=True,
+                   stdout=subprocess.DEVNULL)
+    debs = glob.glob(os.path.join(workdir, "python3-skimage_*.deb"))
+    if not debs:
+        sys.exit("make_assets: apt-get download python3-skimage gave no package")
+    unpacked = os.path.join(workdir, "unpacked")
+    subprocess.run(["dpkg-deb", "-x", debs[0], unpacked], check=True)
+    return os.path.join(unpacked, PHOTO_IN_PACKAGE)
+
+
+def main():
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--photo", help="path of astronaut.png (default: fetch the package)")
+    parser.add_argument("--out", default=os.path.join(root, "assets"))
+    args = parser.parse_args()
+    os.makedirs(args.out, exist_ok=True)
+
+    with tempfile.TemporaryDirectory() as workdir:
+        photo = args.photo or fetch_photo(workdir)
+        default_preview(photo).save(os.path.join(args.out, "default_preview.png"), optimize=True)
+
+    grey_image(frame_value).save(os.path.join(args.out, "preview_frame.png"), optimize=True)
+    drop_hint().save(os.path.join(args.out, "drop_hint.png"), optimize=True)
+    help_icon().save(os.path.join(args.out, "help_icon.png"), optimize=True)
+    info_icon().save(os.path.join(args.out, "info_icon.png"), optimize=True)
+    app_icon().save(os.path.join(args.out, "app_icon.png"), optimize=True,
+                    transparency=0)
+
+
+if __name__ == "__main__":
+    main()

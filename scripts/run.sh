@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the dependencies (Debian 12), builds the program and starts it.
+#   scripts/run.sh [--build-dir DIR]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build_dir=build
+if [ "${1:-}" = "--build-dir" ]; then
+  build_dir="$2"
+fi
+
+scripts/install-deps.sh
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANTA_BUILD_TESTS=OFF \
+  -DCORVANTA_BUILD_BENCH=OFF
+cmake --build "$build_dir" -j"$(nproc)" --target corvanta
+exec "$build_dir/src/app/corvanta"

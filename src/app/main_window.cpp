@@ -1,0 +1,315 @@
+#include "app/main_window.h"
+
+#include <algorithm>
+
+namespace corvanta {
+namespace {
+
+constexpr Rgb kLogBackground{0xF8, 0xF8, 0xF8};
+constexpr Rgb kThumbnailBackground{0xE8, 0xE8, 0xE8};
+constexpr int kColorComponentMax = 255;
+constexpr int kSpinFieldChars = 1;
+constexpr int kNarrowEntryChars = 1;
+
+// Widget names double as CSS selectors. Sizes in the table are exact, so the
+// theme's minimum heights and paddings are taken off our own widgets.
+constexpr const char* kStyleSheet = R"css(
+#MainWindow entry, #MainWindow spinbutton, #MainWindow spinbutton entry {
+    min-height: 0; min-width: 0; padding-top: 0; padding-bottom: 0;
+}
+#MainWindow entry { padding-left: 4px; padding-right: 4px; }
+#MainWindow spinbutton entry { padding-left: 4px; padding-right: 0; }
+#MainWindow button { min-height: 0; min-width: 0; padding: 0 4px; }
+#MainWindow spinbutton button { min-width: 0; padding: 0; }
+#ProgressLog, #ProgressLog text { background-color: #F8F8F8; color: #202020; }
+#SchemePanel { background-color: #E8E8E8; }
+#RedField, #RedField entry { background-color: #FFC0C0; background-image: none; }
+#GreenField, #GreenField entry { background-color: #C0FFC0; background-image: none; }
+#BlueField, #BlueField entry { background-color: #C0C0FF; background-image: none; }
+#PreviewFrame > border, #PaletteFrame > border {
+    border-width: 1px; border-style: solid; border-radius: 0;
+    border-color: #8C8C8C #FFFFFF #FFFFFF #8C8C8C;
+}
+)css";
+
+void Place(GtkWidget* parent, GtkWidget* child, const WidgetBox& box) {
+    gtk_widget_set_size_request(child, box.width, box.height);
+    if (GTK_IS_LAYOUT(parent)) {
+        gtk_layout_put(GTK_LAYOUT(parent), child, box.x, box.y);
+    } else {
+        gtk_fixed_put(GTK_FIXED(parent), child, box.x, box.y);
+    }
+}
+
+void Move(GtkWidget* parent, GtkWidget* child, int x, int y) {
+    if (GTK_IS_LAYOUT(parent)) {
+        gtk_layout_move(GTK_LAYOUT(parent), child, x, y);
+    } else {
+        gtk_fixed_move(GTK_FIXED(parent), child, x, y);
+    }
+}
+
+GtkWidget* Named(GtkWidget* widget, const char* name) {
+    gtk_widget_set_name(widget, name);
+    return widget;
+}
+
+GtkWidget* MakeLabel(const char* text, const char* name, bool centred) {
+    GtkWidget* label = Named(gtk_label_new(text), name);
+    gtk_label_set_xalign(GTK_LABEL(label), centred ? 0.5F : 0.0F);
+    gtk_label_set_yalign(GTK_LABEL(label), 0.0F);
+    gtk_label_set_justify(GTK_LABEL(label), centred ? GTK_JUSTIFY_CENTER : GTK_JUSTIFY_LEFT);
+    gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+    return label;
+}
+
+GtkWidget* MakeEntry(const char* name, const char* text) {
+    GtkWidget* entry = Named(gtk_entry_new(), name);
+    gtk_entry_set_width_chars(GTK_ENTRY(entry), kNarrowEntryChars);
+    gtk_entry_set_text(GTK_ENTRY(entry), text);
+    return entry;
+}
+
+GtkWidget* MakeSpinField(const char* name) {
+    GtkWidget* spin = Named(gtk_spin_button_new_with_range(0, kColorComponentMax, 1), name);
+    gtk_spin_button_set_digits(GTK_SPIN_BUTTON(spin), 0);
+    // Digits and a leading sign only; the typed text is read with
+    // ParseInteger and clamped by the editor.
+    gtk_spin_button_set_numeric(GTK_SPIN_BUTTON(spin), TRUE);
+    gtk_entry_set_width_chars(GTK_ENTRY(spin), kSpinFieldChars);
+    return spin;
+}
+
+// A drawing area in a sunken frame; box is the area's own place.
+GtkWidget* FramedCanvas(GtkWidget* parent, DrawingCanvas& canvas, const WidgetBox& box,
+                        const char* frameName) {
+    GtkWidget* frame = Named(gtk_frame_new(nullptr), frameName);
+    gtk_frame_set_shadow_type(GTK_FRAME(frame), GTK_SHADOW_IN);
+    gtk_container_add(GTK_CONTAINER(frame), canvas.area);
+    Place(parent, frame,
+          {box.x - kCanvasFrameBorder, box.y - kCanvasFrameBorder,
+           box.width + 2 * kCanvasFrameBorder, box.height + 2 * kCanvasFrameBorder});
+    return frame;
+}
+
+GtkWidget* ClickableImage(const char* name, GdkPixbuf* image) {
+    GtkWidget* box = Named(gtk_event_box_new(), name);
+    gtk_event_box_set_visible_window(GTK_EVENT_BOX(box), FALSE);
+    gtk_container_add(GTK_CONTAINER(box), gtk_image_new_from_pixbuf(image));
+    gtk_widget_add_events(box, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
+    return box;
+}
+
+// Paints the drop hint: the log colour, then the hint image blended over it.
+void PaintDropHint(DrawingCanvas& hint, const GdkPixbuf* image) {
+    FillRect(hint, 0, 0, CanvasWidth(hint), CanvasHeight(hint), kLogBackground);
+    if (image == nullptr || gdk_pixbuf_get_n_channels(image) != 4 ||
+        !gdk_pixbuf_get_has_alpha(image)) {
+        return;
+    }
+    const int w = std::min(gdk_pixbuf_get_width(image), CanvasWidth(hint));
+    const int h = std::min(gdk_pixbuf_get_height(image), CanvasHeight(hint));
+    const int stride = gdk_pixbuf_get_rowstride(image);
+    const guint8* pixels = gdk_pixbuf_read_pixels(image);
+    for (int y = 0; y < h; ++y) {
+        const guint8* p = pixels + static_cast<std::size_t>(y) * stride;
+        for (int x = 0; x < w; ++x, p += 4) {
+            const unsigned a = p[3];
+            const Rgb under = PixelAt(hint, x, y);
+            const auto blend = [a](unsigned over, unsigned below) {
+                return static_cast<std::uint8_t>((over * a + below * (255 - a) + 127) / 255);
+            };
+            SetPixel(hint, x, y,
+                     {blend(p[0], under.red), blend(p[1], under.green), blend(p[2], under.blue)});
+        }
+    }
+}
+
+GtkWidget* MakePresetList() {
+    GtkListStore* store = gtk_list_store_new(1, G_TYPE_STRING);
+    GtkWidget* list = Named(gtk_tree_view_new_with_model(GTK_TREE_MODEL(store)), "PresetList");
+    g_object_unref(store);  // the view holds it
+    gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(list), FALSE);
+    gtk_tree_view_set_enable_search(GTK_TREE_VIEW(list), FALSE);
+    gtk_tree_view_insert_column_with_attributes(GTK_TREE_VIEW(list), -1, "",
+                                                gtk_cell_renderer_text_new(), "text", 0, nullptr);
+    gtk_tree_selection_set_mode(gtk_tree_view_get_selection(GTK_TREE_VIEW(list)),
+                                GTK_SELECTION_SINGLE);
+    return list;
+}
+
+void SetWindowBounds(GtkWindow* window) {
+    GdkGeometry geometry{};
+    geometry.min_width = kMinWindowWidth;
+    geometry.min_height = kMinWindowHeight;
+    geometry.max_width = kMaxWindowSize;
+    geometry.max_height = kMaxWindowSize;
+    gtk_window_set_geometry_hints(
+        window, nullptr, &geometry,
+        static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
+}
+
+void CreateOutputPanel(AppState& state) {
+    MainWidgets& w = state.widgets;
+    w.outputPanel = Named(gtk_fixed_new(), "OutputPanel");
+    Place(w.root, w.outputPanel, {6, 6, 6, 6});
+    GtkWidget* panel = w.outputPanel;
+
+    w.outputFolderLabel = MakeLabel("Output folder", "OutputFolderLabel", false);
+    Place(panel, w.outputFolderLabel, kOutputFolderLabelBox);
+    w.outputFolderField = MakeEntry("OutputFolderField", "");
+    gtk_editable_set_editable(GTK_EDITABLE(w.outputFolderField), FALSE);
+    Place(panel, w.outputFolderField, kOutputFolderFieldBox);
+    w.browseButton = Named(gtk_button_new_with_label("..."), "BrowseButton");
+    Place(panel, w.browseButton, kBrowseButtonBox);
+    w.maxSizeLabel = MakeLabel("Max size", "MaxSizeLabel", false);
+    Place(panel, w.maxSizeLabel, kMaxSizeLabelBox);
+    w.maxWidthField = MakeEntry("MaxWidthField", kStartMaxSize);
+    gtk_entry_set_max_length(GTK_ENTRY(w.maxWidthField), kSizeFieldMaxChars);
+    Place(panel, w.maxWidthField, kMaxWidthFieldBox);
+    w.sizeSeparatorLabel = MakeLabel("x", "SizeSeparatorLabel", true);
+    Place(panel, w.sizeSeparatorLabel, kSizeSeparatorLabelBox);
+    w.maxHeightField = MakeEntry("MaxHeightField", kStartMaxSize);
+    gtk_entry_set_max_length(GTK_ENTRY(w.maxHeightField), kSizeFieldMaxChars);
+    Place(panel, w.maxHeightField, kMaxHeightFieldBox);
+    w.jpegQualityLabel = MakeLabel("Jpeg quality", "JpegQualityLabel", false);
+    Place(panel, w.jpegQualityLabel, kJpegQualityLabelBox);
+    w.jpegQualityCombo = Named(gtk_combo_box_text_new(), "JpegQualityCombo");
+    gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(w.jpegQualityCombo), "Medium");
+    gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(w.jpegQualityCombo), "High");
+    Place(panel, w.jpegQualityCombo, kJpegQualityComboBox);
+}
+
+bool CreateSchemePanel(AppState& state) {
+    MainWidgets& w = state.widgets;
+    w.schemePanel = Named(gtk_event_box_new(), "SchemePanel");
+    gtk_widget_set_can_focus(w.schemePanel, TRUE);
+    w.schemeFixed = gtk_fixed_new();
+    gtk_container_add(GTK_CONTAINER(w.schemePanel), w.schemeFixed);
+    Place(w.root, w.schemePanel, {0, 0, kSchemePanelWidth, kMinWindowHeight});
+    GtkWidget* panel = w.schemeFixed;
+
+    if (!CreateDrawingCanvas(w.previewCanvas, kPreviewCanvasBox.width, kPreviewCanvasBox.height,
+                             {}) ||
+        !CreateDrawingCanvas(w.paletteCanvas, kPaletteCanvasBox.width, kPaletteCanvasBox.height,
+                             {}) ||
+        !CreateDrawingCanvas(w.swatchRow, kSwatchRowBox.width, kSwatchRowBox.height,
+                             {232, 232, 232}) ||
+        !CreateDrawingCanvas(w.thumbnailCanvas, kThumbnailCanvasBox.width,
+                             kThumbnailCanvasBox.height, kThumbnailBackground)) {
+        return false;
+    }
+    gtk_widget_set_name(w.previewCanvas.area, "PreviewCanvas");
+    w.previewFrame = FramedCanvas(panel, w.previewCanvas, kPreviewCanvasBox, "PreviewFrame");
+    gtk_widget_set_name(w.paletteCanvas.area, "PaletteCanvas");
+    w.paletteFrame = FramedCanvas(panel, w.paletteCanvas, kPaletteCanvasBox, "PaletteFrame");
+    w.redField = MakeSpinField("RedField");
+    Place(panel, w.redField, kRedFieldBox);
+    w.greenField = MakeSpinField("GreenField");
+    Place(panel, w.greenField, kGreenFieldBox);
+    w.blueField = MakeSpinField("BlueField");
+    Place(panel, w.blueField, kBlueFieldBox);
+
+    w.presetListScroll = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(w.presetListScroll), GTK_POLICY_AUTOMATIC,
+                                   GTK_POLICY_AUTOMATIC);
+    w.presetList = MakePresetList();
+    gtk_container_add(GTK_CONTAINER(w.presetListScroll), w.presetList);
+    Place(panel, w.presetListScroll, kPresetListBox);
+
+    gtk_widget_set_name(w.swatchRow.area, "SwatchRow");
+    Place(panel, w.swatchRow.area, kSwatchRowBox);
+    w.stopButton = Named(gtk_button_new_with_label(""), "StopButton");
+    Place(panel, w.stopButton, kStopButtonBox);
+    gtk_widget_set_name(w.thumbnailCanvas.area, "ThumbnailCanvas");
+    Place(panel, w.thumbnailCanvas.area, kThumbnailCanvasBox);
+    w.helpIcon = ClickableImage("HelpIcon", state.images.helpIcon.get());
+    Place(panel, w.helpIcon, kHelpIconBox);
+    w.infoIcon = ClickableImage("InfoIcon", state.images.infoIcon.get());
+    Place(panel, w.infoIcon, kInfoIconBox);
+    return true;
+}
+
+}  // namespace
+
+bool CreateMainWindow(AppState& state) {
+    MainWidgets& w = state.widgets;
+    w.mainWindow = Named(gtk_window_new(GTK_WINDOW_TOPLEVEL), "MainWindow");
+    GtkWindow* window = GTK_WINDOW(w.mainWindow);
+    gtk_window_set_title(window, kWindowTitle);
+    gtk_window_set_default_size(window, kMinWindowWidth, kMinWindowHeight);
+    gtk_window_set_resizable(window, TRUE);
+    gtk_window_set_position(window, GTK_WIN_POS_CENTER);
+    SetWindowBounds(window);
+    if (state.images.appIcon) {
+        gtk_window_set_icon(window, state.images.appIcon.get());
+    }
+
+    state.css.reset(gtk_css_provider_new());
+    gtk_css_provider_load_from_data(state.css.get(), kStyleSheet, -1, nullptr);
+    gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(w.mainWindow),
+                                              GTK_STYLE_PROVIDER(state.css.get()),
+                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+
+    // A GtkLayout does not grow its minimum size with its children, so the
+    // window can shrink back after it was made larger.
+    w.root = gtk_layout_new(nullptr, nullptr);
+    gtk_container_add(GTK_CONTAINER(window), w.root);
+
+    w.progressLogScroll = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(w.progressLogScroll), GTK_POLICY_AUTOMATIC,
+                                   GTK_POLICY_AUTOMATIC);
+    gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(w.progressLogScroll),
+                                        GTK_SHADOW_ETCHED_IN);
+    w.progressLog = Named(gtk_text_view_new(), "ProgressLog");
+    gtk_text_view_set_editable(GTK_TEXT_VIEW(w.progressLog), FALSE);
+    gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(w.progressLog), GTK_WRAP_NONE);
+    gtk_container_add(GTK_CONTAINER(w.progressLogScroll), w.progressLog);
+    Place(w.root, w.progressLogScroll, {0, 0, 10, 10});
+
+    if (!CreateDrawingCanvas(w.dropHint, kDropHintBox.width, kDropHintBox.height, kLogBackground)) {
+        return false;
+    }
+    gtk_widget_set_name(w.dropHint.area, "DropHint");
+    Place(w.root, w.dropHint.area, kDropHintBox);
+    PaintDropHint(w.dropHint, state.images.dropHint.get());
+
+    CreateOutputPanel(state);
+    if (!CreateSchemePanel(state)) {
+        return false;
+    }
+    gtk_widget_show_all(w.root);
+    return true;
+}
+
+void LayoutMainWindow(AppState& state, int width, int height) {
+    MainWidgets& w = state.widgets;
+    const int W = std::max(width, kMinWindowWidth);
+    const int H = std::max(height, kMinWindowHeight);
+    gtk_layout_set_size(GTK_LAYOUT(w.root), static_cast<guint>(W), static_cast<guint>(H));
+
+    Move(w.root, w.schemePanel, W - kSchemePanelWidth, 0);
+    gtk_widget_set_size_request(w.schemePanel, kSchemePanelWidth, H);
+    Move(w.root, w.outputPanel, 6, H - 74);
+    gtk_widget_set_size_request(w.outputPanel, W - 290, 68);
+    Move(w.root, w.progressLogScroll, 6, 6);
+    gtk_widget_set_size_request(w.progressLogScroll, W - 290, H - 90);
+    Move(w.root, w.dropHint.area, (W - 290) / 2 - 154, (H - 90) / 4);
+
+    gtk_widget_set_size_request(w.outputFolderField, W - 434, kOutputFolderFieldBox.height);
+    Move(w.outputPanel, w.browseButton, W - 330, kBrowseButtonBox.y);
+    Move(w.outputPanel, w.jpegQualityLabel, W - 476, kJpegQualityLabelBox.y);
+    Move(w.outputPanel, w.jpegQualityCombo, W - 390, kJpegQualityComboBox.y);
+}
+
+void SetBatchLayout(AppState& state, bool on) {
+    MainWidgets& w = state.widgets;
+    for (GtkWidget* editing : {w.presetListScroll, w.paletteFrame, w.redField, w.greenField,
+                               w.blueField, w.swatchRow.area}) {
+        gtk_widget_set_visible(editing, !on);
+    }
+    gtk_widget_set_visible(w.stopButton, on);
+    gtk_widget_set_visible(w.thumbnailCanvas.area, on);
+}
+
+}  // namespace corvanta

@@ -1,0 +1,64 @@
+// The main window: creating every widget at its place, the layout that
+// follows the window size, and switching between editing and batch layouts.
+#pragma once
+
+#include "app/app_state.h"
+
+namespace corvanta {
+
+struct WidgetBox {
+    int x;
+    int y;
+    int width;
+    int height;
+};
+
+constexpr int kMinWindowWidth = 740;
+constexpr int kMinWindowHeight = 444;
+constexpr int kMaxWindowSize = 16000;
+constexpr int kSchemePanelWidth = 268;
+constexpr const char* kWindowTitle = "Corvanta";
+
+// Positions in the parent's coordinates. The drawing areas with a sunken
+// frame sit at these places; their frame lies one border width outside.
+constexpr int kCanvasFrameBorder = 1;
+constexpr WidgetBox kDropHintBox{0, 0, 319, 25};
+constexpr WidgetBox kOutputFolderLabelBox{2, 3, 100, 22};
+constexpr WidgetBox kOutputFolderFieldBox{98, 0, 312, 22};
+constexpr WidgetBox kBrowseButtonBox{416, 0, 40, 22};
+constexpr WidgetBox kMaxSizeLabelBox{2, 33, 60, 22};
+constexpr WidgetBox kMaxWidthFieldBox{98, 30, 50, 24};
+constexpr WidgetBox kSizeSeparatorLabelBox{148, 33, 20, 22};
+constexpr WidgetBox kMaxHeightFieldBox{168, 30, 50, 24};
+constexpr WidgetBox kJpegQualityLabelBox{270, 33, 85, 22};
+constexpr WidgetBox kJpegQualityComboBox{356, 30, 100, 24};
+constexpr WidgetBox kPreviewCanvasBox{6, 6, 256, 192};
+constexpr WidgetBox kPaletteCanvasBox{6, 294, 168, 96};
+constexpr WidgetBox kRedFieldBox{196, 299, 60, 24};
+constexpr WidgetBox kGreenFieldBox{196, 329, 60, 24};
+constexpr WidgetBox kBlueFieldBox{196, 359, 60, 24};
+constexpr WidgetBox kPresetListBox{6, 204, 256, 80};
+constexpr WidgetBox kSwatchRowBox{6, 406, 168, 20};
+constexpr WidgetBox kStopButtonBox{6, 204, 256, 80};
+constexpr WidgetBox kThumbnailCanvasBox{6, 294, 256, 96};
+constexpr WidgetBox kHelpIconBox{208, 404, 24, 24};
+constexpr WidgetBox kInfoIconBox{234, 404, 24, 24};
+
+constexpr int kSizeFieldMaxChars = 5;
+constexpr const char* kStartMaxSize = "8192";
+constexpr int kQualityMedium = 0;
+constexpr int kQualityHigh = 1;
+
+// Creates the hidden main window with every widget, its texts, options and
+// colours, and paints the drop hint. Returns false when a backing image
+// cannot be allocated.
+bool CreateMainWindow(AppState& state);
+
+// Places the widgets that follow the client size (width x height, never
+// below the minimum).
+void LayoutMainWindow(AppState& state, int width, int height);
+
+// On: the stop button and the thumbnail replace the editing controls.
+void SetBatchLayout(AppState& state, bool on);
+
+}  // namespace corvanta

@@ -1,0 +1,108 @@
+#include "app/program.h"
+
+#include <clocale>
+#include <cstdio>
+
+#include <gtk/gtk.h>
+
+#include "app/embedded_images.h"
+#include "app/handler_seams.h"
+#include "app/main_window.h"
+#include "app/program_directory.h"
+#include "app/routing.h"
+#include "app/signal_block.h"
+#include "ui/preview_image.h"
+#include "ui/scheme_editor.h"
+
+namespace corvanta {
+namespace {
+
+constexpr int kFirstPresetRow = 0;
+constexpr int kWorkerPollMs = 100;
+
+void SelectFirstPreset(AppState& state) {
+    GtkTreeSelection* selection =
+        gtk_tree_view_get_selection(GTK_TREE_VIEW(state.widgets.presetList));
+    const ScopedSignalBlock block(selection, "changed", &state);
+    GtkTreePath* path = gtk_tree_path_new_from_indices(kFirstPresetRow, -1);
+    gtk_tree_selection_select_path(selection, path);
+    gtk_tree_view_set_cursor(GTK_TREE_VIEW(state.widgets.presetList), path, nullptr, FALSE);
+    gtk_tree_path_free(path);
+}
+
+}  // namespace
+
+std::unique_ptr<AppState> StartProgram(const char* argv0) {
+    auto state = std::make_unique<AppState>();
+    state->aliveToken = std::make_shared<AppState*>(state.get());
+    state->sharedGradient.Rebuild(nullptr);  // the black-to-white ramp
+    state->sharedGradient.Snapshot(state->gradient);
+    if (!LoadEmbeddedImages(state->images)) {
+        std::fprintf(stderr, "corvanta: the built-in images cannot be decoded\n");
+        return nullptr;
+    }
+    state->preview.source.reset(gdk_pixbuf_copy(state->images.defaultPreview.get()));
+    state->programDirectory = FindProgramDirectory(argv0);
+    state->random = ClockSeededRandom();
+
+    if (!state->preview.source || !CreateMainWindow(*state)) {
+        std::fprintf(stderr, "corvanta: out of memory while building the window\n");
+        return nullptr;
+    }
+    SetBatchLayout(*state, false);
+    LayoutMainWindow(*state, kMinWindowWidth, kMinWindowHeight);
+    DrawPalette(*state);
+    FillPresetList(*state);
+    gtk_combo_box_set_active(GTK_COMBO_BOX(state->widgets.jpegQualityCombo), kQualityHigh);
+    SelectFirstPreset(*state);
+    ApplySelectedPreset(*state);
+    RegisterDropTargets(*state);
+    InstallShortcuts(*state);
+    BindWidgetEvents(*state);
+    LoadPresetStore(*state);
+    BindWindowEvents(*state);
+    return state;
+}
+
+void ShowMainWindow(AppState& state) {
+    gtk_widget_show(state.widgets.mainWindow);
+    gtk_window_present(GTK_WINDOW(state.widgets.mainWindow));
+    gtk_widget_grab_focus(state.widgets.schemePanel);
+}
+
+void ShutDown(AppState& state) {
+    state.batch.stopFlag.store(true);
+    SavePresetStore(state);
+    while (WorkerAlive(state)) {
+        // The closing notice arrives with the batch handling; until then no
+        // worker ever runs and this loop is never entered.
+        while (gtk_events_pending()) {
+            gtk_main_iteration_do(FALSE);
+        }
+        g_usleep(kWorkerPollMs * 1000);
+    }
+    if (state.widgets.mainWindow != nullptr) {
+        if (state.css) {
+            gtk_style_context_remove_provider_for_screen(
+                gtk_widget_get_screen(state.widgets.mainWindow),
+                GTK_STYLE_PROVIDER(state.css.get()));
+        }
+        gtk_widget_destroy(state.widgets.mainWindow);
+        state.widgets.mainWindow = nullptr;
+    }
+}
+
+int RunProgram(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    gtk_init(&argc, &argv);
+    std::unique_ptr<AppState> state = StartProgram(argc > 0 ? argv[0] : nullptr);
+    if (!state) {
+        return 1;
+    }
+    ShowMainWindow(*state);
+    gtk_main();
+    ShutDown(*state);
+    return 0;
+}
+
+}  // namespace corvanta

@@ -1,0 +1,374 @@
+#include "app/routing.h"
+
+#include <algorithm>
+
+#include "app/handler_seams.h"
+#include "app/main_window.h"
+#include "common/parse_integer.h"
+#include "ui/preview_image.h"
+#include "ui/scheme_editor.h"
+
+namespace corvanta {
+namespace {
+
+constexpr guint kLeftButton = 1;
+constexpr guint kRightButton = 3;
+constexpr int kComponentMax = 255;
+constexpr const char* kUriListTarget = "text/uri-list";
+
+AppState& StateOf(gpointer data) {
+    return *static_cast<AppState*>(data);
+}
+
+// ---- clicks: raised on release, on the widget that got the press ----------
+
+void TrackPress(ClickTracker& tracker, const GdkEventButton* event) {
+    if (event->type == GDK_BUTTON_PRESS) {
+        tracker.pressedButton = event->button;
+    }
+}
+
+// The button of the click that this release completes, or 0.
+guint TrackRelease(ClickTracker& tracker, const GdkEventButton* event) {
+    const guint button = tracker.pressedButton == event->button ? event->button : 0;
+    tracker.pressedButton = 0;
+    return button;
+}
+
+bool ReleasedInside(GtkWidget* widget, const GdkEventButton* event) {
+    GtkAllocation a;
+    gtk_widget_get_allocation(widget, &a);
+    return event->x >= 0 && event->y >= 0 && event->x < a.width && event->y < a.height;
+}
+
+// ---- drops -----------------------------------------------------------------
+
+void OnDropReceived(GtkSelectionData* data, AppState& state, DropTarget target) {
+    const std::vector<std::string> dropped = DroppedList(data);
+    if (!dropped.empty()) {
+        RouteFileDrop(state, target, dropped);
+    }
+}
+
+void OnPreviewDrop(GtkWidget*, GdkDragContext*, gint, gint, GtkSelectionData* data, guint, guint,
+                   gpointer user) {
+    OnDropReceived(data, StateOf(user), DropTarget::kPreview);
+}
+
+void OnBatchDrop(GtkWidget*, GdkDragContext*, gint, gint, GtkSelectionData* data, guint, guint,
+                 gpointer user) {
+    OnDropReceived(data, StateOf(user), DropTarget::kBatch);
+}
+
+void MakeDropTarget(GtkWidget* widget, GCallback handler, AppState& state) {
+    static GtkTargetEntry uriList{const_cast<gchar*>(kUriListTarget), 0, 0};
+    gtk_drag_dest_set(widget, GTK_DEST_DEFAULT_ALL, &uriList, 1, GDK_ACTION_COPY);
+    g_signal_connect(widget, "drag-data-received", handler, &state);
+}
+
+// ---- swatch row, palette, preview, icons ------------------------------------
+
+gboolean OnSwatchMotion(GtkWidget*, GdkEventMotion* event, gpointer user) {
+    OnSwatchRowEvent(StateOf(user), {PointerEventKind::kMotion, event->x, event->y});
+    return FALSE;
+}
+
+gboolean OnSwatchLeave(GtkWidget*, GdkEventCrossing* event, gpointer user) {
+    OnSwatchRowEvent(StateOf(user), {PointerEventKind::kLeave, event->x, event->y});
+    return FALSE;
+}
+
+gboolean OnSwatchPress(GtkWidget*, GdkEventButton* event, gpointer user) {
+    AppState& state = StateOf(user);
+    TrackPress(state.clicks.swatchRow, event);
+    OnSwatchRowEvent(state, {PointerEventKind::kOther, event->x, event->y});
+    return TRUE;
+}
+
+gboolean OnSwatchRelease(GtkWidget*, GdkEventButton* event, gpointer user) {
+    AppState& state = StateOf(user);
+    const guint button = TrackRelease(state.clicks.swatchRow, event);
+    PointerEventKind kind = PointerEventKind::kOther;
+    if (button == kLeftButton) {
+        kind = PointerEventKind::kLeftClick;
+    } else if (button == kRightButton) {
+        kind = PointerEventKind::kRightClick;
+    }
+    OnSwatchRowEvent(state, {kind, event->x, event->y});
+    return TRUE;
+}
+
+gboolean OnPalettePress(GtkWidget*, GdkEventButton* event, gpointer user) {
+    TrackPress(StateOf(user).clicks.palette, event);
+    return TRUE;
+}
+
+gboolean OnPaletteRelease(GtkWidget*, GdkEventButton* event, gpointer user) {
+    AppState& state = StateOf(user);
+    if (TrackRelease(state.clicks.palette, event) == kLeftButton) {
+        OnPaletteClick(state, event->x, event->y);
+    }
+    return TRUE;
+}
+
+gboolean OnPreviewPress(GtkWidget*, GdkEventButton* event, gpointer user) {
+    TrackPress(StateOf(user).clicks.preview, event);
+    return TRUE;
+}
+
+gboolean OnPreviewRelease(GtkWidget* widget, GdkEventButton* event, gpointer user) {
+    AppState& state = StateOf(user);
+    if (TrackRelease(state.clicks.preview, event) == kRightButton &&
+        ReleasedInside(widget, event)) {
+        RestoreDefaultPreview(state);
+    }
+    return TRUE;
+}
+
+gboolean OnHelpPress(GtkWidget*, GdkEventButton* event, gpointer user) {
+    TrackPress(StateOf(user).clicks.helpIcon, event);
+    return TRUE;
+}
+
+gboolean OnHelpRelease(GtkWidget* widget, GdkEventButton* event, gpointer user) {
+    AppState& state = StateOf(user);
+    if (TrackRelease(state.clicks.helpIcon, event) == kLeftButton &&
+        ReleasedInside(widget, event)) {
+        ShowHelpWindow(state);
+    }
+    return TRUE;
+}
+
+gboolean OnInfoPress(GtkWidget*, GdkEventButton* event, gpointer user) {
+    TrackPress(StateOf(user).clicks.infoIcon, event);
+    return TRUE;
+}
+
+gboolean OnInfoRelease(GtkWidget* widget, GdkEventButton* event, gpointer user) {
+    AppState& state = StateOf(user);
+    const guint button = TrackRelease(state.clicks.infoIcon, event);
+    if (!ReleasedInside(widget, event)) {
+        return TRUE;
+    }
+    if (button == kLeftButton) {
+        ShowCreditsWindow(state);
+    } else if (button == kRightButton) {
+        CopySchemeToClipboard(state);
+    }
+    return TRUE;
+}
+
+void OnBrowseClicked(GtkButton*, gpointer user) {
+    ChooseOutputFolder(StateOf(user));
+}
+void OnStopClicked(GtkButton*, gpointer user) {
+    RequestStop(StateOf(user));
+}
+
+// ---- colour fields ----------------------------------------------------------
+
+int ClampedFieldNumber(GtkSpinButton* spin) {
+    return static_cast<int>(std::clamp<std::int64_t>(
+        ParseInteger(gtk_entry_get_text(GTK_ENTRY(spin))), 0, kComponentMax));
+}
+
+void OnColorFieldChanged(GtkEditable* editable, gpointer user) {
+    AppState& state = StateOf(user);
+    const auto* widget = GTK_WIDGET(editable);
+    if (widget == state.widgets.redField) {
+        OnComponentEdited(state, ColorField::kRed);
+    } else if (widget == state.widgets.greenField) {
+        OnComponentEdited(state, ColorField::kGreen);
+    } else if (widget == state.widgets.blueField) {
+        OnComponentEdited(state, ColorField::kBlue);
+    }
+}
+
+// The field reads its text the way every number of the program is read.
+gint OnColorFieldInput(GtkSpinButton* spin, gdouble* value, gpointer) {
+    *value = ClampedFieldNumber(spin);
+    return TRUE;
+}
+
+// The spin button rewrites its text from its value after every change of
+// the value. A text that already means that value stays as typed ("007",
+// an emptied field); only an arrow step writes new digits.
+gboolean OnColorFieldOutput(GtkSpinButton* spin, gpointer) {
+    const int value = static_cast<int>(gtk_spin_button_get_value(spin));
+    return ClampedFieldNumber(spin) == value ? TRUE : FALSE;
+}
+
+void BindColorField(GtkWidget* field, AppState& state) {
+    g_signal_connect(field, "input", G_CALLBACK(OnColorFieldInput), &state);
+    g_signal_connect(field, "output", G_CALLBACK(OnColorFieldOutput), &state);
+    g_signal_connect(field, "changed", G_CALLBACK(OnColorFieldChanged), &state);
+}
+
+// ---- size fields: digits only ----------------------------------------------
+
+void OnSizeFieldInsert(GtkEditable* editable, const gchar* text, gint length, gint* position,
+                       gpointer user) {
+    const std::string typed =
+        length < 0 ? std::string(text) : std::string(text, static_cast<std::size_t>(length));
+    std::string digits;
+    std::copy_if(typed.begin(), typed.end(), std::back_inserter(digits),
+                 [](char c) { return c >= '0' && c <= '9'; });
+    if (digits == typed) {
+        return;  // the entry inserts it as it is, within its maximum length
+    }
+    g_signal_stop_emission_by_name(editable, "insert-text");
+    if (!digits.empty()) {
+        g_signal_handlers_block_by_func(editable, reinterpret_cast<gpointer>(OnSizeFieldInsert),
+                                        user);
+        gtk_editable_insert_text(editable, digits.c_str(), static_cast<gint>(digits.size()),
+                                 position);
+        g_signal_handlers_unblock_by_func(editable, reinterpret_cast<gpointer>(OnSizeFieldInsert),
+                                          user);
+    }
+}
+
+// ---- preset list ------------------------------------------------------------
+
+void OnPresetSelectionChanged(GtkTreeSelection*, gpointer user) {
+    ApplySelectedPreset(StateOf(user));
+}
+
+gboolean OnPresetListRelease(GtkWidget*, GdkEventButton*, gpointer user) {
+    // A click on the row that is already selected applies it again, which
+    // discards the edits made since.
+    ApplySelectedPreset(StateOf(user));
+    return FALSE;
+}
+
+void OnPresetRowActivated(GtkTreeView*, GtkTreePath*, GtkTreeViewColumn*, gpointer user) {
+    ApplySelectedPreset(StateOf(user));
+}
+
+// ---- shortcuts and the window -------------------------------------------------
+
+gboolean OnShortcut(GtkAccelGroup*, GObject*, guint, GdkModifierType, gpointer user) {
+    const auto* binding = static_cast<const ShortcutBinding*>(user);
+    RouteShortcut(*binding->state, binding->number);
+    return TRUE;
+}
+
+gboolean OnWindowConfigure(GtkWidget*, GdkEventConfigure* event, gpointer user) {
+    LayoutMainWindow(StateOf(user), event->width, event->height);
+    return FALSE;
+}
+
+gboolean OnWindowDelete(GtkWidget*, GdkEvent*, gpointer user) {
+    StateOf(user).closeRequested = true;
+    if (gtk_main_level() > 0) {
+        gtk_main_quit();
+    }
+    return TRUE;  // the window stays until the shut-down has run
+}
+
+}  // namespace
+
+std::vector<std::string> DroppedList(GtkSelectionData* data) {
+    std::vector<std::string> files;
+    gchar** uris = data != nullptr ? gtk_selection_data_get_uris(data) : nullptr;
+    for (gchar** uri = uris; uri != nullptr && *uri != nullptr; ++uri) {
+        gchar* file = g_filename_from_uri(*uri, nullptr, nullptr);
+        if (file != nullptr) {
+            files.emplace_back(file);
+            g_free(file);
+        }
+    }
+    g_strfreev(uris);
+    return files;
+}
+
+void RouteShortcut(AppState& state, int number) {
+    if (number == kShortcutRandomColor) {
+        PickRandomColor(state);
+    } else if (number >= kShortcutFirstUserPreset && number < kShortcutPaste) {
+        StoreUserPreset(state, number - kShortcutRandomColor);
+    } else if (number == kShortcutPaste) {
+        PasteSchemeFromClipboard(state);
+    }
+}
+
+void RouteFileDrop(AppState& state, DropTarget target, const std::vector<std::string>& dropped) {
+    if (target == DropTarget::kPreview) {
+        LoadPreviewImage(state, dropped);
+    } else {
+        HandleFileDrop(state, dropped);
+    }
+}
+
+void RegisterDropTargets(AppState& state) {
+    MainWidgets& w = state.widgets;
+    MakeDropTarget(w.previewCanvas.area, G_CALLBACK(OnPreviewDrop), state);
+    // The text view would refuse a drop where it cannot insert text (it is
+    // read-only), so its scrolled window takes the log's drops.
+    gtk_drag_dest_unset(w.progressLog);
+    MakeDropTarget(w.progressLogScroll, G_CALLBACK(OnBatchDrop), state);
+    MakeDropTarget(w.dropHint.area, G_CALLBACK(OnBatchDrop), state);
+}
+
+void InstallShortcuts(AppState& state) {
+    state.accelerators.reset(gtk_accel_group_new());
+    GtkAccelGroup* group = state.accelerators.get();
+    for (int i = 0; i < kShortcutCount; ++i) {
+        ShortcutBinding& binding = state.shortcuts[static_cast<std::size_t>(i)];
+        binding.state = &state;
+        binding.number = kShortcutRandomColor + i;
+        // 99 is Ctrl+R; 100 .. 108 are the digit keys 1 .. 9.
+        const guint key = i == 0 ? GDK_KEY_r : static_cast<guint>(GDK_KEY_1 + (i - 1));
+        gtk_accel_group_connect(group, key, GDK_CONTROL_MASK, static_cast<GtkAccelFlags>(0),
+                                g_cclosure_new(G_CALLBACK(OnShortcut), &binding, nullptr));
+    }
+    gtk_window_add_accel_group(GTK_WINDOW(state.widgets.mainWindow), group);
+}
+
+void BindWidgetEvents(AppState& state) {
+    MainWidgets& w = state.widgets;
+    gtk_widget_add_events(w.swatchRow.area, GDK_POINTER_MOTION_MASK | GDK_LEAVE_NOTIFY_MASK |
+                                                GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
+    g_signal_connect(w.swatchRow.area, "motion-notify-event", G_CALLBACK(OnSwatchMotion), &state);
+    g_signal_connect(w.swatchRow.area, "leave-notify-event", G_CALLBACK(OnSwatchLeave), &state);
+    g_signal_connect(w.swatchRow.area, "button-press-event", G_CALLBACK(OnSwatchPress), &state);
+    g_signal_connect(w.swatchRow.area, "button-release-event", G_CALLBACK(OnSwatchRelease), &state);
+
+    g_signal_connect(w.helpIcon, "button-press-event", G_CALLBACK(OnHelpPress), &state);
+    g_signal_connect(w.helpIcon, "button-release-event", G_CALLBACK(OnHelpRelease), &state);
+    g_signal_connect(w.infoIcon, "button-press-event", G_CALLBACK(OnInfoPress), &state);
+    g_signal_connect(w.infoIcon, "button-release-event", G_CALLBACK(OnInfoRelease), &state);
+    g_signal_connect(w.browseButton, "clicked", G_CALLBACK(OnBrowseClicked), &state);
+    g_signal_connect(w.stopButton, "clicked", G_CALLBACK(OnStopClicked), &state);
+
+    GtkTreeSelection* selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(w.presetList));
+    g_signal_connect(selection, "changed", G_CALLBACK(OnPresetSelectionChanged), &state);
+    g_signal_connect(w.presetList, "button-release-event", G_CALLBACK(OnPresetListRelease), &state);
+    g_signal_connect(w.presetList, "row-activated", G_CALLBACK(OnPresetRowActivated), &state);
+
+    gtk_widget_add_events(w.previewCanvas.area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
+    g_signal_connect(w.previewCanvas.area, "button-press-event", G_CALLBACK(OnPreviewPress),
+                     &state);
+    g_signal_connect(w.previewCanvas.area, "button-release-event", G_CALLBACK(OnPreviewRelease),
+                     &state);
+
+    gtk_widget_add_events(w.paletteCanvas.area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
+    g_signal_connect(w.paletteCanvas.area, "button-press-event", G_CALLBACK(OnPalettePress),
+                     &state);
+    g_signal_connect(w.paletteCanvas.area, "button-release-event", G_CALLBACK(OnPaletteRelease),
+                     &state);
+
+    for (GtkWidget* field : {w.redField, w.greenField, w.blueField}) {
+        BindColorField(field, state);
+    }
+    for (GtkWidget* field : {w.maxWidthField, w.maxHeightField}) {
+        g_signal_connect(field, "insert-text", G_CALLBACK(OnSizeFieldInsert), &state);
+    }
+}
+
+void BindWindowEvents(AppState& state) {
+    g_signal_connect(state.widgets.mainWindow, "configure-event", G_CALLBACK(OnWindowConfigure),
+                     &state);
+    g_signal_connect(state.widgets.mainWindow, "delete-event", G_CALLBACK(OnWindowDelete), &state);
+}
+
+}  // namespace corvanta

@@ -1,0 +1,26 @@
+// One batch as the front ends hand it to the conversion loop.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace corvanta {
+
+constexpr int kDefaultMaxSide = 8192;  // the window's "Max size" fields at start
+constexpr int kQualityHigh = 95;
+constexpr int kQualityMedium = 80;
+
+struct ConversionJob {
+    int maxWidth = kDefaultMaxSide;   // below 1: no limit
+    int maxHeight = kDefaultMaxSide;  // below 1: no limit
+    int quality = kQualityHigh;       // JPEG quality, 1..100
+    // Output names are this folder followed by the input's file name; a
+    // missing trailing slash is supplied.
+    std::string outputFolder;
+    // One path per element, in conversion order. Kept apart rather than
+    // joined into one text, so that no character of a name (a line feed
+    // included) can split it into other paths.
+    std::vector<std::string> files;
+};
+
+}  // namespace corvanta

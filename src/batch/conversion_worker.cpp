@@ -1,0 +1,214 @@
+#include "batch/conversion_worker.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <optional>
+#include <system_error>
+#include <utility>
+
+#include "tone/tone_map.h"
+
+namespace corvanta {
+namespace {
+
+void PostFileEvent(ProgressSink& sink, ProgressKind kind, std::int64_t number,
+                   const std::string& name, std::string_view reason = {}) {
+    ProgressEvent event;
+    event.kind = kind;
+    event.object = number;
+    event.fileName = name;
+    event.reason = reason;
+    sink.Post(std::move(event));
+}
+
+// Why a path cannot be converted before any loader touches it, or nothing
+// when it names a readable regular file. Checking the type first keeps a
+// FIFO or device from blocking the loaders' reads.
+std::optional<std::string_view> InputProblem(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return failure_reason::kNotFound;
+        }
+        return errno == EACCES ? failure_reason::kNoPermission : failure_reason::kUnreadable;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return failure_reason::kFolder;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return failure_reason::kNotRegular;
+    }
+    if (access(path.c_str(), R_OK) != 0) {
+        return failure_reason::kNoPermission;
+    }
+    return std::nullopt;
+}
+
+// The central kThumbnailWidth x kThumbnailHeight part of the image (all of a
+// smaller side), copied into an image of its own so that it does not keep
+// the full picture alive.
+PixbufPtr CutThumbnail(GdkPixbuf* image) {
+    const int width = gdk_pixbuf_get_width(image);
+    const int height = gdk_pixbuf_get_height(image);
+    const int cutWidth = std::min(width, kThumbnailWidth);
+    const int cutHeight = std::min(height, kThumbnailHeight);
+    PixbufPtr thumbnail(gdk_pixbuf_new(GDK_COLORSPACE_RGB, gdk_pixbuf_get_has_alpha(image), 8,
+                                       cutWidth, cutHeight));
+    if (thumbnail) {
+        gdk_pixbuf_copy_area(image, (width - cutWidth) / 2, (height - cutHeight) / 2, cutWidth,
+                             cutHeight, thumbnail.get(), 0, 0);
+    }
+    return thumbnail;
+}
+
+std::string OutputCandidate(const std::string& folder, std::string_view name) {
+    std::string candidate = folder;
+    // The folder chooser's text ends with a slash; a typed one may not, and
+    // gluing the name on would then write beside the folder instead of into it.
+    if (!candidate.empty() && candidate.back() != '/') {
+        candidate.push_back('/');
+    }
+    candidate.append(name);
+    return candidate;
+}
+
+std::int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+}  // namespace
+
+ConversionTools::ConversionTools() : table_(std::make_unique<GradientTable>()) {}
+
+std::string_view FileNamePart(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+FileOutcome ConvertOneFile(const ConversionJob& job, std::size_t index, ConversionTools& tools,
+                           const SharedGradientTable& gradient, const std::atomic<bool>& stop,
+                           ProgressSink& sink) {
+    if (index >= job.files.size()) {
+        return FileOutcome::kFailed;
+    }
+    const std::string& path = job.files[index];
+    const auto number = static_cast<std::int64_t>(index) + 1;
+
+    // A path without a name part (an empty entry, a path ending in a slash)
+    // still gets its own line, shown by its whole path, so that every file
+    // number ends with a final status.
+    const std::string name(FileNamePart(path));
+    if (name.empty()) {
+        PostFileEvent(sink, ProgressKind::kLoading, number, path);
+        PostFileEvent(sink, ProgressKind::kFailed, number, path, failure_reason::kNoFileName);
+        return FileOutcome::kFailed;
+    }
+    PostFileEvent(sink, ProgressKind::kLoading, number, name);
+
+    std::optional<std::string_view> problem;
+    if (!tools.Valid()) {
+        problem = failure_reason::kNoCodec;
+    } else {
+        problem = InputProblem(path);
+    }
+
+    bool written = false;
+    if (!problem) {
+        std::uint8_t orientation = 0;
+        OutputFormat format = OutputFormat::kJpeg;
+        PixbufPtr image =
+            LoadJpegScaled(tools.Decoder(), path, job.maxWidth, job.maxHeight, &orientation);
+        if (!image) {
+            format = OutputFormat::kPng;
+            image = LoadPixbufScaled(path, job.maxWidth, job.maxHeight);
+        }
+        if (!image) {
+            problem = failure_reason::kNotAnImage;
+        } else {
+            // One copy per image: a rebuild during the batch reaches the next
+            // image, never a part of this one.
+            gradient.Snapshot(tools.Table());
+            ToneMapImage(image.get(), tools.Table());
+
+            if (PixbufPtr thumbnail = CutThumbnail(image.get())) {
+                ProgressEvent event;
+                event.kind = ProgressKind::kThumbnail;
+                event.object = number;
+                event.thumbnail = std::move(thumbnail);
+                sink.Post(std::move(event));
+            }
+
+            if (!stop.load()) {
+                PostFileEvent(sink, ProgressKind::kSaving, number, name);
+                const std::string candidate = OutputCandidate(job.outputFolder, name);
+                written = format == OutputFormat::kJpeg
+                              ? WriteJpegOutput(tools.Encoder(), image.get(), candidate,
+                                                job.quality, orientation)
+                              : WritePngOutput(image.get(), candidate);
+                if (!written) {
+                    problem = failure_reason::kNotWritten;
+                }
+            }
+        }
+    }
+
+    if (written) {
+        PostFileEvent(sink, ProgressKind::kDone, number, name);
+        return FileOutcome::kWritten;
+    }
+    if (stop.load()) {
+        PostFileEvent(sink, ProgressKind::kCancelled, number, name);
+        return FileOutcome::kCancelled;
+    }
+    PostFileEvent(sink, ProgressKind::kFailed, number, name, problem.value_or(""));
+    return FileOutcome::kFailed;
+}
+
+void ConversionWorker(ConversionJob job, const SharedGradientTable& gradient, BatchState& state,
+                      ProgressSink& sink) {
+    const auto start = std::chrono::steady_clock::now();
+    {
+        ConversionTools tools;
+        const std::size_t count = job.files.size();
+        for (std::size_t i = 0; i < count && !state.stop.load(); ++i) {
+            ConvertOneFile(job, i, tools, gradient, state.stop, sink);
+            ProgressEvent remaining;
+            remaining.kind = ProgressKind::kRemaining;
+            remaining.object = static_cast<std::int64_t>(count - (i + 1));
+            sink.Post(std::move(remaining));
+        }
+        job = ConversionJob{};  // the batch's memory goes before the final report
+    }
+
+    ProgressEvent finished;
+    finished.kind = ProgressKind::kFinished;
+    finished.object = MillisecondsSince(start);
+    state.running.store(false);
+    sink.Post(std::move(finished));
+}
+
+bool StartConversionWorker(ConversionJob job, const SharedGradientTable& gradient,
+                           BatchState& state, ProgressSink& sink, std::thread& thread) {
+    if (state.running.exchange(true)) {
+        return false;
+    }
+    if (thread.joinable()) {
+        thread.join();  // the previous worker has already made its last report
+    }
+    try {
+        thread = std::thread(ConversionWorker, std::move(job), std::cref(gradient), std::ref(state),
+                             std::ref(sink));
+    } catch (const std::system_error&) {
+        state.running.store(false);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace corvanta

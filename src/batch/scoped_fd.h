@@ -1,0 +1,80 @@
+// An owning POSIX file descriptor, closed when it goes out of scope.
+#pragma once
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <utility>
+
+namespace corvanta {
+
+class ScopedFd {
+  public:
+    ScopedFd() = default;
+    explicit ScopedFd(int fd) : fd_(fd) {}
+    ~ScopedFd() { Reset(); }
+    ScopedFd(ScopedFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    ScopedFd& operator=(ScopedFd&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    ScopedFd(const ScopedFd&) = delete;
+    ScopedFd& operator=(const ScopedFd&) = delete;
+
+    int Get() const { return fd_; }
+    bool Valid() const { return fd_ >= 0; }
+
+    // Closes now and reports whether close() succeeded (a delayed write
+    // error can surface only here).
+    bool Close() {
+        if (fd_ < 0) {
+            return true;
+        }
+        const int result = ::close(std::exchange(fd_, -1));
+        return result == 0 || errno == EINTR;
+    }
+    void Reset() { Close(); }
+
+  private:
+    int fd_ = -1;
+};
+
+// Reads exactly length bytes, retrying after signals and short reads.
+inline bool ReadFully(int fd, void* data, std::size_t length) {
+    auto* p = static_cast<unsigned char*>(data);
+    while (length > 0) {
+        const ssize_t n = ::read(fd, p, length);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        p += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Writes exactly length bytes, retrying after signals and short writes.
+inline bool WriteFully(int fd, const void* data, std::size_t length) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (length > 0) {
+        const ssize_t n = ::write(fd, p, length);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        p += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace corvanta

@@ -1,0 +1,263 @@
+#include "ui/preview_image.h"
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <numbers>
+
+#include <cairo.h>
+
+#include "batch/image_loader.h"
+#include "tone/preview.h"
+
+namespace corvanta {
+namespace {
+
+constexpr int kRgbBytes = 3;
+constexpr int kRgbaBytes = 4;
+constexpr int kCairoBytes = 4;
+constexpr int kOpaque = 255;
+constexpr double kHalfTurn = std::numbers::pi;
+constexpr double kQuarterTurn = std::numbers::pi / 2;
+
+struct SurfaceDestroy {
+    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+};
+struct ContextDestroy {
+    void operator()(cairo_t* cr) const { cairo_destroy(cr); }
+};
+using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDestroy>;
+using ContextPtr = std::unique_ptr<cairo_t, ContextDestroy>;
+
+bool Is8BitRgb(const GdkPixbuf* image) {
+    if (image == nullptr || gdk_pixbuf_get_colorspace(image) != GDK_COLORSPACE_RGB ||
+        gdk_pixbuf_get_bits_per_sample(image) != 8) {
+        return false;
+    }
+    const int channels = gdk_pixbuf_get_n_channels(image);
+    return channels == (gdk_pixbuf_get_has_alpha(image) ? kRgbaBytes : kRgbBytes);
+}
+
+std::uint32_t* SurfaceRow(cairo_surface_t* surface, int y) {
+    return reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(surface) +
+                                            static_cast<std::size_t>(y) *
+                                                cairo_image_surface_get_stride(surface));
+}
+
+// A cairo surface with the pixbuf's pixels: RGB24, or premultiplied ARGB32
+// when the pixbuf has alpha.
+SurfacePtr SurfaceFromPixbuf(const GdkPixbuf* image) {
+    const int w = gdk_pixbuf_get_width(image);
+    const int h = gdk_pixbuf_get_height(image);
+    const bool alpha = gdk_pixbuf_get_has_alpha(image) != FALSE;
+    SurfacePtr surface(
+        cairo_image_surface_create(alpha ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, w, h));
+    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
+        return nullptr;
+    }
+    cairo_surface_flush(surface.get());
+    const int stride = gdk_pixbuf_get_rowstride(image);
+    const int channels = gdk_pixbuf_get_n_channels(image);
+    const guint8* pixels = gdk_pixbuf_read_pixels(image);
+    for (int y = 0; y < h; ++y) {
+        const guint8* p = pixels + static_cast<std::size_t>(y) * stride;
+        std::uint32_t* out = SurfaceRow(surface.get(), y);
+        for (int x = 0; x < w; ++x, p += channels) {
+            const unsigned a = alpha ? p[3] : kOpaque;
+            const auto premultiply = [a](unsigned c) { return (c * a + kOpaque / 2) / kOpaque; };
+            out[x] = (a << 24) | (premultiply(p[0]) << 16) | (premultiply(p[1]) << 8) |
+                     premultiply(p[2]);
+        }
+    }
+    cairo_surface_mark_dirty(surface.get());
+    return surface;
+}
+
+PixbufPtr RgbPixbufFromSurface(cairo_surface_t* surface) {
+    cairo_surface_flush(surface);
+    const int w = cairo_image_surface_get_width(surface);
+    const int h = cairo_image_surface_get_height(surface);
+    PixbufPtr image(gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, w, h));
+    if (!image) {
+        return nullptr;
+    }
+    const int stride = gdk_pixbuf_get_rowstride(image.get());
+    guchar* pixels = gdk_pixbuf_get_pixels(image.get());
+    for (int y = 0; y < h; ++y) {
+        guchar* p = pixels + static_cast<std::size_t>(y) * stride;
+        const std::uint32_t* in = SurfaceRow(surface, y);
+        for (int x = 0; x < w; ++x, p += kRgbBytes) {
+            p[0] = static_cast<guchar>(in[x] >> 16);
+            p[1] = static_cast<guchar>(in[x] >> 8);
+            p[2] = static_cast<guchar>(in[x]);
+        }
+    }
+    return image;
+}
+
+// Composes the EXIF orientation onto the current transformation; the last
+// call acts first on the image.
+void ApplyOrientation(cairo_t* cr, int orientation) {
+    switch (orientation) {
+        case 2:
+            cairo_scale(cr, -1, 1);
+            break;
+        case 3:
+            cairo_rotate(cr, kHalfTurn);
+            break;
+        case 4:
+            cairo_scale(cr, 1, -1);
+            break;
+        case 5:
+            cairo_scale(cr, -1, 1);
+            cairo_rotate(cr, kQuarterTurn);
+            break;
+        case 6:
+            cairo_rotate(cr, kQuarterTurn);
+            break;
+        case 7:
+            cairo_scale(cr, -1, 1);
+            cairo_rotate(cr, -kQuarterTurn);
+            break;
+        case 8:
+            cairo_rotate(cr, -kQuarterTurn);
+            break;
+        default:
+            break;
+    }
+}
+
+// Half of a size, rounded towards minus infinity once negated.
+int NegativeHalf(int size) {
+    return -((size + 1) / 2);
+}
+
+// Decodes the first dropped file for the preview, fitted into the photo area.
+PixbufPtr LoadPreviewPicture(const std::string& path, std::uint8_t* orientation) {
+    *orientation = 0;
+    JpegDecoder decoder;  // one per loading thread
+    if (decoder.Valid()) {
+        PixbufPtr image = LoadJpegScaled(decoder, path, kPreviewWidth, kPhotoHeight, orientation);
+        if (image) {
+            return image;
+        }
+    }
+    *orientation = 0;
+    return LoadPixbufScaled(path, kPreviewWidth, kPhotoHeight);
+}
+
+// One preview drop on its way through a loading thread. The window thread
+// fills the first fields before the thread starts and deletes the record
+// when the result has come back; the thread hands the result over under the
+// mutex, so every pixel it wrote is visible to the window thread.
+struct PreviewLoad {
+    std::weak_ptr<AppState*> owner;  // gone once the program has shut down
+    unsigned number = 0;
+    std::string path;
+    PixbufPtr frame;
+
+    std::mutex mutex;
+    PixbufPtr composed;  // null when no loader read the file
+};
+
+gboolean FinishPreviewLoad(gpointer data) {
+    std::unique_ptr<PreviewLoad> load(static_cast<PreviewLoad*>(data));
+    PixbufPtr composed;
+    {
+        const std::lock_guard<std::mutex> lock(load->mutex);
+        composed = std::move(load->composed);
+    }
+    const std::shared_ptr<AppState*> owner = load->owner.lock();
+    if (!owner) {
+        return G_SOURCE_REMOVE;
+    }
+    AppState& state = **owner;
+    --state.preview.pendingLoads;
+    if (composed && load->number == state.preview.latestLoad) {
+        state.preview.source = std::move(composed);
+    }
+    RefreshPreview(state);
+    return G_SOURCE_REMOVE;
+}
+
+gpointer RunPreviewLoad(gpointer data) {
+    auto* load = static_cast<PreviewLoad*>(data);
+    std::uint8_t orientation = 0;
+    PixbufPtr picture = LoadPreviewPicture(load->path, &orientation);
+    PixbufPtr composed;
+    if (picture) {
+        composed = ComposePreviewSource(load->frame.get(), picture.get(), orientation);
+    }
+    {
+        const std::lock_guard<std::mutex> lock(load->mutex);
+        load->composed = std::move(composed);
+    }
+    // From here on the record belongs to the window thread again.
+    g_idle_add(FinishPreviewLoad, load);
+    return nullptr;
+}
+
+}  // namespace
+
+void RefreshPreview(AppState& state) {
+    RefreshPreview(state.widgets.previewCanvas, state.preview.source.get(), CurrentGradient(state));
+}
+
+PixbufPtr ComposePreviewSource(const GdkPixbuf* frame, const GdkPixbuf* loaded, int orientation) {
+    if (!Is8BitRgb(frame) || gdk_pixbuf_get_has_alpha(frame) ||
+        gdk_pixbuf_get_width(frame) != kPreviewWidth ||
+        gdk_pixbuf_get_height(frame) != kPreviewHeight || !Is8BitRgb(loaded)) {
+        return nullptr;
+    }
+    SurfacePtr target = SurfaceFromPixbuf(frame);
+    SurfacePtr picture = SurfaceFromPixbuf(loaded);
+    if (!target || !picture) {
+        return nullptr;
+    }
+    ContextPtr cr(cairo_create(target.get()));
+    if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) {
+        return nullptr;
+    }
+    cairo_rectangle(cr.get(), 0, kPhotoTop, kPreviewWidth, kPhotoHeight);
+    cairo_clip(cr.get());
+    cairo_translate(cr.get(), kPreviewWidth / 2, kPreviewHeight / 2);
+    ApplyOrientation(cr.get(), orientation);
+    cairo_set_source_surface(cr.get(), picture.get(), NegativeHalf(gdk_pixbuf_get_width(loaded)),
+                             NegativeHalf(gdk_pixbuf_get_height(loaded)));
+    // Quarter turns land pixel centres on pixel centres; nearest sampling
+    // keeps them exact instead of blurring by rounding noise.
+    cairo_pattern_set_filter(cairo_get_source(cr.get()), CAIRO_FILTER_NEAREST);
+    cairo_paint(cr.get());
+    cr.reset();
+    return RgbPixbufFromSurface(target.get());
+}
+
+void LoadPreviewImage(AppState& state, const std::vector<std::string>& dropped) {
+    if (dropped.empty() || !state.images.previewFrame) {
+        return;
+    }
+    auto load = std::make_unique<PreviewLoad>();
+    load->owner = state.aliveToken;
+    load->number = ++state.preview.latestLoad;
+    load->path = dropped.front();
+    load->frame.reset(GDK_PIXBUF(g_object_ref(state.images.previewFrame.get())));
+    // Reading a file can take long (a huge picture, a slow disk): the window
+    // thread only waits for the finished picture.
+    GThread* thread = g_thread_try_new("preview-load", RunPreviewLoad, load.get(), nullptr);
+    if (thread == nullptr) {
+        return;  // no thread to be had: the preview stays as it is
+    }
+    load.release();  // FinishPreviewLoad takes it back
+    g_thread_unref(thread);
+    ++state.preview.pendingLoads;
+}
+
+void RestoreDefaultPreview(AppState& state) {
+    if (state.images.defaultPreview) {
+        state.preview.source.reset(gdk_pixbuf_copy(state.images.defaultPreview.get()));
+    }
+    RefreshPreview(state);
+}
+
+}  // namespace corvanta

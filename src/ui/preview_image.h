@@ -1,0 +1,37 @@
+// The preview's sample image: previewSource, its replacement by a dropped
+// file and the way back to the built-in picture. Neither changes the scheme.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+
+namespace corvanta {
+
+constexpr int kPreviewWidth = 256;
+constexpr int kPreviewHeight = 192;
+// The photo area between the pattern band and the ramp.
+constexpr int kPhotoTop = 25;
+constexpr int kPhotoHeight = 142;
+
+// Maps previewSource into the PreviewCanvas with the current gradient table.
+void RefreshPreview(AppState& state);
+
+// A copy of frame (256 x 192 RGB) with loaded drawn into its photo area:
+// centred, turned and mirrored by the EXIF orientation (1 .. 8, others
+// leave it as stored), clipped to the photo area; transparent pixels keep
+// the checkerboard. Null when frame is not a 256 x 192 RGB image or memory
+// runs out. Safe on any thread.
+PixbufPtr ComposePreviewSource(const GdkPixbuf* frame, const GdkPixbuf* loaded, int orientation);
+
+// Loads the first dropped path in the background and, once it is read,
+// puts it into the preview. A file that no loader reads, a folder or an
+// empty list leave the preview as it was. Only the newest drop is shown.
+void LoadPreviewImage(AppState& state, const std::vector<std::string>& dropped);
+
+// Puts the built-in sample image back and refreshes the preview.
+void RestoreDefaultPreview(AppState& state);
+
+}  // namespace corvanta

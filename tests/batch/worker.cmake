@@ -1,0 +1,12 @@
+# The conversion loop and the pieces around it: scheme text, folder listing,
+# the shared gradient table, the total time.
+add_executable(corvanta_worker_tests
+  scheme/scheme_text_test.cpp
+  batch/elapsed_time_test.cpp
+  batch/folder_listing_test.cpp
+  batch/conversion_worker_test.cpp
+)
+target_include_directories(corvanta_worker_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(corvanta_worker_tests PRIVATE
+  corvanta_core corvanta_test_support GTest::gtest_main)
+gtest_discover_tests(corvanta_worker_tests DISCOVERY_TIMEOUT 60)

@@ -1,0 +1,264 @@
+// corvanta-convert as a user runs it: the built executable in a child process.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gtest/gtest.h>
+
+#include "cli/run_process.h"
+#include "common/gobject_ptr.h"
+#include "support/test_images.h"
+
+namespace corvanta {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool WriteJpeg(const std::string& path, int width, int height) {
+    return test_support::WriteFile(path, test_support::MakeJpeg(width, height));
+}
+
+bool WritePng(const std::string& path, int width, int height, bool hasAlpha) {
+    return test_support::WriteFile(path, test_support::MakePng(width, height, hasAlpha));
+}
+using test::RunConvert;
+
+class ConvertCommandTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(temp_.Valid());
+        root_ = temp_.Path();
+        fs::create_directory(In());
+        fs::create_directory(Out());
+    }
+
+    fs::path In() const { return root_ / "in"; }
+    fs::path Out() const { return root_ / "out"; }
+    std::string InPath(const std::string& name) const { return (In() / name).string(); }
+
+    std::vector<std::string> OutputNames() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(Out())) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // Every file in the output folder decodes completely.
+    void ExpectCompleteOutputs() const {
+        for (const auto& entry : fs::directory_iterator(Out())) {
+            GError* error = nullptr;
+            GObjectPtr<GdkPixbuf> image(gdk_pixbuf_new_from_file(entry.path().c_str(), &error));
+            EXPECT_TRUE(image) << entry.path() << ": " << (error ? error->message : "");
+            if (error != nullptr) {
+                g_error_free(error);
+            }
+        }
+    }
+
+    test_support::TempDir temp_;
+    fs::path root_;
+};
+
+// text matches pattern, where each '#' in pattern stands for a decimal digit.
+bool MatchesDigits(std::string_view text, std::string_view pattern) {
+    if (text.size() != pattern.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool ok =
+            pattern[i] == '#' ? text[i] >= '0' && text[i] <= '9' : text[i] == pattern[i];
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsTotalTimeLine(std::string_view line) {
+    return MatchesDigits(line, "Total time : ##h ##m ##s");
+}
+
+TEST_F(ConvertCommandTest, UsageErrorsNameTheProblemInOneLine) {
+    std::ofstream(root_ / "plain-file") << "x";
+    const std::string out = Out().string();
+    const struct {
+        std::vector<std::string> args;
+        const char* named;
+    } cases[] = {
+        {{"--output", out, "--sharpen", "a.jpg"}, "--sharpen"},
+        {{"a.jpg"}, "--output"},
+        {{"--output", out}, "files"},
+        {{"--output", (root_ / "nowhere").string(), "a.jpg"}, "does not exist"},
+        {{"--output", (root_ / "plain-file").string(), "a.jpg"}, "not a folder"},
+        {{"--output", out, "--scheme", "!dd 0xff000000,0xffffffff", "a.jpg"}, "nine"},
+        {{"--output", out, "--preset", "Sepia", "a.jpg"}, "'Sepia'"},
+        {{"--output", out, "--quality", "best", "a.jpg"}, "--quality"},
+    };
+    for (const auto& c : cases) {
+        const auto result = RunConvert(c.args);
+        EXPECT_EQ(result.exitCode, 2) << c.named;
+        EXPECT_TRUE(result.out.empty()) << c.named;
+        const auto lines = result.ErrLines();
+        ASSERT_EQ(lines.size(), 1u) << c.named << ": " << result.err;
+        EXPECT_EQ(lines[0].rfind("corvanta-convert: ", 0), 0u) << lines[0];
+        EXPECT_NE(lines[0].find(c.named), std::string::npos) << lines[0];
+    }
+    EXPECT_TRUE(OutputNames().empty());
+
+    if (geteuid() != 0) {  // root writes anywhere
+        fs::create_directory(root_ / "locked");
+        chmod((root_ / "locked").c_str(), 0500);
+        const auto result = RunConvert({"--output", (root_ / "locked").string(), "a.jpg"});
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_NE(result.err.find("not writable"), std::string::npos) << result.err;
+    }
+}
+
+TEST_F(ConvertCommandTest, InformationCommands) {
+    const auto version = RunConvert({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "corvanta-convert 1.0.0\n");
+    const auto help = RunConvert({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("--max-size WxH"), std::string::npos);
+    const auto presets = RunConvert({"--list-presets"});
+    EXPECT_EQ(presets.exitCode, 0);
+    const auto lines = presets.OutLines();
+    ASSERT_EQ(lines.size(), 19u);
+    EXPECT_EQ(lines[0],
+              "Gray                    !dd 0xff000000,0x00000000,0x00000000,0x00000000,"
+              "0x00000000,0x00000000,0x00000000,0x00000000,0xffffffff");
+}
+
+TEST_F(ConvertCommandTest, FolderWithMixedEntriesInNameOrder) {
+    ASSERT_TRUE(WriteJpeg(InPath("b.jpg"), 200, 100));
+    ASSERT_TRUE(WriteJpeg(InPath("a.jpg"), 100, 200));
+    std::ofstream(InPath("notes.txt")) << "hello\n";
+    ASSERT_TRUE(WriteJpeg(InPath(".hidden.jpg"), 50, 50));
+    fs::create_directory(In() / "sub");
+    ASSERT_TRUE(WriteJpeg(InPath("sub/c.jpg"), 50, 50));
+
+    const auto result = RunConvert({"--output", Out().string(), "--jobs", "1", "--preset", "ocean",
+                                    "--max-size", "64x0", In().string()});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    const auto lines = result.OutLines();
+    ASSERT_EQ(lines.size(), 4u) << result.out;
+    EXPECT_EQ(lines[0], "[Done]  a.jpg");
+    EXPECT_EQ(lines[1], "[Done]  b.jpg");
+    EXPECT_EQ(lines[2], "[Error]  notes.txt (not a readable image)");
+    EXPECT_TRUE(IsTotalTimeLine(lines[3])) << lines[3];
+    EXPECT_EQ(OutputNames(), (std::vector<std::string>{"a.jpg", "b.jpg"}));
+
+    int width = 0;
+    int height = 0;
+    ASSERT_NE(gdk_pixbuf_get_file_info((Out() / "b.jpg").c_str(), &width, &height), nullptr);
+    EXPECT_EQ(width, 64);
+    EXPECT_EQ(height, 32);
+    ExpectCompleteOutputs();
+}
+
+TEST_F(ConvertCommandTest, EveryFileWrittenExitsZero) {
+    ASSERT_TRUE(WriteJpeg(InPath("photo.jpg"), 120, 90));
+    ASSERT_TRUE(WritePng(InPath("logo.png"), 40, 30, true));
+    const auto result =
+        RunConvert({"--output", Out().string() + "/", "--quality", "medium", "--scheme",
+                    "!dd 0xff000000,0,0,0,0xff0080ff,0,0,0,0xffffffff",  // too few "0x"
+                    InPath("photo.jpg")});
+    EXPECT_EQ(result.exitCode, 2) << "bare zeros are no items";
+
+    const auto ok = RunConvert({"--output", Out().string() + "/", "--quality", "medium",
+                                InPath("photo.jpg"), InPath("logo.png")});
+    EXPECT_EQ(ok.exitCode, 0) << ok.out << ok.err;
+    EXPECT_EQ(OutputNames(), (std::vector<std::string>{"logo.png", "photo.jpg"}));
+    ExpectCompleteOutputs();
+}
+
+TEST_F(ConvertCommandTest, TwoJobsNeverShareAnOutputName) {
+    fs::create_directory(In() / "d1");
+    fs::create_directory(In() / "d2");
+    ASSERT_TRUE(WriteJpeg(InPath("d1/same.jpg"), 1200, 900));
+    ASSERT_TRUE(WriteJpeg(InPath("d2/same.jpg"), 1200, 900));
+    const auto result = RunConvert({"--output", Out().string(), "--jobs", "2", "--max-size", "0x0",
+                                    InPath("d1"), InPath("d2")});
+    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+    const auto names = OutputNames();
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[0], "same.jpg");
+    EXPECT_TRUE(MatchesDigits(names[1], "same_##############.jpg")) << names[1];
+    ExpectCompleteOutputs();
+}
+
+TEST_F(ConvertCommandTest, InterruptCancelsTheFileInProgress) {
+    // Big PNGs fitted into a tiny box: loading takes a while, writing next to
+    // nothing, so a signal sent shortly after the first file is done lands
+    // while the second one loads.
+    constexpr int kFiles = 4;
+    constexpr int kSide = 2500;
+    constexpr auto kDelayAfterFirstFile = std::chrono::milliseconds(40);
+    GObjectPtr<GdkPixbuf> picture = test_support::MakePixbuf(kSide, kSide, false);
+    ASSERT_TRUE(gdk_pixbuf_save(picture.get(), InPath("f1.png").c_str(), "png", nullptr,
+                                "compression", "1", nullptr));
+    for (int i = 2; i <= kFiles; ++i) {
+        fs::copy_file(InPath("f1.png"), InPath("f" + std::to_string(i) + ".png"));
+    }
+
+    bool cancelledSeen = false;
+    for (int attempt = 0; attempt < 3 && !cancelledSeen; ++attempt) {
+        fs::remove_all(Out());
+        fs::create_directory(Out());
+        bool signalled = false;
+        const auto result = RunConvert(
+            {"--output", Out().string(), "--jobs", "1", "--max-size", "16x16", In().string()},
+            [&](const std::string& line, pid_t pid) {
+                if (!signalled && line.rfind("[Done]  ", 0) == 0) {
+                    signalled = true;
+                    std::this_thread::sleep_for(kDelayAfterFirstFile);
+                    kill(pid, SIGINT);
+                }
+            });
+        EXPECT_EQ(result.exitCode, 130) << result.out << result.err;
+        const auto lines = result.OutLines();
+        ASSERT_GE(lines.size(), 2u) << result.out;
+        EXPECT_EQ(lines[0], "[Done]  f1.png");
+        EXPECT_TRUE(IsTotalTimeLine(lines.back())) << lines.back();
+        // The file in progress ends either way; no later file is started.
+        ASSERT_LE(lines.size(), 3u) << result.out;
+        std::size_t written = 1;
+        if (lines.size() == 3) {
+            cancelledSeen = lines[1] == "[Cancelled]  f2.png";
+            if (!cancelledSeen) {
+                EXPECT_EQ(lines[1], "[Done]  f2.png");
+                ++written;
+            }
+        }
+        EXPECT_EQ(OutputNames().size(), written);
+        ExpectCompleteOutputs();
+    }
+    EXPECT_TRUE(cancelledSeen) << "the signal never arrived while a file was loading";
+
+    // A termination request stops the batch the same way; the status says which signal.
+    fs::remove_all(Out());
+    fs::create_directory(Out());
+    const auto terminated = RunConvert(
+        {"--output", Out().string(), "--jobs", "1", "--max-size", "16x16", In().string()},
+        [](const std::string& line, pid_t pid) {
+            if (line == "[Done]  f1.png") {
+                kill(pid, SIGTERM);
+            }
+        });
+    EXPECT_EQ(terminated.exitCode, 128 + SIGTERM) << terminated.out;
+    EXPECT_TRUE(IsTotalTimeLine(terminated.OutLines().back()));
+    ExpectCompleteOutputs();
+}
+
+}  // namespace
+}  // namespace corvanta

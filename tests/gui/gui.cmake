@@ -1,0 +1,44 @@
+# Window tests: real GTK widgets on an Xvfb display. Each program runs as one
+# CTest test under its own xvfb-run server; they still hold one resource lock
+# so that no two fight over the CPU-bound timing of synthesized input.
+# Under AddressSanitizer the leak checker is off for these programs: GTK,
+# fontconfig and the X libraries keep caches until exit that are not ours.
+find_program(XVFB_RUN xvfb-run REQUIRED)
+pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
+
+set(CORVANTA_GUI_TEST_ENV "NO_AT_BRIDGE=1;GDK_BACKEND=x11;GTK_THEME=Adwaita;GTK_CSD=0")
+if(CORVANTA_SANITIZE MATCHES "address")
+  list(APPEND CORVANTA_GUI_TEST_ENV "ASAN_OPTIONS=detect_leaks=0")
+endif()
+
+add_library(corvanta_gui_harness STATIC gui/gui_harness.cpp gui/gui_main.cpp)
+target_include_directories(corvanta_gui_harness PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/gui ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(corvanta_gui_harness PUBLIC corvanta_gui GTest::gtest)
+
+function(corvanta_gui_test name)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE corvanta_gui_harness)
+  add_test(NAME ${name}
+           COMMAND ${XVFB_RUN} -a -s "-screen 0 1280x1024x24" $<TARGET_FILE:${name}>)
+  set_tests_properties(${name} PROPERTIES
+    RESOURCE_LOCK corvanta_display
+    TIMEOUT 300
+    ENVIRONMENT "${CORVANTA_GUI_TEST_ENV}")
+endfunction()
+
+corvanta_gui_test(corvanta_gui_tests
+  gui/window_test.cpp
+  gui/editor_test.cpp
+  gui/preview_test.cpp)
+
+# The embedded images need no display.
+add_executable(corvanta_asset_tests gui/embedded_images_test.cpp)
+target_include_directories(corvanta_asset_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(corvanta_asset_tests PRIVATE corvanta_gui GTest::gtest_main)
+gtest_discover_tests(corvanta_asset_tests DISCOVERY_TIMEOUT 60)
+
+# Synthesized input through the X server, and the real program's lifetime.
+corvanta_gui_test(corvanta_gui_input_tests gui/input_test.cpp)
+target_link_libraries(corvanta_gui_input_tests PRIVATE PkgConfig::X11)
+target_compile_definitions(corvanta_gui_input_tests PRIVATE CORVANTA_PROGRAM="$<TARGET_FILE:corvanta>")
+add_dependencies(corvanta_gui_input_tests corvanta)

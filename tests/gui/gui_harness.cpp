@@ -1,0 +1,127 @@
+#include "gui_harness.h"
+
+#include <cstdlib>
+#include <vector>
+
+#include <glib/gstdio.h>
+
+#include "app/program.h"
+
+namespace corvanta::testing {
+
+void PumpFor(int ms) {
+    const gint64 end = g_get_monotonic_time() + static_cast<gint64>(ms) * 1000;
+    while (g_get_monotonic_time() < end) {
+        while (g_main_context_iteration(nullptr, FALSE)) {
+        }
+        g_usleep(2000);
+    }
+}
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+    const gint64 end = g_get_monotonic_time() + static_cast<gint64>(timeoutMs) * 1000;
+    while (!done()) {
+        if (g_get_monotonic_time() >= end) {
+            return false;
+        }
+        while (g_main_context_iteration(nullptr, FALSE)) {
+        }
+        g_usleep(2000);
+    }
+    return true;
+}
+
+WidgetBox BoxIn(GtkWidget* widget, GtkWidget* ancestor) {
+    if (ancestor == nullptr) {
+        ancestor = gtk_widget_get_toplevel(widget);
+    }
+    GtkAllocation a;
+    gtk_widget_get_allocation(widget, &a);
+    int x = 0;
+    int y = 0;
+    gtk_widget_translate_coordinates(widget, ancestor, 0, 0, &x, &y);
+    return {x, y, a.width, a.height};
+}
+
+void ScreenOrigin(GtkWidget* widget, int* x, int* y) {
+    GtkWidget* top = gtk_widget_get_toplevel(widget);
+    int wx = 0;
+    int wy = 0;
+    gdk_window_get_origin(gtk_widget_get_window(top), &wx, &wy);
+    const WidgetBox box = BoxIn(widget, top);
+    *x = wx + box.x;
+    *y = wy + box.y;
+}
+
+void MainWindowTest::SetUp() {
+    state_ = StartProgram("/nonexistent/corvanta");
+    ASSERT_TRUE(state_);
+    ShowMainWindow(*state_);
+    GtkWidget* window = state_->widgets.mainWindow;
+    ASSERT_TRUE(PumpUntil([&] {
+        GtkAllocation a;
+        gtk_widget_get_allocation(state_->widgets.schemePanel, &a);
+        return gtk_widget_get_mapped(window) && a.height == kMinWindowHeight;
+    }));
+    PumpFor(50);
+}
+
+void MainWindowTest::TearDown() {
+    if (state_) {
+        PumpUntil([&] { return state_->preview.pendingLoads == 0; });
+        ShutDown(*state_);
+        state_.reset();
+    }
+    PumpFor(20);
+}
+
+void MainWindowTest::ResizeWindow(int width, int height) {
+    gtk_window_resize(GTK_WINDOW(state_->widgets.mainWindow), width, height);
+    PumpUntil(
+        [&] {
+            GtkAllocation a;
+            gtk_widget_get_allocation(state_->widgets.schemePanel, &a);
+            const WidgetBox panel = BoxIn(state_->widgets.schemePanel);
+            return a.height == std::max(height, kMinWindowHeight) &&
+                   panel.x == std::max(width, kMinWindowWidth) - kSchemePanelWidth;
+        },
+        3000);
+    PumpFor(50);
+}
+
+RandomSource MainWindowTest::Replay(std::vector<std::uint32_t> values) {
+    auto next = std::make_shared<std::size_t>(0);
+    return [values = std::move(values), next] {
+        const std::size_t i = std::min(*next, values.size() - 1);
+        ++*next;
+        return values[i];
+    };
+}
+
+TempDir::TempDir() {
+    gchar* dir = g_dir_make_tmp("corvanta-gui-XXXXXX", nullptr);
+    path_ = dir != nullptr ? dir : "";
+    g_free(dir);
+}
+
+TempDir::~TempDir() {
+    if (path_.empty()) {
+        return;
+    }
+    GDir* dir = g_dir_open(path_.c_str(), 0, nullptr);
+    const gchar* name = nullptr;
+    while (dir != nullptr && (name = g_dir_read_name(dir)) != nullptr) {
+        const std::string child = path_ + "/" + name;
+        if (g_file_test(child.c_str(), G_FILE_TEST_IS_DIR)) {
+            g_rmdir(child.c_str());
+        } else {
+            g_unlink(child.c_str());
+        }
+    }
+    if (dir != nullptr) {
+        g_dir_close(dir);
+    }
+    g_rmdir(path_.c_str());
+}
+
+}  // namespace corvanta::testing

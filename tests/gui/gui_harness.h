@@ -1,0 +1,61 @@
+// Helpers for tests that run the real window under Xvfb.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include "app/app_state.h"
+#include "app/main_window.h"
+
+namespace corvanta::testing {
+
+// Runs the main loop for about ms milliseconds.
+void PumpFor(int ms);
+
+// Runs the main loop until done() holds or timeoutMs passes; returns done().
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+
+// The widget's allocation in the coordinates of ancestor (by default its
+// toplevel window).
+WidgetBox BoxIn(GtkWidget* widget, GtkWidget* ancestor = nullptr);
+
+// The widget's top-left corner on the screen.
+void ScreenOrigin(GtkWidget* widget, int* x, int* y);
+
+// A started, shown and drawn main window, destroyed after each test.
+class MainWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    AppState& State() { return *state_; }
+    MainWidgets& Widgets() { return state_->widgets; }
+
+    // Resizes the window and waits until the layout has followed.
+    void ResizeWindow(int width, int height);
+
+    // A random source that replays values, then repeats the last one.
+    static RandomSource Replay(std::vector<std::uint32_t> values);
+
+    std::unique_ptr<AppState> state_;
+};
+
+// A directory under the test's temporary folder, removed at the end.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+}  // namespace corvanta::testing

@@ -1,0 +1,390 @@
+#include "support/test_images.h"
+
+#include <dirent.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include <turbojpeg.h>
+#include <zlib.h>
+
+namespace corvanta::test_support {
+namespace {
+
+constexpr std::uint8_t kMarkerPrefix = 0xFF;
+constexpr std::uint8_t kApp1Marker = 0xE1;
+constexpr std::uint8_t kSosMarker = 0xDA;
+constexpr std::size_t kPngSignatureBytes = 8;
+constexpr int kMaxOpenFds = 16;
+
+void PutU16(Bytes& out, unsigned v, ByteOrder order) {
+    if (order == ByteOrder::kIntel) {
+        out.push_back(static_cast<std::uint8_t>(v));
+        out.push_back(static_cast<std::uint8_t>(v >> 8));
+    } else {
+        out.push_back(static_cast<std::uint8_t>(v >> 8));
+        out.push_back(static_cast<std::uint8_t>(v));
+    }
+}
+
+void PutU32(Bytes& out, std::uint32_t v, ByteOrder order) {
+    if (order == ByteOrder::kIntel) {
+        PutU16(out, v & 0xFFFFu, order);
+        PutU16(out, v >> 16, order);
+    } else {
+        PutU16(out, v >> 16, order);
+        PutU16(out, v & 0xFFFFu, order);
+    }
+}
+
+std::uint32_t GetBe32(const Bytes& b, std::size_t pos) {
+    return (std::uint32_t{b[pos]} << 24) | (std::uint32_t{b[pos + 1]} << 16) |
+           (std::uint32_t{b[pos + 2]} << 8) | b[pos + 3];
+}
+
+void SetBe32(Bytes& b, std::size_t pos, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        b[pos + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+    }
+}
+
+Bytes WrapApp1(const Bytes& payload) {
+    Bytes segment = {kMarkerPrefix, kApp1Marker};
+    PutU16(segment, static_cast<unsigned>(payload.size() + 2), ByteOrder::kMotorola);
+    segment.insert(segment.end(), payload.begin(), payload.end());
+    return segment;
+}
+
+int ChannelsOfColorType(int colorType) {
+    switch (colorType) {
+        case 0:
+            return 1;
+        case 2:
+            return 3;
+        case 3:
+            return 1;
+        case 4:
+            return 2;
+        case 6:
+            return 4;
+        default:
+            return 0;
+    }
+}
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+    return std::remove(path);
+}
+
+int MakeOwnerWritable(const char* path, const struct stat* info, int type, struct FTW*) {
+    if (type == FTW_D || type == FTW_DNR) {
+        ::chmod(path, info->st_mode | S_IRWXU);
+    }
+    return 0;
+}
+
+}  // namespace
+
+// ---- Pixels ----------------------------------------------------------------
+
+Bytes MakePhotoPixels(int width, int height, int channels, unsigned seed) {
+    // Separable waves: one table along x and one along y per channel keep
+    // 12-megapixel fixtures quick to make.
+    std::vector<double> across(static_cast<std::size_t>(width) * channels);
+    std::vector<double> down(static_cast<std::size_t>(height) * channels);
+    for (int c = 0; c < channels; ++c) {
+        for (int x = 0; x < width; ++x) {
+            across[static_cast<std::size_t>(x) * channels + c] =
+                std::sin(x * 0.011 + c * 1.3 + seed);
+        }
+        for (int y = 0; y < height; ++y) {
+            down[static_cast<std::size_t>(y) * channels + c] = 100.0 * std::cos(y * 0.017 - c);
+        }
+    }
+    Bytes pixels(static_cast<std::size_t>(width) * height * channels);
+    std::uint32_t noise = seed * 2654435761u + 1;
+    std::size_t i = 0;
+    for (int y = 0; y < height; ++y) {
+        const double* row = down.data() + static_cast<std::size_t>(y) * channels;
+        for (int x = 0; x < width; ++x) {
+            const double* column = across.data() + static_cast<std::size_t>(x) * channels;
+            for (int c = 0; c < channels; ++c) {
+                noise = noise * 1664525u + 1013904223u;
+                const double v = 124.0 + column[c] * row[c] + static_cast<double>(noise >> 29);
+                pixels[i++] = static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0));
+            }
+        }
+    }
+    return pixels;
+}
+
+GObjectPtr<GdkPixbuf> MakePixbuf(int width, int height, bool hasAlpha, unsigned seed) {
+    const int channels = hasAlpha ? 4 : 3;
+    GObjectPtr<GdkPixbuf> image(gdk_pixbuf_new(GDK_COLORSPACE_RGB, hasAlpha, 8, width, height));
+    if (image == nullptr) {
+        return image;
+    }
+    const Bytes pixels = MakePhotoPixels(width, height, channels, seed);
+    const int stride = gdk_pixbuf_get_rowstride(image.get());
+    guint8* dst = gdk_pixbuf_get_pixels(image.get());
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * channels;
+    for (int y = 0; y < height; ++y) {
+        std::memcpy(dst + static_cast<std::size_t>(y) * stride, pixels.data() + y * rowBytes,
+                    rowBytes);
+    }
+    return image;
+}
+
+// ---- JPEG ------------------------------------------------------------------
+
+Bytes MakeJpeg(int width, int height, const JpegOptions& options) {
+    const int channels = options.grayscale ? 1 : 3;
+    const Bytes pixels = MakePhotoPixels(width, height, channels, options.seed);
+    tjhandle handle = tjInitCompress();
+    if (handle == nullptr) {
+        return {};
+    }
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    const int flags = options.progressive ? TJFLAG_PROGRESSIVE : 0;
+    const int status =
+        tjCompress2(handle, pixels.data(), width, width * channels, height,
+                    options.grayscale ? TJPF_GRAY : TJPF_RGB, &jpeg, &size,
+                    options.grayscale ? TJSAMP_GRAY : options.subsampling, options.quality, flags);
+    Bytes out;
+    if (status == 0) {
+        out.assign(jpeg, jpeg + size);
+    }
+    tjFree(jpeg);
+    tjDestroy(handle);
+    return out;
+}
+
+Bytes MakeExifSegment(unsigned orientation, ByteOrder order) {
+    constexpr unsigned kImageWidthTag = 0x0100;
+    constexpr unsigned kOrientationTag = 0x0112;
+    constexpr unsigned kShortType = 3;
+    Bytes payload = {'E', 'x', 'i', 'f', 0, 0};
+    if (order == ByteOrder::kIntel) {
+        payload.insert(payload.end(), {'I', 'I'});
+    } else {
+        payload.insert(payload.end(), {'M', 'M'});
+    }
+    PutU16(payload, 42, order);
+    PutU32(payload, 8, order);  // IFD0 right behind the header
+    PutU16(payload, 2, order);
+    for (const unsigned tag : {kImageWidthTag, kOrientationTag}) {
+        PutU16(payload, tag, order);
+        PutU16(payload, kShortType, order);
+        PutU32(payload, 1, order);
+        PutU16(payload, tag == kOrientationTag ? orientation : 640, order);
+        PutU16(payload, 0, order);
+    }
+    PutU32(payload, 0, order);  // no next IFD
+    return WrapApp1(payload);
+}
+
+Bytes MakeApp1Segment(std::string_view payload) {
+    return WrapApp1(Bytes(payload.begin(), payload.end()));
+}
+
+Bytes InsertAfterSoi(const Bytes& jpeg, const Bytes& segment) {
+    Bytes out(jpeg.begin(), jpeg.begin() + 2);
+    out.insert(out.end(), segment.begin(), segment.end());
+    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+    return out;
+}
+
+long FindSegment(const Bytes& jpeg, std::uint8_t marker) {
+    std::size_t pos = 2;
+    while (pos + 4 <= jpeg.size() && jpeg[pos] == kMarkerPrefix) {
+        if (jpeg[pos + 1] == marker) {
+            return static_cast<long>(pos);
+        }
+        if (jpeg[pos + 1] == kSosMarker) {
+            break;
+        }
+        pos += 2 + ((static_cast<std::size_t>(jpeg[pos + 2]) << 8) | jpeg[pos + 3]);
+    }
+    return -1;
+}
+
+bool SetJpegFrameSize(Bytes& jpeg, int width, int height) {
+    for (const std::uint8_t marker : {0xC0, 0xC1, 0xC2}) {
+        const long pos = FindSegment(jpeg, marker);
+        if (pos >= 0 && static_cast<std::size_t>(pos) + 9 <= jpeg.size()) {
+            const auto p = static_cast<std::size_t>(pos);
+            jpeg[p + 5] = static_cast<std::uint8_t>(height >> 8);
+            jpeg[p + 6] = static_cast<std::uint8_t>(height);
+            jpeg[p + 7] = static_cast<std::uint8_t>(width >> 8);
+            jpeg[p + 8] = static_cast<std::uint8_t>(width);
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---- PNG -------------------------------------------------------------------
+
+Bytes MakePng(int width, int height, bool hasAlpha, unsigned seed) {
+    GObjectPtr<GdkPixbuf> image = MakePixbuf(width, height, hasAlpha, seed);
+    gchar* buffer = nullptr;
+    gsize size = 0;
+    Bytes out;
+    if (image != nullptr &&
+        gdk_pixbuf_save_to_buffer(image.get(), &buffer, &size, "png", nullptr, nullptr)) {
+        out.assign(buffer, buffer + size);
+    }
+    g_free(buffer);
+    return out;
+}
+
+bool SetPngSize(Bytes& png, std::uint32_t width, std::uint32_t height) {
+    // Signature, then IHDR: length, "IHDR", width, height, ..., CRC over type and data.
+    constexpr std::size_t kIhdrType = kPngSignatureBytes + 4;
+    constexpr std::size_t kIhdrData = kIhdrType + 4;
+    constexpr std::size_t kIhdrDataBytes = 13;
+    if (png.size() < kIhdrData + kIhdrDataBytes + 4 ||
+        std::memcmp(&png[kIhdrType], "IHDR", 4) != 0) {
+        return false;
+    }
+    SetBe32(png, kIhdrData, width);
+    SetBe32(png, kIhdrData + 4, height);
+    const uLong crc = crc32(crc32(0, nullptr, 0), &png[kIhdrType], 4 + kIhdrDataBytes);
+    SetBe32(png, kIhdrData + kIhdrDataBytes, static_cast<std::uint32_t>(crc));
+    return true;
+}
+
+PngContents InspectPng(const Bytes& png) {
+    static constexpr std::uint8_t kSignature[kPngSignatureBytes] = {0x89, 'P',  'N',  'G',
+                                                                    '\r', '\n', 0x1A, '\n'};
+    PngContents result;
+    if (png.size() < kPngSignatureBytes ||
+        std::memcmp(png.data(), kSignature, kPngSignatureBytes) != 0) {
+        return result;
+    }
+    Bytes compressed;
+    bool sawHeader = false;
+    bool sawEnd = false;
+    std::size_t pos = kPngSignatureBytes;
+    while (!sawEnd && pos + 12 <= png.size()) {
+        const std::uint32_t length = GetBe32(png, pos);
+        if (length > png.size() - pos - 12) {
+            return result;
+        }
+        const std::string type(png.begin() + static_cast<long>(pos) + 4,
+                               png.begin() + static_cast<long>(pos) + 8);
+        const std::size_t data = pos + 8;
+        const uLong crc = crc32(crc32(0, nullptr, 0), &png[pos + 4], length + 4);
+        if (crc != GetBe32(png, data + length)) {
+            return result;
+        }
+        if (type == "IHDR" && length == 13) {
+            result.width = GetBe32(png, data);
+            result.height = GetBe32(png, data + 4);
+            result.bitDepth = png[data + 8];
+            result.colorType = png[data + 9];
+            result.interlace = png[data + 12];
+            sawHeader = true;
+        } else if (type == "IDAT") {
+            compressed.insert(compressed.end(), png.begin() + static_cast<long>(data),
+                              png.begin() + static_cast<long>(data + length));
+        } else if (type == "IEND") {
+            sawEnd = true;
+        }
+        pos = data + length + 4;
+    }
+    const int channels = ChannelsOfColorType(result.colorType);
+    if (!sawHeader || !sawEnd || result.bitDepth != 8 || channels == 0 || result.interlace != 0) {
+        return result;
+    }
+    const std::size_t rowBytes = static_cast<std::size_t>(result.width) * channels;
+    Bytes raw((rowBytes + 1) * result.height);
+    uLongf rawSize = raw.size();
+    if (uncompress(raw.data(), &rawSize, compressed.data(), compressed.size()) != Z_OK ||
+        rawSize != raw.size()) {
+        return result;
+    }
+    result.pixels.reserve(rowBytes * result.height);
+    for (std::uint32_t y = 0; y < result.height; ++y) {
+        const auto row = raw.begin() + static_cast<long>(y * (rowBytes + 1));
+        result.rowFilters.push_back(*row);
+        result.pixels.insert(result.pixels.end(), row + 1, row + 1 + static_cast<long>(rowBytes));
+    }
+    result.ok = std::all_of(result.rowFilters.begin(), result.rowFilters.end(),
+                            [](std::uint8_t f) { return f == 0; });
+    return result;
+}
+
+// ---- Files -----------------------------------------------------------------
+
+bool WriteFile(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+bool WriteFile(const std::string& path, std::string_view text) {
+    return WriteFile(path, Bytes(text.begin(), text.end()));
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool FileExists(const std::string& path) {
+    return FileSize(path) >= 0;
+}
+
+long long FileSize(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
+}
+
+std::vector<std::string> ListFolder(const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(path.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") {
+                names.push_back(name);
+            }
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TempDir::TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/corvanta-test-XXXXXX";
+    if (::mkdtemp(pattern.data()) != nullptr) {
+        path_ = pattern;
+    }
+}
+
+TempDir::~TempDir() {
+    if (path_.empty()) {
+        return;
+    }
+    ::nftw(path_.c_str(), MakeOwnerWritable, kMaxOpenFds, FTW_PHYS);
+    ::nftw(path_.c_str(), RemoveEntry, kMaxOpenFds, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string TempDir::File(std::string_view name) const {
+    return path_ + "/" + std::string(name);
+}
+
+}  // namespace corvanta::test_support
