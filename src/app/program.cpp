@@ -8,7 +8,7 @@
 #include "app/embedded_images.h"
 #include "app/handler_seams.h"
 #include "app/main_window.h"
-#include "app/program_directory.h"
+#include "common/program_directory.h"
 #include "app/routing.h"
 #include "app/signal_block.h"
 #include "ui/preview_image.h"

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "app/handler_seams.h"
-#include "app/program_directory.h"
+#include "common/program_directory.h"
 #include "app/progress_log.h"
 #include "app/routing.h"
 #include "gui_harness.h"
@@ -292,8 +292,8 @@ TEST_F(WindowTest, PreviewLogAndHintTakeFileDropsOnly) {
     }
     // The read-only text view itself would refuse every drop.
     EXPECT_EQ(gtk_drag_dest_get_target_list(Widgets().progressLog), nullptr);
-    EXPECT_EQ(DirectoryOf("/opt/corvanta/bin/corvanta"), "/opt/corvanta/bin/");
-    EXPECT_EQ(DirectoryOf("corvanta"), "./");
+    EXPECT_EQ(DirectoryPart("/opt/corvanta/bin/corvanta"), "/opt/corvanta/bin/");
+    EXPECT_EQ(DirectoryPart("corvanta"), "./");
     EXPECT_EQ(State().programDirectory.back(), '/');
 }
 
