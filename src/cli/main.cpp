@@ -30,6 +30,7 @@ void InstallSignalHandlers() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);  // a closed terminal, too
     // A closed pipe on stdout must not kill the process in the middle of
     // writing an output file; the lines are simply lost.
     signal(SIGPIPE, SIG_IGN);
@@ -47,7 +48,7 @@ int main(int argc, char** argv) {
     InstallSignalHandlers();
     const int status = corvanta::RunConvertCommand(*parsed.options, g_stop, stdout, stderr);
     if (status == corvanta::kExitInterrupted && g_stopSignal.load() > 0) {
-        return 128 + g_stopSignal.load();  // 130 for Ctrl+C, 143 for SIGTERM
+        return 128 + g_stopSignal.load();  // 130 for Ctrl+C, 143 for SIGTERM, 129 for SIGHUP
     }
     return status;
 }
