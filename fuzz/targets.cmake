@@ -1,0 +1,4 @@
+corvanta_fuzz_target(exif_orientation_fuzz)
+corvanta_fuzz_target(scheme_text_fuzz)
+corvanta_fuzz_target(image_loader_fuzz)
+corvanta_fuzz_target(output_name_fuzz)
