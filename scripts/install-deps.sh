@@ -7,7 +7,7 @@ packages=(
   g++ cmake make pkg-config
   libgtk-3-dev libturbojpeg0-dev libpng-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth xdotool xclip x11-utils
+  xvfb xauth xdotool xclip x11-utils libjpeg-turbo-progs
   python3 python3-pil fonts-dejavu-core
 )
 
