@@ -6,7 +6,7 @@ set -euo pipefail
 build=${1:-build}
 convert="$build/src/cli/corvanta-convert"
 bench="$build/bench/corvanta_conversion_bench"
-runs=3
+runs=5
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
