@@ -3,7 +3,10 @@
 namespace corvanta {
 
 void RebuildGradientTable(AppState& state) {
-    BuildGradientTable(&state.scheme, state.gradient);
+    // The worker maps with the shared table; the preview keeps a copy of the
+    // same table, so both always show the same scheme.
+    state.sharedGradient.Rebuild(&state.scheme);
+    state.sharedGradient.Snapshot(state.gradient);
 }
 
 const GradientTable& CurrentGradient(const AppState& state) {

@@ -12,6 +12,7 @@
 
 #include <gtk/gtk.h>
 
+#include "app/batch_session.h"
 #include "batch/image_loader.h"  // PixbufPtr
 #include "batch/shared_gradient.h"
 #include "common/gobject_ptr.h"
@@ -103,12 +104,6 @@ struct PreviewState {
     int pendingLoads = 0;     // preview loads still running on a helper thread
 };
 
-// The state shared with the conversion worker. The worker itself arrives
-// with the batch handling; until then nothing ever runs.
-struct BatchState {
-    std::atomic<bool> stopFlag{false};
-};
-
 struct AppState {
     // Work finishing on another thread (a preview load) checks this before
     // touching the state: it expires when the state is destroyed.
@@ -134,7 +129,7 @@ struct AppState {
     RandomSource random;
 
     PreviewState preview;
-    BatchState batch;
+    BatchSession batch;           // the conversion worker and its progress
     bool closeRequested = false;  // the main window asked to close
 };
 

@@ -2,13 +2,6 @@
 
 namespace corvanta {
 
-void HandleFileDrop(AppState&, const std::vector<std::string>&) {}
-void ChooseOutputFolder(AppState&) {}
-void RequestStop(AppState&) {}
-bool WorkerAlive(const AppState&) {
-    return false;
-}
-
 void StoreUserPreset(AppState&, int) {}
 void LoadPresetStore(AppState&) {}
 void SavePresetStore(AppState&) {}

@@ -10,15 +10,9 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/batch_window.h"  // HandleFileDrop, ChooseOutputFolder, RequestStop, WorkerAlive
 
 namespace corvanta {
-
-// A file drop on the progress log or the drop hint: starts a batch.
-void HandleFileDrop(AppState& state, const std::vector<std::string>& dropped);
-void ChooseOutputFolder(AppState& state);
-void RequestStop(AppState& state);
-// True while a conversion worker thread is alive (shut-down waits for it).
-bool WorkerAlive(const AppState& state);
 
 // Ctrl+1 .. Ctrl+8: number is 1 .. 8.
 void StoreUserPreset(AppState& state, int number);

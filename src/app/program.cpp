@@ -8,9 +8,9 @@
 #include "app/embedded_images.h"
 #include "app/handler_seams.h"
 #include "app/main_window.h"
-#include "common/program_directory.h"
 #include "app/routing.h"
 #include "app/signal_block.h"
+#include "common/program_directory.h"
 #include "ui/preview_image.h"
 #include "ui/scheme_editor.h"
 
@@ -18,7 +18,6 @@ namespace corvanta {
 namespace {
 
 constexpr int kFirstPresetRow = 0;
-constexpr int kWorkerPollMs = 100;
 
 void SelectFirstPreset(AppState& state) {
     GtkTreeSelection* selection =
@@ -71,16 +70,9 @@ void ShowMainWindow(AppState& state) {
 }
 
 void ShutDown(AppState& state) {
-    state.batch.stopFlag.store(true);
+    state.batch.shared.stop.store(true);
     SavePresetStore(state);
-    while (WorkerAlive(state)) {
-        // The closing notice arrives with the batch handling; until then no
-        // worker ever runs and this loop is never entered.
-        while (gtk_events_pending()) {
-            gtk_main_iteration_do(FALSE);
-        }
-        g_usleep(kWorkerPollMs * 1000);
-    }
+    WaitForWorkerAtShutDown(state);
     if (state.widgets.mainWindow != nullptr) {
         if (state.css) {
             gtk_style_context_remove_provider_for_screen(

@@ -7,13 +7,13 @@
 namespace corvanta {
 
 constexpr int kDefaultMaxSide = 8192;  // the window's "Max size" fields at start
-constexpr int kQualityHigh = 95;
-constexpr int kQualityMedium = 80;
+constexpr int kJpegQualityHigh = 95;
+constexpr int kJpegQualityMedium = 80;
 
 struct ConversionJob {
     int maxWidth = kDefaultMaxSide;   // below 1: no limit
     int maxHeight = kDefaultMaxSide;  // below 1: no limit
-    int quality = kQualityHigh;       // JPEG quality, 1..100
+    int quality = kJpegQualityHigh;       // JPEG quality, 1..100
     // Output names are this folder followed by the input's file name; a
     // missing trailing slash is supplied.
     std::string outputFolder;

@@ -45,10 +45,10 @@ std::optional<int> ParseCount(std::string_view text, int max) {
 
 std::optional<int> ParseQuality(std::string_view text) {
     if (EqualsIgnoringCase(text, "high")) {
-        return kQualityHigh;
+        return kJpegQualityHigh;
     }
     if (EqualsIgnoringCase(text, "medium")) {
-        return kQualityMedium;
+        return kJpegQualityMedium;
     }
     const std::optional<int> value = ParseCount(text, 100);
     if (!value || *value < 1) {

@@ -24,7 +24,7 @@ struct ConvertOptions {
     ColorScheme scheme{};            // the "Gray" preset unless --scheme or --preset says otherwise
     int maxWidth = kDefaultMaxSide;  // 0: no limit
     int maxHeight = kDefaultMaxSide;
-    int quality = kQualityHigh;
+    int quality = kJpegQualityHigh;
     int jobs = 0;  // 0: one per processor
     std::vector<std::string> inputs;
 };

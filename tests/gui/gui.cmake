@@ -42,3 +42,24 @@ corvanta_gui_test(corvanta_gui_input_tests gui/input_test.cpp)
 target_link_libraries(corvanta_gui_input_tests PRIVATE PkgConfig::X11)
 target_compile_definitions(corvanta_gui_input_tests PRIVATE CORVANTA_PROGRAM="$<TARGET_FILE:corvanta>")
 add_dependencies(corvanta_gui_input_tests corvanta)
+
+# Batches from the window: drops, progress, stop, refusals, the folder
+# chooser and the closing notice, with fixtures made by the tests.
+add_library(corvanta_batch_test_helpers STATIC gui/batch_helpers.cpp)
+target_link_libraries(corvanta_batch_test_helpers PUBLIC corvanta_gui_harness corvanta_test_support)
+corvanta_gui_test(corvanta_gui_batch_tests gui/batch_test.cpp)
+target_link_libraries(corvanta_gui_batch_tests PRIVATE corvanta_batch_test_helpers)
+
+# A drag source in a process of its own, for real drag and drop through the
+# X server; and the real program closed during a batch.
+add_executable(corvanta_drag_source gui/drag_source.cpp)
+target_link_libraries(corvanta_drag_source PRIVATE PkgConfig::GTK3)
+corvanta_gui_test(corvanta_gui_drop_tests gui/drop_test.cpp)
+target_link_libraries(corvanta_gui_drop_tests PRIVATE corvanta_batch_test_helpers PkgConfig::X11)
+target_compile_definitions(corvanta_gui_drop_tests PRIVATE
+  CORVANTA_PROGRAM="$<TARGET_FILE:corvanta>"
+  CORVANTA_DRAG_SOURCE="$<TARGET_FILE:corvanta_drag_source>")
+add_dependencies(corvanta_gui_drop_tests corvanta corvanta_drag_source)
+# The folder chooser remembers its settings; keep them out of the user's.
+set_property(TEST corvanta_gui_batch_tests corvanta_gui_drop_tests APPEND PROPERTY
+  ENVIRONMENT "GSETTINGS_BACKEND=memory")

@@ -1,0 +1,40 @@
+// The window's side of a batch: the state shared with the worker, the worker
+// thread itself, the sink its progress comes through, and what the window
+// keeps between progress events. Part of AppState.
+#pragma once
+
+#include <cstdint>
+#include <thread>
+#include <unordered_map>
+
+#include "app/window_progress_sink.h"
+#include "batch/conversion_worker.h"
+
+namespace corvanta {
+
+struct BatchSession {
+    BatchSession() = default;
+    BatchSession(const BatchSession&) = delete;
+    BatchSession& operator=(const BatchSession&) = delete;
+    // A worker is always waited for: it maps with the state's gradient table
+    // and posts into the sink below.
+    ~BatchSession() {
+        if (worker.joinable()) {
+            worker.join();
+        }
+    }
+
+    BatchState shared;  // the stop flag and the worker's "running" mark
+    std::thread worker;
+    WindowProgressSink sink{shared};
+
+    // Window thread only. True from the start of a batch until its final
+    // event has been handled: the worker clears shared.running just before
+    // posting that event, and a drop in between must still be refused.
+    bool active = false;
+    bool closing = false;  // shut-down has begun: no more message boxes
+    // The log line of each file, recorded when its first event arrives.
+    std::unordered_map<std::int64_t, int> fileLines;
+};
+
+}  // namespace corvanta
