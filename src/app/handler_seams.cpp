@@ -9,14 +9,4 @@ bool WorkerAlive(const AppState&) {
     return false;
 }
 
-void StoreUserPreset(AppState&, int) {}
-void LoadPresetStore(AppState&) {}
-void SavePresetStore(AppState&) {}
-
-void CopySchemeToClipboard(AppState&) {}
-void PasteSchemeFromClipboard(AppState&) {}
-
-void ShowHelpWindow(AppState&) {}
-void ShowCreditsWindow(AppState&) {}
-
 }  // namespace corvanta
