@@ -19,6 +19,7 @@
 #include "scheme/color_scheme.h"
 #include "scheme/gradient_table.h"
 #include "ui/drawing_canvas.h"
+#include "ui/owned_toplevel.h"
 
 namespace corvanta {
 
@@ -115,6 +116,11 @@ struct AppState {
     GObjectPtr<GtkAccelGroup> accelerators;
     std::array<ShortcutBinding, kShortcutCount> shortcuts{};
     ClickTrackers clicks;
+    // The help and credits windows, each open at most once, and whether a
+    // clipboard paste is waiting for the clipboard's owner or the user.
+    OwnedToplevel helpWindow;
+    OwnedToplevel creditsWindow;
+    bool pasteInProgress = false;
 
     // The scheme being edited and everything derived from it.
     ColorScheme scheme{};

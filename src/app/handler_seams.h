@@ -1,28 +1,10 @@
-// Handlers that the event routing already calls but whose work arrives with
-// later parts of the program: the batch (drop intake, folder chooser, stop),
-// the user preset store, the clipboard exchange and the help and credits
-// windows. Each has a placeholder body in handler_seams.cpp that does
-// nothing; a part that brings the real handler deletes its placeholder and
-// defines the function in its own room with the same signature.
+// Every handler the event routing and the start-up and shut-down sequence
+// call, gathered from the rooms that implement them: the batch (drop intake,
+// folder chooser, stop), the user preset store, the clipboard exchange and
+// the help and credits windows.
 #pragma once
 
-#include <string>
-#include <vector>
-
-#include "app/app_state.h"
-#include "app/batch_window.h"  // HandleFileDrop, ChooseOutputFolder, RequestStop, WorkerAlive
-
-namespace corvanta {
-
-// Ctrl+1 .. Ctrl+8: number is 1 .. 8.
-void StoreUserPreset(AppState& state, int number);
-void LoadPresetStore(AppState& state);
-void SavePresetStore(AppState& state);
-
-void CopySchemeToClipboard(AppState& state);
-void PasteSchemeFromClipboard(AppState& state);
-
-void ShowHelpWindow(AppState& state);
-void ShowCreditsWindow(AppState& state);
-
-}  // namespace corvanta
+#include "app/batch_window.h"      // HandleFileDrop, ChooseOutputFolder, RequestStop, WorkerAlive
+#include "ui/clipboard_exchange.h"  // CopySchemeToClipboard, PasteSchemeFromClipboard
+#include "ui/help_windows.h"        // ShowHelpWindow, ShowCreditsWindow
+#include "ui/user_presets.h"        // LoadPresetStore, SavePresetStore, StoreUserPreset

@@ -56,6 +56,9 @@ void ScreenOrigin(GtkWidget* widget, int* x, int* y) {
 void MainWindowTest::SetUp() {
     state_ = StartProgram("/nonexistent/corvanta");
     ASSERT_TRUE(state_);
+    // Window tests keep no Corvanta.dat: the save at the end of each test
+    // goes nowhere. Tests of the store give the state a folder of their own.
+    state_->programDirectory = "/nonexistent/";
     ShowMainWindow(*state_);
     GtkWidget* window = state_->widgets.mainWindow;
     ASSERT_TRUE(PumpUntil([&] {

@@ -8,6 +8,7 @@
 
 #include <sys/wait.h>
 
+#include "dialog_answerer.h"
 #include "gui_harness.h"
 #include "ui/scheme_editor.h"
 
@@ -130,10 +131,17 @@ TEST_F(InputTest, CtrlRPutsTheClosestRandomColourIntoTheSelectedSlot) {
     ClickAt(Widgets().redField, 12, 12);
     Xdo({"key", "ctrl+r"});
     EXPECT_EQ(State().scheme[8], 0xFFFFFFFFu);
-    // The user preset and paste shortcuts reach handlers that do nothing yet.
+    // The user preset shortcuts ask first; No keeps everything.
     const ColorScheme before = State().scheme;
-    Xdo({"key", "ctrl+1", "ctrl+8", "ctrl+9"});
+    {
+        DialogAnswerer no("User presets", GTK_RESPONSE_NO);
+        Xdo({"key", "ctrl+1"});
+        PumpUntil([&] { return !no.Answered().empty(); });
+        ASSERT_EQ(no.Answered().size(), 1u);
+        EXPECT_EQ(no.Answered()[0].text, "Overwrite user preset 1 ?");
+    }
     EXPECT_EQ(State().scheme, before);
+    EXPECT_EQ(State().presets.rows[21].slots, MakePresetTable().rows[21].slots);
 }
 
 TEST_F(InputTest, ClickingAPresetRowAppliesItAndClickingAgainDiscardsEdits) {

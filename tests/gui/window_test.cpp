@@ -5,6 +5,7 @@
 #include "common/program_directory.h"
 #include "app/progress_log.h"
 #include "app/routing.h"
+#include "dialog_answerer.h"
 #include "gui_harness.h"
 #include "ui/scheme_editor.h"
 
@@ -271,9 +272,17 @@ TEST_F(WindowTest, ShortcutsReachTheirHandlers) {
     State().random = Replay({0x00FFFFFF});
     State().selectedSlot = 4;
     const ColorScheme before = State().scheme;
-    for (int n = kShortcutFirstUserPreset; n <= kShortcutPaste; ++n) {
-        RouteShortcut(State(), n);  // presets and paste arrive later: no effect yet
+    {
+        // Ctrl+1 .. Ctrl+8 each ask about their own user preset.
+        DialogAnswerer no("User presets", GTK_RESPONSE_NO);
+        for (int n = kShortcutFirstUserPreset; n < kShortcutPaste; ++n) {
+            RouteShortcut(State(), n);
+        }
+        ASSERT_EQ(no.Answered().size(), 8u);
+        EXPECT_EQ(no.Answered()[7].text, "Overwrite user preset 8 ?");
     }
+    RouteShortcut(State(), kShortcutPaste);  // nothing on the clipboard here
+    PumpUntil([&] { return !State().pasteInProgress; });
     EXPECT_EQ(State().scheme, before);
     RouteShortcut(State(), kShortcutRandomColor);
     EXPECT_EQ(State().scheme[4], 0xFFFFFFFFu);

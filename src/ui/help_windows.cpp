@@ -1,0 +1,188 @@
+#include "ui/help_windows.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <string_view>
+
+#include "ui/help_text.h"
+
+namespace corvanta {
+namespace {
+
+// libjpeg-turbo has no run-time copyright call; its holders and years as
+// its own licence file states them, with the acknowledgement the IJG
+// licence asks of programs that ship its code.
+constexpr std::string_view kJpegNotice =
+    "libjpeg-turbo, Copyright (C) 2009-2023 D. R. Commander; based in part on the work of the "
+    "Independent JPEG Group, Copyright (C) 1991-2020 Thomas G. Lane, Guido Vollbeding.";
+constexpr std::string_view kParagraphEnd = "\n\n";  // a line feed and an empty line
+
+GtkWidget* TextInScrolledWindow(std::string_view text, GtkWidget** view) {
+    GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_AUTOMATIC,
+                                   GTK_POLICY_AUTOMATIC);
+    gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroll), GTK_SHADOW_ETCHED_IN);
+    *view = gtk_text_view_new();
+    gtk_text_view_set_editable(GTK_TEXT_VIEW(*view), FALSE);
+    gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(*view), GTK_WRAP_WORD);
+    gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(*view)), text.data(),
+                             static_cast<gint>(text.size()));
+    gtk_container_add(GTK_CONTAINER(scroll), *view);
+    return scroll;
+}
+
+// The window manager's frame: which buttons and which operations it offers.
+void SetFrame(GtkWidget* window, GdkWMDecoration decorations, GdkWMFunction functions) {
+    gtk_widget_realize(window);
+    GdkWindow* gdkWindow = gtk_widget_get_window(window);
+    if (gdkWindow != nullptr) {
+        gdk_window_set_decorations(gdkWindow, decorations);
+        gdk_window_set_functions(gdkWindow, functions);
+    }
+}
+
+gboolean OnHelpConfigure(GtkWidget*, GdkEventConfigure* event, gpointer textScroll) {
+    LayoutHelpWindow(static_cast<GtkWidget*>(textScroll), event->width, event->height);
+    return FALSE;
+}
+
+void PutAt(GtkWidget* fixed, GtkWidget* child, const WidgetBox& box) {
+    gtk_widget_set_size_request(child, box.width, box.height);
+    gtk_fixed_put(GTK_FIXED(fixed), child, box.x, box.y);
+}
+
+GtkWidget* CentredLabel(const char* text) {
+    GtkWidget* label = gtk_label_new(text);
+    gtk_label_set_xalign(GTK_LABEL(label), 0.5F);
+    gtk_label_set_yalign(GTK_LABEL(label), 0.0F);
+    gtk_label_set_justify(GTK_LABEL(label), GTK_JUSTIFY_CENTER);
+    return label;
+}
+
+}  // namespace
+
+void ShowHelpWindow(AppState& state) {
+    state.helpWindow.Close();
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    if (window == nullptr) {
+        return;
+    }
+    gtk_window_set_title(GTK_WINDOW(window), kHelpWindowTitle);
+    gtk_window_set_default_size(GTK_WINDOW(window), kHelpWindowWidth, kHelpWindowHeight);
+    gtk_window_set_resizable(GTK_WINDOW(window), TRUE);
+    GdkGeometry bounds{};
+    bounds.min_width = kHelpWindowMinWidth;
+    bounds.min_height = kHelpWindowMinHeight;
+    bounds.max_width = kMaxWindowSize;
+    bounds.max_height = kMaxWindowSize;
+    gtk_window_set_geometry_hints(
+        GTK_WINDOW(window), nullptr, &bounds,
+        static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
+
+    // A GtkLayout does not take its minimum size from the text, so the
+    // window can shrink down to its own bounds.
+    GtkWidget* layout = gtk_layout_new(nullptr, nullptr);
+    gtk_container_add(GTK_CONTAINER(window), layout);
+    GtkWidget* view = nullptr;
+    GtkWidget* scroll = TextInScrolledWindow(kHelpText, &view);
+    gtk_layout_put(GTK_LAYOUT(layout), scroll, kHelpMargin, kHelpMargin);
+    LayoutHelpWindow(scroll, kHelpWindowWidth, kHelpWindowHeight);
+    g_signal_connect(window, "configure-event", G_CALLBACK(OnHelpConfigure), scroll);
+
+    SetFrame(window,
+             static_cast<GdkWMDecoration>(GDK_DECOR_BORDER | GDK_DECOR_RESIZEH | GDK_DECOR_TITLE |
+                                          GDK_DECOR_MENU | GDK_DECOR_MINIMIZE),
+             static_cast<GdkWMFunction>(GDK_FUNC_MOVE | GDK_FUNC_RESIZE | GDK_FUNC_MINIMIZE |
+                                        GDK_FUNC_CLOSE));
+    state.helpWindow.Replace(window);
+    gtk_widget_show_all(window);
+}
+
+void LayoutHelpWindow(GtkWidget* textScroll, int width, int height) {
+    const int w = std::max(width, kHelpWindowMinWidth);
+    const int h = std::max(height, kHelpWindowMinHeight);
+    gtk_widget_set_size_request(textScroll, w - 2 * kHelpMargin, h - 2 * kHelpMargin);
+}
+
+void ShowCreditsWindow(AppState& state) {
+    state.creditsWindow.Close();
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    if (window == nullptr) {
+        return;
+    }
+    gtk_window_set_title(GTK_WINDOW(window), "");
+    gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
+
+    // Not resizable: the window takes exactly the size of its content.
+    GtkWidget* fixed = gtk_fixed_new();
+    gtk_widget_set_size_request(fixed, kCreditsWindowWidth, kCreditsWindowHeight);
+    gtk_container_add(GTK_CONTAINER(window), fixed);
+    GtkWidget* icon = state.images.appIconSmall
+                          ? gtk_image_new_from_pixbuf(state.images.appIconSmall.get())
+                          : gtk_image_new();
+    PutAt(fixed, icon, kCreditsIconBox);
+    PutAt(fixed, CentredLabel(kVersionLine), kCreditsVersionBox);
+    PutAt(fixed, CentredLabel(kAuthorLine), kCreditsAuthorBox);
+    GtkWidget* view = nullptr;
+    GtkWidget* scroll = TextInScrolledWindow(CreditsText(), &view);
+    // A text to read, not to work in: no cursor and no keyboard focus.
+    gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(view), FALSE);
+    gtk_widget_set_can_focus(view, FALSE);
+    PutAt(fixed, scroll, kCreditsTextBox);
+
+    SetFrame(window,
+             static_cast<GdkWMDecoration>(GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU),
+             static_cast<GdkWMFunction>(GDK_FUNC_MOVE | GDK_FUNC_CLOSE));
+    state.creditsWindow.Replace(window);
+    gtk_widget_show_all(window);
+}
+
+std::string PngNoticeLine(const char* copyright) {
+    std::string line;
+    std::string_view rest = copyright != nullptr ? copyright : "";
+    constexpr std::string_view kBlanks = " \t\r";
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        std::string_view piece = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        const std::size_t first = piece.find_first_not_of(kBlanks);
+        if (first == std::string_view::npos) {
+            continue;
+        }
+        piece = piece.substr(first, piece.find_last_not_of(kBlanks) - first + 1);
+        if (!line.empty()) {
+            line += "; ";
+        }
+        line += piece;
+    }
+    if (line.empty()) {
+        line = "libpng";
+    }
+    if (line.back() != '.') {
+        line += '.';
+    }
+    return line;
+}
+
+std::string CreditsText() {
+    std::string text;
+    text += "Credits:";
+    text += kParagraphEnd;
+    text += "App icon by ";
+    text += kIconAuthor;
+    text += ".";
+    text += kParagraphEnd;
+    text += "~";
+    text += kParagraphEnd;
+    text += "Acknowledgments:";
+    text += kParagraphEnd;
+    text += kJpegNotice;
+    text += kParagraphEnd;
+    // Asked of the library itself, so the line names the version linked.
+    text += PngNoticeLine(png_get_copyright(nullptr));
+    text += kParagraphEnd;
+    return text;
+}
+
+}  // namespace corvanta
