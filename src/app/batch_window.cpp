@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -216,6 +215,20 @@ GtkWidget* OpenClosingNotice(AppState& state) {
     return notice;
 }
 
+// The main window ignores input and keeps its size while the program waits
+// for the worker.
+void FreezeMainWindow(AppState& state) {
+    GtkWindow* window = GTK_WINDOW(state.widgets.mainWindow);
+    gtk_widget_set_sensitive(state.widgets.mainWindow, FALSE);
+    GdkGeometry geometry{};
+    gtk_window_get_size(window, &geometry.min_width, &geometry.min_height);
+    geometry.max_width = geometry.min_width;
+    geometry.max_height = geometry.min_height;
+    gtk_window_set_geometry_hints(
+        window, nullptr, &geometry,
+        static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
+}
+
 }  // namespace
 
 std::string LogFileName(std::string_view name) {
@@ -368,7 +381,7 @@ void WaitForWorkerAtShutDown(AppState& state) {
     batch.sink.Discard();
     if (WorkerAlive(state)) {
         GtkWidget* notice = OpenClosingNotice(state);
-        gtk_widget_set_sensitive(state.widgets.mainWindow, FALSE);
+        FreezeMainWindow(state);
         while (WorkerAlive(state)) {
             for (int i = 0; i < kShutDownEventsPerRound && gtk_events_pending(); ++i) {
                 gtk_main_iteration_do(FALSE);

@@ -10,41 +10,53 @@
 namespace corvanta {
 namespace {
 
-using ChannelRef = std::shared_ptr<ProgressChannel>;
+void FreeChannel(ProgressChannel* channel) {
+    std::unique_ptr<ProgressChannel> owned(channel);
+}
 
 // One idle source per posted event. It takes the oldest queued event, not
 // necessarily "its own": the queue alone fixes the order.
 gboolean DeliverOldest(gpointer data) {
-    ProgressChannel& channel = **static_cast<ChannelRef*>(data);
+    auto* channel = static_cast<ProgressChannel*>(data);
     std::optional<ProgressEvent> event;
+    bool last = false;
     {
-        const std::lock_guard lock(channel.mutex);
-        if (!channel.queue.empty()) {
-            event.emplace(std::move(channel.queue.front()));
-            channel.queue.pop_front();
+        const std::lock_guard lock(channel->mutex);
+        if (!channel->queue.empty()) {
+            event.emplace(std::move(channel->queue.front()));
+            channel->queue.pop_front();
         }
+        --channel->waitingSources;
+        last = channel->sinkGone && channel->waitingSources == 0;
     }
-    if (event && channel.window != nullptr && !channel.discard) {
-        HandleProgressEvent(*channel.window, std::move(*event));
+    if (last) {
+        FreeChannel(channel);
+    } else if (event && channel->window != nullptr && !channel->discard) {
+        HandleProgressEvent(*channel->window, std::move(*event));
     }
     return G_SOURCE_REMOVE;  // whatever the event held is freed here, on this thread
-}
-
-void ReleaseChannelRef(gpointer data) {
-    std::unique_ptr<ChannelRef> ref(static_cast<ChannelRef*>(data));
 }
 
 }  // namespace
 
 WindowProgressSink::WindowProgressSink(const BatchState& batch)
-    : batch_(batch), channel_(std::make_shared<ProgressChannel>()) {}
+    : batch_(batch), channel_(std::make_unique<ProgressChannel>().release()) {}
 
 WindowProgressSink::~WindowProgressSink() {
-    // Sources still waiting in the main loop keep the channel alive and free
-    // its events when they run; they must no longer reach the window.
+    // Sources still waiting in the main loop free the channel when the last
+    // of them runs; they no longer reach the window. The worker has ended.
     channel_->window = nullptr;
-    const std::lock_guard lock(channel_->mutex);
-    channel_->queue.clear();
+    std::deque<ProgressEvent> unseen;
+    bool last = false;
+    {
+        const std::lock_guard lock(channel_->mutex);
+        unseen.swap(channel_->queue);
+        channel_->sinkGone = true;
+        last = channel_->waitingSources == 0;
+    }
+    if (last) {
+        FreeChannel(channel_);
+    }
 }
 
 void WindowProgressSink::Attach(AppState& window) {
@@ -60,16 +72,16 @@ void WindowProgressSink::Post(ProgressEvent event) {
     if (beforePost) {
         beforePost(event);
     }
-    const bool last = event.kind == ProgressKind::kFinished;
+    const bool finished = event.kind == ProgressKind::kFinished;
     {
         const std::lock_guard lock(channel_->mutex);
         channel_->queue.push_back(std::move(event));
+        ++channel_->waitingSources;
     }
     // Below the priorities of input, layout and drawing: a burst of events
     // never holds up the window's own work.
-    g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, DeliverOldest,
-                    std::make_unique<ChannelRef>(channel_).release(), ReleaseChannelRef);
-    if (last) {
+    g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, DeliverOldest, channel_, nullptr);
+    if (finished) {
         const std::lock_guard lock(endMutex_);
         ended_.notify_all();
     }

@@ -18,12 +18,16 @@ namespace corvanta {
 
 struct AppState;
 
-// The queue between the worker and the window. Shared with every idle source
-// still waiting in the main loop, so that a source which runs after the
-// window is gone finds it detached and only frees its event.
+// The queue between the worker and the window. It outlives the sink while
+// idle sources for it still wait in the main loop: the last of them frees
+// it. The count is kept under the channel's own mutex rather than in a
+// shared_ptr handed through GLib, so the hand-over stays visible to
+// ThreadSanitizer, which cannot see GLib's own locking.
 struct ProgressChannel {
     std::mutex mutex;
-    std::deque<ProgressEvent> queue;
+    std::deque<ProgressEvent> queue;  // guarded by mutex
+    int waitingSources = 0;           // guarded by mutex
+    bool sinkGone = false;            // guarded by mutex
     // Window thread only: where events go, or null once detached.
     AppState* window = nullptr;
     bool discard = false;  // set at shut-down: events are freed unseen
@@ -54,7 +58,7 @@ class WindowProgressSink final : public ProgressSink {
 
   private:
     const BatchState& batch_;
-    std::shared_ptr<ProgressChannel> channel_;
+    ProgressChannel* channel_;  // see ProgressChannel for who frees it
     std::mutex endMutex_;
     std::condition_variable ended_;
 };

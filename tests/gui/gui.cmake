@@ -10,6 +10,11 @@ set(CORVANTA_GUI_TEST_ENV "NO_AT_BRIDGE=1;GDK_BACKEND=x11;GTK_THEME=Adwaita;GTK_
 if(CORVANTA_SANITIZE MATCHES "address")
   list(APPEND CORVANTA_GUI_TEST_ENV "ASAN_OPTIONS=detect_leaks=0")
 endif()
+# Under ThreadSanitizer the toolkit's own threads need the suppressions
+# explained in tests/tsan.supp.
+if(CORVANTA_SANITIZE MATCHES "thread")
+  list(APPEND CORVANTA_GUI_TEST_ENV "TSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/tsan.supp")
+endif()
 
 add_library(corvanta_gui_harness STATIC gui/gui_harness.cpp gui/gui_main.cpp)
 target_include_directories(corvanta_gui_harness PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/gui ${CMAKE_CURRENT_SOURCE_DIR})
