@@ -16,11 +16,6 @@ namespace corvanta {
 constexpr std::string_view kProcessingLine = "Processing ...";
 constexpr std::string_view kEmptyFolderLine = "The folder you dropped doesn't contain any files.";
 constexpr std::string_view kNotStartedLine = "The conversion could not be started.";
-constexpr std::string_view kLoadingPrefix = "[Loading]  ";
-constexpr std::string_view kSavingPrefix = "[Saving]  ";
-constexpr std::string_view kDonePrefix = "[Done]  ";
-constexpr std::string_view kErrorPrefix = "[Error]  ";
-constexpr std::string_view kCancelledPrefix = "[Cancelled]  ";
 
 constexpr const char* kBusyTitle = "Processing";
 constexpr const char* kBusyText = "Sorry but you can't drop files while processing!";

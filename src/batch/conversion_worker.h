@@ -34,6 +34,14 @@ enum class ProgressKind : int {
     kFinished = -4,
 };
 
+// The status words both front ends put before a file name; each ends in two
+// spaces.
+constexpr std::string_view kLoadingPrefix = "[Loading]  ";
+constexpr std::string_view kSavingPrefix = "[Saving]  ";
+constexpr std::string_view kDonePrefix = "[Done]  ";
+constexpr std::string_view kErrorPrefix = "[Error]  ";
+constexpr std::string_view kCancelledPrefix = "[Cancelled]  ";
+
 constexpr int kThumbnailWidth = 256;
 constexpr int kThumbnailHeight = 96;
 

@@ -40,16 +40,16 @@ class LinePrinter final : public ProgressSink {
         std::string line;
         switch (event.kind) {
             case ProgressKind::kDone:
-                line = "[Done]  " + event.fileName;
+                line = std::string(kDonePrefix) + event.fileName;
                 break;
             case ProgressKind::kFailed:
-                line = "[Error]  " + event.fileName;
+                line = std::string(kErrorPrefix) + event.fileName;
                 if (!event.reason.empty()) {
                     line += " (" + event.reason + ")";
                 }
                 break;
             case ProgressKind::kCancelled:
-                line = "[Cancelled]  " + event.fileName;
+                line = std::string(kCancelledPrefix) + event.fileName;
                 break;
             default:
                 return;  // loading, saving, thumbnails and counters are for the window
