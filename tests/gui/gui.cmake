@@ -43,7 +43,7 @@ target_link_libraries(corvanta_asset_tests PRIVATE corvanta_gui GTest::gtest_mai
 gtest_discover_tests(corvanta_asset_tests DISCOVERY_TIMEOUT 60)
 
 # Synthesized input through the X server, and the real program's lifetime.
-corvanta_gui_test(corvanta_gui_input_tests gui/input_test.cpp)
+corvanta_gui_test(corvanta_gui_input_tests gui/input_test.cpp gui/x_clients.cpp)
 target_link_libraries(corvanta_gui_input_tests PRIVATE PkgConfig::X11)
 target_compile_definitions(corvanta_gui_input_tests PRIVATE CORVANTA_PROGRAM="$<TARGET_FILE:corvanta>")
 add_dependencies(corvanta_gui_input_tests corvanta)

@@ -11,6 +11,7 @@
 #include "dialog_answerer.h"
 #include "gui_harness.h"
 #include "ui/scheme_editor.h"
+#include "x_clients.h"
 
 // Xlib's macros (None, Bool, Status) would break gtest: included last.
 #include <X11/Xlib.h>
@@ -184,43 +185,6 @@ TEST_F(InputTest, PaletteAndPreviewClicks) {
 
 // ---- the real program ---------------------------------------------------------
 
-Window FindTopLevel(Display* display, const char* title) {
-    Window root = DefaultRootWindow(display);
-    Window parent = 0;
-    Window* children = nullptr;
-    unsigned count = 0;
-    Window found = 0;
-    if (XQueryTree(display, root, &root, &parent, &children, &count) == 0) {
-        return 0;
-    }
-    for (unsigned i = 0; i < count && found == 0; ++i) {
-        char* name = nullptr;
-        XWindowAttributes attributes;
-        if (XFetchName(display, children[i], &name) != 0 && name != nullptr) {
-            if (std::string(name) == title &&
-                XGetWindowAttributes(display, children[i], &attributes) != 0 &&
-                attributes.map_state == IsViewable) {
-                found = children[i];
-            }
-            XFree(name);
-        }
-    }
-    XFree(children);
-    return found;
-}
-
-void SendDeleteWindow(Display* display, Window window) {
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window;
-    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-    event.xclient.data.l[1] = CurrentTime;
-    XSendEvent(display, window, False, NoEventMask, &event);
-    XFlush(display);
-}
-
 TEST(Program, StartsShowsItsWindowAndExitsWithZeroWhenClosed) {
     Display* display = gdk_x11_display_get_xdisplay(gdk_display_get_default());
     gchar* argv[] = {const_cast<gchar*>(CORVANTA_PROGRAM), nullptr};
@@ -231,14 +195,14 @@ TEST(Program, StartsShowsItsWindowAndExitsWithZeroWhenClosed) {
     const gint64 end = g_get_monotonic_time() + 20 * G_USEC_PER_SEC;
     while (window == 0 && g_get_monotonic_time() < end) {
         g_usleep(20000);
-        window = FindTopLevel(display, "Corvanta");
+        window = FindTopLevel("Corvanta");
     }
     ASSERT_NE(window, 0u) << "the window did not appear";
     XWindowAttributes attributes;
     XGetWindowAttributes(display, window, &attributes);
     EXPECT_EQ(attributes.width, 740);
     EXPECT_EQ(attributes.height, 444);
-    SendDeleteWindow(display, window);
+    SendDeleteWindow(window);
     int status = -1;
     pid_t done = 0;
     while (done == 0 && g_get_monotonic_time() < end + 10 * G_USEC_PER_SEC) {

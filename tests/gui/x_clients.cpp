@@ -66,17 +66,6 @@ Window FindTopLevelUntrapped(const std::string& title) {
     return found;
 }
 
-// A viewable top-level window with exactly this title, or 0. Windows of
-// other programs may vanish while they are looked at: their errors are
-// expected and ignored.
-Window FindTopLevel(const std::string& title) {
-    GdkDisplay* gdkDisplay = gdk_display_get_default();
-    gdk_x11_display_error_trap_push(gdkDisplay);
-    const Window found = FindTopLevelUntrapped(title);
-    gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
-    return found;
-}
-
 Window WaitForTopLevel(const std::string& title) {
     const gint64 end = g_get_monotonic_time() + kWindowTimeoutUs;
     Window window = FindTopLevel(title);
@@ -99,6 +88,16 @@ bool WaitUntilGone(const std::string& title) {
     return true;
 }
 
+}  // namespace
+
+Window FindTopLevel(const std::string& title) {
+    GdkDisplay* gdkDisplay = gdk_display_get_default();
+    gdk_x11_display_error_trap_push(gdkDisplay);
+    const Window found = FindTopLevelUntrapped(title);
+    gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
+    return found;
+}
+
 void SendDeleteWindow(Window window) {
     Display* display = TestDisplay();
     XEvent event{};
@@ -111,8 +110,6 @@ void SendDeleteWindow(Window window) {
     XSendEvent(display, window, False, NoEventMask, &event);
     XFlush(display);
 }
-
-}  // namespace
 
 std::string RunPumping(const std::vector<std::string>& args, bool captureOutput) {
     std::vector<gchar*> argv = ArgvOf(args);

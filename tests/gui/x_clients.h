@@ -11,6 +11,10 @@
 
 namespace corvanta::testing {
 
+// An X window id (Xlib's Window), spelt out so that this header need not
+// pull Xlib's macros into every test.
+using XWindowId = unsigned long;
+
 // Runs argv (searched in PATH) to its end, serving the main loop meanwhile.
 // Returns what it wrote to stdout unless captureOutput is false (needed for
 // commands that leave a background process holding stdout open).
@@ -23,6 +27,14 @@ std::string ReadClipboard();
 // the given target), and waits until it serves it.
 void OfferClipboard(const std::string& text, const std::string& scratchDir,
                     const std::string& target = "UTF8_STRING");
+
+// A viewable top-level window with exactly this title, or 0. Windows of
+// other programs may vanish while they are looked at: their errors are
+// expected and ignored.
+XWindowId FindTopLevel(const std::string& title);
+
+// Asks a top-level window to close, as a window manager's close button does.
+void SendDeleteWindow(XWindowId window);
 
 // Runs xdotool with args, then lets the window handle what arrived.
 void Xdo(const std::vector<std::string>& args);
