@@ -41,6 +41,10 @@ bool ExceedsPixelCap(std::int64_t width, std::int64_t height) {
     return width * height > kMaxImagePixels;
 }
 
+bool IsJpegBomb(std::int64_t width, std::int64_t height, std::int64_t fileBytes) {
+    return width * height > kMaxJpegPixelsPerByte * fileBytes;
+}
+
 // Counts down from 7 while the side at n/8 still reaches its limit. In 64
 // bits: the limit can be as large as INT32_MAX, eight times that is not.
 int DctStepFor(int side, int limit) {
@@ -115,7 +119,8 @@ PixbufPtr DecodeJpeg(JpegDecoder& decoder, const std::uint8_t* data, std::size_t
     const auto jpegSize = static_cast<unsigned long>(length);
     if (tjDecompressHeader3(decoder.Handle(), data, jpegSize, &width, &height, &subsampling,
                             &colorspace) != 0 ||
-        width < 1 || height < 1 || ExceedsPixelCap(width, height)) {
+        width < 1 || height < 1 || ExceedsPixelCap(width, height) ||
+        IsJpegBomb(width, height, static_cast<std::int64_t>(length))) {
         return nullptr;
     }
     const int num = JpegScaleNumerator(width, height, maxWidth, maxHeight);
@@ -268,16 +273,17 @@ PixbufPtr LoadPixbufScaled(const std::string& path, int maxWidth, int maxHeight)
     // A JPEG that TurboJPEG refused for its scan count must not get decoded
     // here instead, where no such limit exists.
     std::array<std::uint8_t, kJpegSignature.size()> head{};
-    if (ReadFully(fd.Get(), head.data(), head.size()) &&
-        std::equal(kJpegSignature.begin(), kJpegSignature.end(), head.begin()) &&
-        HasTooManyScans(fd.Get())) {
+    const bool isJpeg = ReadFully(fd.Get(), head.data(), head.size()) &&
+                        std::equal(kJpegSignature.begin(), kJpegSignature.end(), head.begin());
+    if (isJpeg && HasTooManyScans(fd.Get())) {
         return nullptr;
     }
     fd.Reset();
     int width = 0;
     int height = 0;
     if (gdk_pixbuf_get_file_info(path.c_str(), &width, &height) == nullptr || width < 1 ||
-        height < 1 || ExceedsPixelCap(width, height)) {
+        height < 1 || ExceedsPixelCap(width, height) ||
+        (isJpeg && IsJpegBomb(width, height, info.st_size))) {
         return nullptr;
     }
     GError* error = nullptr;

@@ -24,6 +24,13 @@ using PixbufPtr = GObjectPtr<GdkPixbuf>;
 // claims more (65500 x 65500 is legal JPEG) is refused instead of allocated.
 constexpr std::int64_t kMaxImagePixels = std::int64_t{1} << 28;
 
+// A JPEG may not declare more pixels than this for each byte of its file.
+// Every block of a complete JPEG costs at least one bit and covers at most
+// 256 pixels, so no real file comes within a factor of eight of this; a
+// few hundred bytes claiming tens of megapixels are refused before either
+// decoder spends seconds painting them grey.
+constexpr std::int64_t kMaxJpegPixelsPerByte = 16384;
+
 // A JPEG file longer than this is not read into memory.
 constexpr std::int64_t kMaxJpegFileBytes = std::int64_t{1} << 30;
 

@@ -241,6 +241,27 @@ TEST_F(Loaders, EnormousDeclaredSizesFailCleanly) {
     EXPECT_EQ(LoadPixbufScaled(Write("huge.png", png), 0, 0), nullptr);
 }
 
+// A few hundred bytes that declare tens of megapixels: under the pixel cap,
+// so without a density check gdk-pixbuf spent seconds decoding grey.
+TEST_F(Loaders, TinyJpegDeclaringMegapixelsIsRefusedByBothLoaders) {
+    Bytes jpeg = test_support::MakeJpeg(16, 16);
+    const auto bytes = static_cast<std::int64_t>(jpeg.size());
+    const int width = 16000;
+    const int height = 5000;
+    ASSERT_GT(std::int64_t{width} * height, kMaxJpegPixelsPerByte * bytes);
+    ASSERT_LT(std::int64_t{width} * height, kMaxImagePixels);
+    ASSERT_TRUE(test_support::SetJpegFrameSize(jpeg, width, height));
+    const std::string path = Write("bomb.jpg", jpeg);
+    EXPECT_EQ(Jpeg(path, 64, 48), nullptr);
+    EXPECT_EQ(Jpeg(path), nullptr);
+    EXPECT_EQ(LoadPixbufScaled(path, 0, 0), nullptr);
+    // The same header over a plausible amount of data is still decoded
+    // (what is missing comes out grey).
+    Bytes padded = test_support::MakeJpeg(16, 16);
+    ASSERT_TRUE(test_support::SetJpegFrameSize(padded, 400, 300));
+    EXPECT_EQ(SizeOf(LoadPixbufScaled(Write("short.jpg", padded), 40, 30)), (Size{40, 30}));
+}
+
 TEST_F(Loaders, JpegWithHundredsOfScansIsRefusedByBothLoaders) {
     test_support::JpegOptions options;
     options.progressive = true;
