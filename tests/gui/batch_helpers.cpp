@@ -8,7 +8,6 @@
 namespace corvanta::testing {
 namespace {
 
-constexpr int kDialogPollMs = 20;
 constexpr auto kGateTimeout = std::chrono::seconds(60);
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -72,36 +71,6 @@ std::vector<std::string> BatchRecorder::LineHistory(int index) const {
     return history;
 }
 
-DialogAnswerer::DialogAnswerer() : source_(g_timeout_add(kDialogPollMs, Poll, this)) {}
-
-DialogAnswerer::~DialogAnswerer() {
-    g_source_remove(source_);
-}
-
-gboolean DialogAnswerer::Poll(gpointer self) {
-    auto* answerer = static_cast<DialogAnswerer*>(self);
-    GList* toplevels = gtk_window_list_toplevels();
-    for (GList* item = toplevels; item != nullptr; item = item->next) {
-        GtkWidget* window = GTK_WIDGET(item->data);
-        if (!GTK_IS_MESSAGE_DIALOG(window) || !gtk_widget_get_mapped(window)) {
-            continue;
-        }
-        SeenDialog seen;
-        const gchar* title = gtk_window_get_title(GTK_WINDOW(window));
-        seen.title = title != nullptr ? title : "";
-        gchar* text = nullptr;
-        g_object_get(window, "text", &text, "message-type", &seen.type, nullptr);
-        seen.text = text != nullptr ? text : "";
-        g_free(text);
-        seen.modal = gtk_window_get_modal(GTK_WINDOW(window));
-        seen.hasParent = gtk_window_get_transient_for(GTK_WINDOW(window)) != nullptr;
-        answerer->seen_.push_back(seen);
-        gtk_dialog_response(GTK_DIALOG(window), GTK_RESPONSE_OK);
-    }
-    g_list_free(toplevels);
-    return G_SOURCE_CONTINUE;
-}
-
 void WorkerGate::Arrive(const ProgressEvent& event) {
     if (used_ || !match_(event)) {
         return;
@@ -127,6 +96,41 @@ WorkerGate::Match At(ProgressKind kind, std::int64_t object) {
 
 bool WaitForBatchEnd(AppState& state, int timeoutMs) {
     return PumpUntil([&] { return !state.batch.active; }, timeoutMs);
+}
+
+bool IsTotalTimeLine(const std::string& line) {
+    const std::string prefix = "Total time : ";
+    const std::string shape = "00h 00m 00s";
+    if (line.size() != prefix.size() + shape.size() ||
+        line.compare(0, prefix.size(), prefix) != 0) {
+        return false;
+    }
+    for (std::size_t i = 0; i < shape.size(); ++i) {
+        const char c = line[prefix.size() + i];
+        if (shape[i] == '0' ? (c < '0' || c > '9') : c != shape[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool AllPixelsAre(const std::string& path, Rgb color) {
+    GObjectPtr<GdkPixbuf> image(gdk_pixbuf_new_from_file(path.c_str(), nullptr));
+    if (!image) {
+        return false;
+    }
+    const int channels = gdk_pixbuf_get_n_channels(image.get());
+    const int stride = gdk_pixbuf_get_rowstride(image.get());
+    const guint8* pixels = gdk_pixbuf_read_pixels(image.get());
+    for (int y = 0; y < gdk_pixbuf_get_height(image.get()); ++y) {
+        for (int x = 0; x < gdk_pixbuf_get_width(image.get()); ++x) {
+            const guint8* p = pixels + y * stride + x * channels;
+            if (Rgb{p[0], p[1], p[2]} != color) {
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 }  // namespace corvanta::testing

@@ -16,6 +16,7 @@
 #include "app/progress_log.h"
 #include "app/routing.h"
 #include "batch_helpers.h"
+#include "dialog_answerer.h"
 #include "gui_harness.h"
 #include "scheme/color_scheme.h"
 #include "support/test_images.h"
@@ -30,121 +31,6 @@ constexpr auto kLoading = ProgressKind::kLoading;
 constexpr auto kThumbnail = ProgressKind::kThumbnail;
 constexpr auto kFinished = ProgressKind::kFinished;
 constexpr Rgb kLightGrey{242, 242, 242};
-
-class BatchTest : public MainWindowTest {
-  protected:
-    void SetUp() override {
-        MainWindowTest::SetUp();
-        ASSERT_TRUE(temp_.Valid());
-        in_ = temp_.File("in");
-        out_ = temp_.File("out");
-        ASSERT_EQ(mkdir(in_.c_str(), 0755), 0);
-        ASSERT_EQ(mkdir(out_.c_str(), 0755), 0);
-        SetFolderField(out_ + "/");
-        State().batch.sink.beforePost = [this](const ProgressEvent& event) {
-            for (const auto& gate : gates_) {
-                gate->Arrive(event);
-            }
-        };
-    }
-
-    void TearDown() override {
-        for (const auto& gate : gates_) {
-            gate->Release();
-        }
-        MainWindowTest::TearDown();
-    }
-
-    // Only while no worker runs: the worker walks the gates.
-    WorkerGate& Gate(WorkerGate::Match match) {
-        gates_.push_back(std::make_unique<WorkerGate>(std::move(match)));
-        return *gates_.back();
-    }
-
-    void SetFolderField(const std::string& text) {
-        gtk_entry_set_text(GTK_ENTRY(Widgets().outputFolderField), text.c_str());
-    }
-
-    std::string Jpeg(const std::string& name, int width, int height) {
-        const std::string path = in_ + "/" + name;
-        EXPECT_TRUE(ts::WriteFile(path, ts::MakeJpeg(width, height)));
-        return path;
-    }
-
-    std::string Png(const std::string& name, int width, int height, bool alpha) {
-        const std::string path = in_ + "/" + name;
-        EXPECT_TRUE(ts::WriteFile(path, ts::MakePng(width, height, alpha)));
-        return path;
-    }
-
-    std::string Folder(const std::string& name) {
-        const std::string path = in_ + "/" + name;
-        EXPECT_EQ(mkdir(path.c_str(), 0755), 0);
-        return path;
-    }
-
-    void Drop(const std::vector<std::string>& dropped) {
-        RouteFileDrop(State(), DropTarget::kBatch, dropped);
-    }
-
-    std::vector<std::string> Lines() { return LogLines(Widgets().progressLog); }
-    std::string Line(std::size_t index) {
-        const std::vector<std::string> lines = Lines();
-        return index < lines.size() ? lines[index] : std::string("<no line>");
-    }
-
-    bool InBatchLayout() {
-        const MainWidgets& w = Widgets();
-        return gtk_widget_get_visible(w.stopButton) &&
-               gtk_widget_get_visible(w.thumbnailCanvas.area) &&
-               !gtk_widget_get_visible(w.presetListScroll) &&
-               !gtk_widget_get_visible(w.paletteFrame) && !gtk_widget_get_visible(w.swatchRow.area);
-    }
-
-    std::string StopLabel() { return gtk_button_get_label(GTK_BUTTON(Widgets().stopButton)); }
-
-    ts::TempDir temp_;
-    std::string in_;
-    std::string out_;
-    std::vector<std::unique_ptr<WorkerGate>> gates_;
-};
-
-// "Total time : " and a time shaped like 00h 01m 05s.
-bool IsTotalTimeLine(const std::string& line) {
-    const std::string prefix = "Total time : ";
-    const std::string shape = "00h 00m 00s";
-    if (line.size() != prefix.size() + shape.size() ||
-        line.compare(0, prefix.size(), prefix) != 0) {
-        return false;
-    }
-    for (std::size_t i = 0; i < shape.size(); ++i) {
-        const char c = line[prefix.size() + i];
-        if (shape[i] == '0' ? (c < '0' || c > '9') : c != shape[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Every pixel of the image file is the colour.
-bool AllPixelsAre(const std::string& path, Rgb color) {
-    GObjectPtr<GdkPixbuf> image(gdk_pixbuf_new_from_file(path.c_str(), nullptr));
-    if (!image) {
-        return false;
-    }
-    const int channels = gdk_pixbuf_get_n_channels(image.get());
-    const int stride = gdk_pixbuf_get_rowstride(image.get());
-    const guint8* pixels = gdk_pixbuf_read_pixels(image.get());
-    for (int y = 0; y < gdk_pixbuf_get_height(image.get()); ++y) {
-        for (int x = 0; x < gdk_pixbuf_get_width(image.get()); ++x) {
-            const guint8* p = pixels + y * stride + x * channels;
-            if (Rgb{p[0], p[1], p[2]} != color) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
 
 TEST_F(BatchTest, ThreeFilesGoFromLoadingToDoneWithCounterTotalTimeAndThumbnail) {
     const std::string a = Jpeg("a.jpg", 640, 480);
@@ -287,7 +173,7 @@ TEST_F(BatchTest, AFolderWithoutFilesSaysSoAndStartsNothing) {
     EXPECT_FALSE(WorkerAlive(State()));
     EXPECT_FALSE(InBatchLayout());
     EXPECT_FALSE(gtk_widget_get_visible(Widgets().dropHint.area));
-    EXPECT_TRUE(answerer.Seen().empty());
+    EXPECT_TRUE(answerer.Answered().empty());
 }
 
 // Names that would break a log that finds a file's line by counting: a line
@@ -337,13 +223,13 @@ TEST_F(BatchTest, DropsAreRefusedWithoutAFolderAndUntilTheBatchHasEnded) {
     const std::string b = Jpeg("b.jpg", 64, 64);
     DialogAnswerer answerer;
     const auto seen = [&](std::size_t n) {
-        return PumpUntil([&] { return answerer.Seen().size() >= n; });
+        return PumpUntil([&] { return answerer.Answered().size() >= n; });
     };
 
     SetFolderField("");
     Drop({a});
     ASSERT_TRUE(seen(1));
-    const SeenDialog& noFolder = answerer.Seen()[0];
+    const DialogAnswerer::Seen& noFolder = answerer.Answered()[0];
     EXPECT_EQ(noFolder.title, "Output folder");
     EXPECT_EQ(noFolder.text, "Please select an output folder!");
     EXPECT_EQ(noFolder.type, GTK_MESSAGE_INFO);
@@ -361,10 +247,10 @@ TEST_F(BatchTest, DropsAreRefusedWithoutAFolderAndUntilTheBatchHasEnded) {
     const std::vector<std::string> running = Lines();
     Drop({b});
     ASSERT_TRUE(seen(2));
-    EXPECT_EQ(answerer.Seen()[1].title, "Processing");
-    EXPECT_EQ(answerer.Seen()[1].text, "Sorry but you can't drop files while processing!");
-    EXPECT_EQ(answerer.Seen()[1].type, GTK_MESSAGE_INFO);
-    EXPECT_FALSE(answerer.Seen()[1].hasParent);
+    EXPECT_EQ(answerer.Answered()[1].title, "Processing");
+    EXPECT_EQ(answerer.Answered()[1].text, "Sorry but you can't drop files while processing!");
+    EXPECT_EQ(answerer.Answered()[1].type, GTK_MESSAGE_INFO);
+    EXPECT_FALSE(answerer.Answered()[1].hasParent);
     EXPECT_EQ(Lines(), running);
 
     // Stopping: the button says so, and drops are still refused.
@@ -373,7 +259,7 @@ TEST_F(BatchTest, DropsAreRefusedWithoutAFolderAndUntilTheBatchHasEnded) {
     EXPECT_FALSE(gtk_widget_get_sensitive(Widgets().stopButton));
     Drop({b});
     ASSERT_TRUE(seen(3));
-    EXPECT_EQ(answerer.Seen()[2].title, "Processing");
+    EXPECT_EQ(answerer.Answered()[2].title, "Processing");
 
     // The worker has made its last report but the window has not yet seen
     // it: still refused, or the late final event would end the new batch.
@@ -382,7 +268,7 @@ TEST_F(BatchTest, DropsAreRefusedWithoutAFolderAndUntilTheBatchHasEnded) {
     EXPECT_FALSE(WorkerAlive(State()));
     Drop({b});
     ASSERT_TRUE(seen(4));
-    EXPECT_EQ(answerer.Seen()[3].title, "Processing");
+    EXPECT_EQ(answerer.Answered()[3].title, "Processing");
     finished.Release();
     ASSERT_TRUE(WaitForBatchEnd(State()));
     const std::vector<std::string> lines = Lines();
@@ -395,7 +281,7 @@ TEST_F(BatchTest, DropsAreRefusedWithoutAFolderAndUntilTheBatchHasEnded) {
     Drop({b});
     ASSERT_TRUE(WaitForBatchEnd(State()));
     EXPECT_EQ(Line(2), "[Done]  b.jpg");
-    EXPECT_EQ(answerer.Seen().size(), 4u);
+    EXPECT_EQ(answerer.Answered().size(), 4u);
 }
 
 TEST_F(BatchTest, StopDuringTheSecondOfFiveCancelsItAndLeavesTheRest) {

@@ -13,6 +13,7 @@ namespace corvanta::testing {
 class DialogAnswerer {
   public:
     struct Seen {
+        std::string title;
         std::string text;
         GtkMessageType type = GTK_MESSAGE_OTHER;
         bool modal = false;
@@ -22,7 +23,11 @@ class DialogAnswerer {
     // Answers every message dialog titled title with response while this
     // object lives; GTK_RESPONSE_DELETE_EVENT closes the dialog instead.
     DialogAnswerer(std::string title, GtkResponseType response)
-        : title_(std::move(title)), response_(response) {
+        : title_(std::move(title)), anyTitle_(false), response_(response) {
+        source_ = g_timeout_add(kPollMs, &DialogAnswerer::Poll, this);
+    }
+    // Answers every message dialog, whatever its title, with OK.
+    DialogAnswerer() : anyTitle_(true), response_(GTK_RESPONSE_OK) {
         source_ = g_timeout_add(kPollMs, &DialogAnswerer::Poll, this);
     }
     ~DialogAnswerer() { g_source_remove(source_); }
@@ -45,11 +50,12 @@ class DialogAnswerer {
             GtkWidget* widget = GTK_WIDGET(item->data);
             const char* title = gtk_window_get_title(GTK_WINDOW(widget));
             if (!GTK_IS_MESSAGE_DIALOG(widget) || !gtk_widget_get_mapped(widget) ||
-                title == nullptr || title_ != title ||
+                (!anyTitle_ && (title == nullptr || title_ != title)) ||
                 g_object_get_data(G_OBJECT(widget), kAnsweredKey) != nullptr) {
                 continue;
             }
             Seen seen;
+            seen.title = title != nullptr ? title : "";
             gchar* text = nullptr;
             GtkMessageType type = GTK_MESSAGE_OTHER;
             g_object_get(widget, "text", &text, "message-type", &type, nullptr);
@@ -71,6 +77,7 @@ class DialogAnswerer {
 
     static constexpr const char* kAnsweredKey = "corvanta-test-answered";
     std::string title_;
+    bool anyTitle_;
     GtkResponseType response_;
     guint source_ = 0;
     std::vector<Seen> seen_;
