@@ -68,3 +68,10 @@ add_dependencies(corvanta_gui_drop_tests corvanta corvanta_drag_source)
 # The folder chooser remembers its settings; keep them out of the user's.
 set_property(TEST corvanta_gui_batch_tests corvanta_gui_drop_tests APPEND PROPERTY
   ENVIRONMENT "GSETTINGS_BACKEND=memory")
+
+# Thousands of files, repeated start/stop and close, scheme changes during a
+# batch: long-running, so they have a label of their own.
+corvanta_gui_test(corvanta_gui_stress_tests gui/stress_test.cpp)
+target_link_libraries(corvanta_gui_stress_tests PRIVATE corvanta_batch_test_helpers)
+set_property(TEST corvanta_gui_stress_tests APPEND PROPERTY LABELS stress)
+set_property(TEST corvanta_gui_stress_tests PROPERTY TIMEOUT 1200)
