@@ -26,6 +26,13 @@ bench=ON
 if [ -n "$sanitize" ]; then
   bench=OFF  # benchmarks are measured in plain builds only
 fi
+case "$sanitize" in
+  *thread*)
+    # The toolkit's own threads need the suppressions explained in the file;
+    # child processes the tests start inherit them.
+    export TSAN_OPTIONS="${TSAN_OPTIONS:-suppressions=$PWD/tests/tsan.supp second_deadlock_stack=1}"
+    ;;
+esac
 
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCORVANTA_WERROR="$werror" -DCORVANTA_SANITIZE="$sanitize" -DCORVANTA_BUILD_BENCH="$bench"
