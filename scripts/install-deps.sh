@@ -8,7 +8,7 @@ packages=(
   libgtk-3-dev libturbojpeg0-dev libpng-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool xclip x11-utils libjpeg-turbo-progs
-  python3 python3-pil fonts-dejavu-core
+  python3 python3-pil fonts-dejavu-core valgrind
 )
 
 sudo_cmd=()

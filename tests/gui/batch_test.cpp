@@ -490,7 +490,9 @@ gboolean ProbeNotice(gpointer data) {
         GtkStyleContext* style = gtk_widget_get_style_context(window);
         gtk_style_context_get(style, gtk_style_context_get_state(style), "background-color", &color,
                               nullptr);
-        probe->background = gdk_rgba_to_string(color);
+        gchar* background = gdk_rgba_to_string(color);
+        probe->background = background;
+        g_free(background);
         gdk_rgba_free(color);
         probe->mainSensitive = gtk_widget_is_sensitive(probe->mainWindow);
     }
