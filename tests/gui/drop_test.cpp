@@ -228,19 +228,8 @@ void DragFiles(const std::vector<std::string>& paths, int x, int y) {
     EXPECT_EQ(source.WaitForExit(10000), 0) << "the drag did not end";
 }
 
-class DropTest : public MainWindowTest {
-  protected:
-    void SetUp() override {
-        MainWindowTest::SetUp();
-        ASSERT_TRUE(temp_.Valid());
-        out_ = temp_.File("out");
-        ASSERT_EQ(mkdir(out_.c_str(), 0755), 0);
-        gtk_entry_set_text(GTK_ENTRY(Widgets().outputFolderField), (out_ + "/").c_str());
-    }
-
-    ts::TempDir temp_;
-    std::string out_;
-};
+// The batch window with its output folder set.
+class DropTest : public BatchTest {};
 
 TEST_F(DropTest, FilesDraggedFromAnotherProgramOntoTheLogAreConverted) {
     const std::string a = temp_.File("a.jpg");
