@@ -13,6 +13,7 @@
 #include "batch_helpers.h"
 #include "gui_harness.h"
 #include "support/test_images.h"
+#include "x_clients.h"
 
 // Xlib's macros (None, Bool, Status) would break gtest: included last.
 #include <X11/Xlib.h>
@@ -37,24 +38,6 @@ constexpr int kNoticeHeight = 50;
 
 Display* XDisplay() {
     return gdk_x11_display_get_xdisplay(gdk_display_get_default());
-}
-
-// Runs xdotool and lets this process handle what the server delivered.
-void Xdo(const std::vector<std::string>& args, int pumpMs = 100) {
-    std::vector<gchar*> argv;
-    argv.push_back(const_cast<gchar*>("xdotool"));
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<gchar*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    gint status = 0;
-    GError* error = nullptr;
-    const gboolean ran = g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr,
-                                      nullptr, nullptr, nullptr, &status, &error);
-    ASSERT_TRUE(ran) << (error != nullptr ? error->message : "");
-    ASSERT_TRUE(g_spawn_check_wait_status(status, nullptr)) << "xdotool failed";
-    gdk_display_sync(gdk_display_get_default());
-    PumpFor(pumpMs);
 }
 
 struct TopLevel {
@@ -278,19 +261,7 @@ class ProgramRun {
         Xdo({"click", "1"}, 200);
     }
 
-    void Close() {
-        XEvent event{};
-        Display* display = XDisplay();
-        event.xclient.type = ClientMessage;
-        event.xclient.window = window_.window;
-        event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-        event.xclient.format = 32;
-        event.xclient.data.l[0] =
-            static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-        event.xclient.data.l[1] = CurrentTime;
-        XSendEvent(display, window_.window, False, NoEventMask, &event);
-        XFlush(display);
-    }
+    void Close() { SendDeleteWindow(window_.window); }
 
     std::vector<std::string> Outputs() const {
         std::vector<std::string> jpegs;

@@ -59,7 +59,7 @@ target_link_libraries(corvanta_gui_batch_tests PRIVATE corvanta_batch_test_helpe
 # X server; and the real program closed during a batch.
 add_executable(corvanta_drag_source gui/drag_source.cpp)
 target_link_libraries(corvanta_drag_source PRIVATE PkgConfig::GTK3)
-corvanta_gui_test(corvanta_gui_drop_tests gui/drop_test.cpp)
+corvanta_gui_test(corvanta_gui_drop_tests gui/drop_test.cpp gui/x_clients.cpp)
 target_link_libraries(corvanta_gui_drop_tests PRIVATE corvanta_batch_test_helpers PkgConfig::X11)
 target_compile_definitions(corvanta_gui_drop_tests PRIVATE
   CORVANTA_PROGRAM="$<TARGET_FILE:corvanta>"

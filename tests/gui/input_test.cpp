@@ -20,25 +20,6 @@
 namespace corvanta::testing {
 namespace {
 
-// Runs xdotool with the arguments and then lets the window handle what
-// the X server delivered.
-void Xdo(const std::vector<std::string>& args) {
-    std::vector<gchar*> argv;
-    argv.push_back(const_cast<gchar*>("xdotool"));
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<gchar*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    gint status = 0;
-    GError* error = nullptr;
-    const gboolean ran = g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr,
-                                      nullptr, nullptr, nullptr, &status, &error);
-    ASSERT_TRUE(ran) << (error != nullptr ? error->message : "");
-    ASSERT_TRUE(g_spawn_check_wait_status(status, nullptr)) << "xdotool failed";
-    gdk_display_sync(gdk_display_get_default());
-    PumpFor(150);
-}
-
 class InputTest : public MainWindowTest {
   protected:
     void SetUp() override {

@@ -111,7 +111,7 @@ void SendDeleteWindow(Window window) {
     XFlush(display);
 }
 
-std::string RunPumping(const std::vector<std::string>& args, bool captureOutput) {
+std::string RunPumping(const std::vector<std::string>& args, bool captureOutput, int* exitStatus) {
     std::vector<gchar*> argv = ArgvOf(args);
     GPid pid = 0;
     gint out = -1;
@@ -131,6 +131,7 @@ std::string RunPumping(const std::vector<std::string>& args, bool captureOutput)
         fcntl(out, F_SETFL, fcntl(out, F_GETFL) | O_NONBLOCK);
     }
     std::string output;
+    int status = -1;
     bool exited = false;
     bool closed = out < 0;
     const gint64 end = g_get_monotonic_time() + kCommandTimeoutUs;
@@ -149,7 +150,6 @@ std::string RunPumping(const std::vector<std::string>& args, bool captureOutput)
             }
         }
         if (!exited) {
-            int status = 0;
             exited = waitpid(pid, &status, WNOHANG) == pid;
         }
         if (!progress) {
@@ -165,6 +165,9 @@ std::string RunPumping(const std::vector<std::string>& args, bool captureOutput)
         close(out);
     }
     g_spawn_close_pid(pid);
+    if (exitStatus != nullptr) {
+        *exitStatus = exited && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
     return output;
 }
 
@@ -198,12 +201,14 @@ void OfferClipboard(const std::string& text, const std::string& scratchDir,
     }
 }
 
-void Xdo(const std::vector<std::string>& args) {
+void Xdo(const std::vector<std::string>& args, int pumpMs) {
     std::vector<std::string> command{"xdotool"};
     command.insert(command.end(), args.begin(), args.end());
-    RunPumping(command, false);
+    int status = -1;
+    RunPumping(command, false, &status);
+    EXPECT_EQ(status, 0) << "xdotool " << (args.empty() ? "" : args.front()) << " failed";
     gdk_display_sync(gdk_display_get_default());
-    PumpFor(150);
+    PumpFor(pumpMs);
 }
 
 ProgramRun::ProgramRun(std::string directory) : directory_(std::move(directory)) {}

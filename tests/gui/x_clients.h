@@ -17,8 +17,10 @@ using XWindowId = unsigned long;
 
 // Runs argv (searched in PATH) to its end, serving the main loop meanwhile.
 // Returns what it wrote to stdout unless captureOutput is false (needed for
-// commands that leave a background process holding stdout open).
-std::string RunPumping(const std::vector<std::string>& argv, bool captureOutput = true);
+// commands that leave a background process holding stdout open); its exit
+// status goes to *exitStatus when given, -1 when it did not exit.
+std::string RunPumping(const std::vector<std::string>& argv, bool captureOutput = true,
+                       int* exitStatus = nullptr);
 
 // The CLIPBOARD text as another client (xclip) reads it.
 std::string ReadClipboard();
@@ -36,8 +38,9 @@ XWindowId FindTopLevel(const std::string& title);
 // Asks a top-level window to close, as a window manager's close button does.
 void SendDeleteWindow(XWindowId window);
 
-// Runs xdotool with args, then lets the window handle what arrived.
-void Xdo(const std::vector<std::string>& args);
+// Runs xdotool with args, then lets the window handle what arrived for
+// pumpMs milliseconds.
+void Xdo(const std::vector<std::string>& args, int pumpMs = 150);
 
 // The real corvanta executable, copied into a directory so that the
 // directory is its program directory (and holds its Corvanta.dat).
