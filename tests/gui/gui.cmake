@@ -18,7 +18,7 @@ endif()
 
 add_library(corvanta_gui_harness STATIC gui/gui_harness.cpp gui/gui_main.cpp)
 target_include_directories(corvanta_gui_harness PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/gui ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(corvanta_gui_harness PUBLIC corvanta_gui GTest::gtest)
+target_link_libraries(corvanta_gui_harness PUBLIC corvanta_gui corvanta_test_support GTest::gtest)
 
 function(corvanta_gui_test name)
   add_executable(${name} ${ARGN})

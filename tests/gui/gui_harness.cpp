@@ -101,30 +101,4 @@ RandomSource MainWindowTest::Replay(std::vector<std::uint32_t> values) {
     };
 }
 
-TempDir::TempDir() {
-    gchar* dir = g_dir_make_tmp("corvanta-gui-XXXXXX", nullptr);
-    path_ = dir != nullptr ? dir : "";
-    g_free(dir);
-}
-
-TempDir::~TempDir() {
-    if (path_.empty()) {
-        return;
-    }
-    GDir* dir = g_dir_open(path_.c_str(), 0, nullptr);
-    const gchar* name = nullptr;
-    while (dir != nullptr && (name = g_dir_read_name(dir)) != nullptr) {
-        const std::string child = path_ + "/" + name;
-        if (g_file_test(child.c_str(), G_FILE_TEST_IS_DIR)) {
-            g_rmdir(child.c_str());
-        } else {
-            g_unlink(child.c_str());
-        }
-    }
-    if (dir != nullptr) {
-        g_dir_close(dir);
-    }
-    g_rmdir(path_.c_str());
-}
-
 }  // namespace corvanta::testing

@@ -10,6 +10,7 @@
 
 #include "app/app_state.h"
 #include "app/main_window.h"
+#include "support/test_images.h"
 
 namespace corvanta::testing {
 
@@ -44,18 +45,7 @@ class MainWindowTest : public ::testing::Test {
     std::unique_ptr<AppState> state_;
 };
 
-// A directory under the test's temporary folder, removed at the end.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
+// A folder of the test's own, removed with everything in it at the end.
+using TempDir = test_support::TempDir;
 
 }  // namespace corvanta::testing
