@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "batch/shared_gradient.h"
+#include "support/folder_test.h"
 #include "support/test_images.h"
 
 namespace corvanta {
@@ -77,19 +78,8 @@ class RecordingSink final : public ProgressSink {
     std::vector<ProgressEvent> events_;
 };
 
-class ConversionWorkerTest : public ::testing::Test {
+class ConversionWorkerTest : public test_support::FolderTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(temp_.Valid());
-        root_ = temp_.Path();
-        fs::create_directory(In());
-        fs::create_directory(Out());
-    }
-
-    fs::path In() const { return root_ / "in"; }
-    fs::path Out() const { return root_ / "out"; }
-    std::string InPath(const std::string& name) const { return (In() / name).string(); }
-
     ConversionJob JobFor(std::vector<std::string> names) const {
         ConversionJob job;
         job.outputFolder = Out().string() + "/";
@@ -98,18 +88,6 @@ class ConversionWorkerTest : public ::testing::Test {
         }
         return job;
     }
-
-    std::vector<std::string> OutputNames() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(Out())) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    test_support::TempDir temp_;
-    fs::path root_;
 };
 
 constexpr auto kLoading = ProgressKind::kLoading;

@@ -14,6 +14,7 @@
 
 #include "cli/run_process.h"
 #include "common/gobject_ptr.h"
+#include "support/folder_test.h"
 #include "support/test_images.h"
 
 namespace corvanta {
@@ -30,42 +31,9 @@ bool WritePng(const std::string& path, int width, int height, bool hasAlpha) {
 }
 using test::RunConvert;
 
-class ConvertCommandTest : public ::testing::Test {
+class ConvertCommandTest : public test_support::FolderTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(temp_.Valid());
-        root_ = temp_.Path();
-        fs::create_directory(In());
-        fs::create_directory(Out());
-    }
-
-    fs::path In() const { return root_ / "in"; }
-    fs::path Out() const { return root_ / "out"; }
-    std::string InPath(const std::string& name) const { return (In() / name).string(); }
-
-    std::vector<std::string> OutputNames() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(Out())) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    // Every file in the output folder decodes completely.
-    void ExpectCompleteOutputs() const {
-        for (const auto& entry : fs::directory_iterator(Out())) {
-            GError* error = nullptr;
-            GObjectPtr<GdkPixbuf> image(gdk_pixbuf_new_from_file(entry.path().c_str(), &error));
-            EXPECT_TRUE(image) << entry.path() << ": " << (error ? error->message : "");
-            if (error != nullptr) {
-                g_error_free(error);
-            }
-        }
-    }
-
-    test_support::TempDir temp_;
-    fs::path root_;
+    void ExpectCompleteOutputs() const { test_support::ExpectOnlyWholeImages(Out().string()); }
 };
 
 // text matches pattern, where each '#' in pattern stands for a decimal digit.

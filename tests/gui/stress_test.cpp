@@ -23,6 +23,7 @@
 #include "dialog_answerer.h"
 #include "scheme/gradient_table.h"
 #include "scheme/scheme_text.h"
+#include "support/folder_test.h"
 #include "tone/tone_map.h"
 
 namespace corvanta::testing {
@@ -121,17 +122,6 @@ class StressTest : public BatchTest {
         EXPECT_EQ(mkdir(folder.c_str(), 0755), 0);
         SetFolderField(folder + "/");
         return folder;
-    }
-
-    // Every file in the folder decodes as a whole image.
-    static void ExpectOnlyWholeImages(const std::string& folder) {
-        for (const std::string& name : ts::ListFolder(folder)) {
-            GError* error = nullptr;
-            GObjectPtr<GdkPixbuf> image(
-                gdk_pixbuf_new_from_file((folder + "/" + name).c_str(), &error));
-            EXPECT_TRUE(image) << name << ": " << (error != nullptr ? error->message : "");
-            g_clear_error(&error);
-        }
     }
 };
 
@@ -232,7 +222,7 @@ TEST_F(StressTest, FiftyBatchesStoppedAtEveryPositionLeaveNothingBehind) {
         EXPECT_FALSE(WorkerAlive(State()));
         EXPECT_FALSE(State().batch.shared.stop.load());
         EXPECT_EQ(ts::ListFolder(folder).size(), static_cast<std::size_t>(k - 1));
-        ExpectOnlyWholeImages(folder);
+        ts::ExpectOnlyWholeImages(folder);
         gates_.clear();
     }
     // Every worker was joined. GLib may start a helper thread of its own on
@@ -266,7 +256,7 @@ TEST_F(StressTest, ClosingAtArbitraryMomentsOfABatchEndsCleanly) {
         EXPECT_FALSE(WorkerAlive(State()));
         EXPECT_FALSE(State().batch.worker.joinable());
         State().batch.sink.beforePost = nullptr;
-        ExpectOnlyWholeImages(folder);
+        ts::ExpectOnlyWholeImages(folder);
         Reopen();
     }
 }
