@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <thread>
 #include <unordered_map>
 
@@ -30,9 +31,15 @@ struct BatchSession {
 
     // Window thread only. True from the start of a batch until its final
     // event has been handled: the worker clears shared.running just before
-    // posting that event, and a drop in between must still be refused.
+    // posting that event, and a drop in between must still be refused. Also
+    // true while a single dropped item is being looked at off the window
+    // thread, before the batch starts.
     bool active = false;
     bool closing = false;  // shut-down has begun: no more message boxes
+    // Tests only: runs on the helper thread that looks at a single dropped
+    // item, before it does, so a test can hold the drop at that point. Set
+    // it while no drop is being looked at.
+    std::function<void()> beforeListing;
     // The log line of each file, recorded when its first event arrives.
     std::unordered_map<std::int64_t, int> fileLines;
 };

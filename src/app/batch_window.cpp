@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/main_window.h"
 #include "app/progress_log.h"
@@ -229,6 +233,100 @@ void FreezeMainWindow(AppState& state) {
         static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
 }
 
+// ---- starting a batch ------------------------------------------------------------
+
+// The rest of a drop once the queue is known: the empty-folder line, or the
+// batch layout and the worker.
+void StartBatch(AppState& state, const DropSettings& settings, std::vector<std::string> queue) {
+    BatchSession& batch = state.batch;
+    GtkTextView* log = Log(state);
+    batch.active = false;
+    if (queue.empty()) {
+        AddLogLine(log, -1, kEmptyFolderLine);
+        return;
+    }
+    EnterBatchLayout(state);
+    ConversionJob job;
+    batch.fileLines.clear();
+    batch.sink.Attach(state);
+    if (!BuildConversionJob(settings, std::move(queue), job) ||
+        !StartConversionWorker(std::move(job), state.sharedGradient, batch.shared, batch.sink,
+                               batch.worker)) {
+        SetBatchLayout(state, false);
+        AddLogLine(log, -1, kNotStartedLine);
+        return;
+    }
+    batch.active = true;
+}
+
+// A single dropped item is looked at on a helper thread: it may be a folder
+// on a slow or unreachable network share, where even a stat can wait for
+// seconds. The window thread fills the first fields and takes the record
+// back when the queue has come; the queue is handed over under the mutex.
+struct QueueListing {
+    std::weak_ptr<AppState*> owner;  // gone once the program has shut down
+    DropSettings settings;
+    std::vector<std::string> dropped;
+    std::function<void()> beforeListing;
+
+    std::mutex mutex;
+    std::vector<std::string> queue;
+};
+
+gboolean FinishQueueListing(gpointer data) {
+    std::unique_ptr<QueueListing> listing(static_cast<QueueListing*>(data));
+    std::vector<std::string> queue;
+    {
+        const std::lock_guard<std::mutex> lock(listing->mutex);
+        queue = std::move(listing->queue);
+    }
+    const std::shared_ptr<AppState*> owner = listing->owner.lock();
+    if (!owner) {
+        return G_SOURCE_REMOVE;
+    }
+    AppState& state = **owner;
+    if (state.batch.closing) {
+        state.batch.active = false;
+        return G_SOURCE_REMOVE;
+    }
+    StartBatch(state, listing->settings, std::move(queue));
+    return G_SOURCE_REMOVE;
+}
+
+gpointer RunQueueListing(gpointer data) {
+    auto* listing = static_cast<QueueListing*>(data);
+    if (listing->beforeListing) {
+        listing->beforeListing();
+    }
+    std::vector<std::string> queue = BuildFileQueue(listing->dropped);
+    {
+        const std::lock_guard<std::mutex> lock(listing->mutex);
+        listing->queue = std::move(queue);
+    }
+    // From here on the record belongs to the window thread again.
+    g_idle_add(FinishQueueListing, listing);
+    return nullptr;
+}
+
+// Starts the listing; until it is done the drop counts as a running batch,
+// so a second drop is refused. False when no thread could be had.
+bool ListQueueOffThread(AppState& state, DropSettings settings,
+                        const std::vector<std::string>& dropped) {
+    auto listing = std::make_unique<QueueListing>();
+    listing->owner = state.aliveToken;
+    listing->settings = std::move(settings);
+    listing->dropped = dropped;
+    listing->beforeListing = state.batch.beforeListing;
+    GThread* thread = g_thread_try_new("drop-listing", RunQueueListing, listing.get(), nullptr);
+    if (thread == nullptr) {
+        return false;
+    }
+    listing.release();  // FinishQueueListing takes it back
+    g_thread_unref(thread);
+    state.batch.active = true;
+    return true;
+}
+
 }  // namespace
 
 std::string LogFileName(std::string_view name) {
@@ -261,7 +359,7 @@ void HandleFileDrop(AppState& state, const std::vector<std::string>& dropped) {
         ShowInfoMessageAfterDrop(state, kBusyMessage);
         return;
     }
-    const DropSettings settings = ReadDropSettings(state);
+    DropSettings settings = ReadDropSettings(state);
     if (settings.outputFolder.empty()) {
         ShowInfoMessageAfterDrop(state, kNoFolderMessage);
         return;
@@ -272,24 +370,10 @@ void HandleFileDrop(AppState& state, const std::vector<std::string>& dropped) {
     SetLogText(log, kProcessingLine);
     AddLogLine(log, -1, "");
 
-    std::vector<std::string> queue = BuildFileQueue(dropped);
-    if (queue.empty()) {
-        AddLogLine(log, -1, kEmptyFolderLine);
-        return;
+    if (dropped.size() == 1 && ListQueueOffThread(state, std::move(settings), dropped)) {
+        return;  // StartBatch follows when the listing is done
     }
-
-    EnterBatchLayout(state);
-    ConversionJob job;
-    batch.fileLines.clear();
-    batch.sink.Attach(state);
-    if (!BuildConversionJob(settings, std::move(queue), job) ||
-        !StartConversionWorker(std::move(job), state.sharedGradient, batch.shared, batch.sink,
-                               batch.worker)) {
-        SetBatchLayout(state, false);
-        AddLogLine(log, -1, kNotStartedLine);
-        return;
-    }
-    batch.active = true;
+    StartBatch(state, settings, BuildFileQueue(dropped));
 }
 
 void RequestStop(AppState& state) {

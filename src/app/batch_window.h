@@ -29,7 +29,10 @@ constexpr const char* kClosingNoticeName = "ClosingNotice";
 
 // A file drop on the progress log or the drop hint. Refuses it (with a
 // message box) while a batch runs or when no output folder is chosen;
-// otherwise queues the files and starts the worker.
+// otherwise queues the files and starts the worker. A single dropped item
+// (perhaps a folder to expand) is looked at on a helper thread, so a slow
+// file system never holds up the window; the batch starts once it is done,
+// and drops are refused meanwhile.
 void HandleFileDrop(AppState& state, const std::vector<std::string>& dropped);
 
 // The "..." button: a folder chooser; the chosen folder, ending in "/",

@@ -5,7 +5,9 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <set>
 #include <string>
@@ -165,7 +167,7 @@ TEST_F(BatchTest, AFolderWithoutFilesSaysSoAndStartsNothing) {
     ASSERT_TRUE(ts::WriteFile(empty + "/.hidden.jpg", ts::MakeJpeg(16, 16)));
     DialogAnswerer answerer;
     Drop({empty});
-    PumpFor(100);
+    ASSERT_TRUE(PumpUntil([&] { return !State().batch.active; }));
     EXPECT_EQ(Lines(), (std::vector<std::string>{"Processing ...", "",
                                                  "The folder you dropped doesn't contain any "
                                                  "files."}));
@@ -174,6 +176,50 @@ TEST_F(BatchTest, AFolderWithoutFilesSaysSoAndStartsNothing) {
     EXPECT_FALSE(InBatchLayout());
     EXPECT_FALSE(gtk_widget_get_visible(Widgets().dropHint.area));
     EXPECT_TRUE(answerer.Answered().empty());
+}
+
+// Looking at a single dropped item may wait on a slow file system. The
+// window goes on meanwhile, refuses a second drop, and can be closed without
+// waiting for it.
+TEST_F(BatchTest, ASingleDroppedItemIsLookedAtOffTheWindowThread) {
+    const std::string album = Folder("album");
+    Jpeg("album/a.jpg", 64, 48);
+    auto held = std::make_shared<std::atomic<int>>(0);
+    auto gate = std::make_shared<std::promise<void>>();
+    std::shared_future<void> opened = gate->get_future().share();
+    State().batch.beforeListing = [held, opened] {
+        ++*held;
+        opened.wait();
+    };
+    DialogAnswerer answerer;
+    Drop({album});
+    ASSERT_TRUE(PumpUntil([&] { return held->load() == 1; }));
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"Processing ...", ""}));
+    EXPECT_FALSE(InBatchLayout());
+    Drop({album});
+    ASSERT_TRUE(PumpUntil([&] { return answerer.Answered().size() == 1; }));
+    EXPECT_EQ(answerer.Answered()[0].title, "Processing");
+    gate->set_value();
+    ASSERT_TRUE(WaitForBatchEnd(State()));
+    EXPECT_EQ(Line(2), "[Done]  a.jpg");
+
+    // Closed while the next drop is still being looked at: no notice, no
+    // wait, and the late result starts nothing.
+    gate = std::make_shared<std::promise<void>>();
+    opened = gate->get_future().share();
+    State().batch.beforeListing = [held, opened] {
+        ++*held;
+        opened.wait();
+    };
+    SetFolderField(out_ + "/second/");
+    Drop({album});
+    ASSERT_TRUE(PumpUntil([&] { return held->load() == 2; }));
+    ShutDown(State());
+    EXPECT_FALSE(WorkerAlive(State()));
+    state_.reset();
+    gate->set_value();
+    PumpFor(200);
+    EXPECT_EQ(ts::ListFolder(out_), (std::vector<std::string>{"a.jpg"}));
 }
 
 // Names that would break a log that finds a file's line by counting: a line
