@@ -240,7 +240,6 @@ void FreezeMainWindow(AppState& state) {
 void StartBatch(AppState& state, const DropSettings& settings, std::vector<std::string> queue) {
     BatchSession& batch = state.batch;
     GtkTextView* log = Log(state);
-    batch.active = false;
     if (queue.empty()) {
         AddLogLine(log, -1, kEmptyFolderLine);
         return;
@@ -285,8 +284,8 @@ gboolean FinishQueueListing(gpointer data) {
         return G_SOURCE_REMOVE;
     }
     AppState& state = **owner;
+    state.batch.active = false;  // the listing is over; StartBatch sets it again
     if (state.batch.closing) {
-        state.batch.active = false;
         return G_SOURCE_REMOVE;
     }
     StartBatch(state, listing->settings, std::move(queue));

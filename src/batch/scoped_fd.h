@@ -43,38 +43,35 @@ class ScopedFd {
     int fd_ = -1;
 };
 
-// Reads exactly length bytes, retrying after signals and short reads.
-inline bool ReadFully(int fd, void* data, std::size_t length) {
-    auto* p = static_cast<unsigned char*>(data);
+// Runs transfer (read or write) until length bytes have gone through,
+// retrying after signals and short transfers; false on an error or an end
+// of file before that.
+template <typename Byte, typename Transfer>
+bool TransferFully(Byte* data, std::size_t length, Transfer transfer) {
     while (length > 0) {
-        const ssize_t n = ::read(fd, p, length);
+        const ssize_t n = transfer(data, length);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
             return false;
         }
-        p += n;
+        data += n;
         length -= static_cast<std::size_t>(n);
     }
     return true;
 }
 
-// Writes exactly length bytes, retrying after signals and short writes.
+// Reads exactly length bytes.
+inline bool ReadFully(int fd, void* data, std::size_t length) {
+    return TransferFully(static_cast<unsigned char*>(data), length,
+                         [fd](unsigned char* p, std::size_t n) { return ::read(fd, p, n); });
+}
+
+// Writes exactly length bytes.
 inline bool WriteFully(int fd, const void* data, std::size_t length) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    while (length > 0) {
-        const ssize_t n = ::write(fd, p, length);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        p += n;
-        length -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return TransferFully(static_cast<const unsigned char*>(data), length,
+                         [fd](const unsigned char* p, std::size_t n) { return ::write(fd, p, n); });
 }
 
 }  // namespace corvanta

@@ -25,13 +25,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool WriteJpeg(const std::string& path, int width, int height) {
-    return test_support::WriteFile(path, test_support::MakeJpeg(width, height));
-}
-
-bool WritePng(const std::string& path, int width, int height, bool hasAlpha) {
-    return test_support::WriteFile(path, test_support::MakePng(width, height, hasAlpha));
-}
+using test_support::WriteJpeg;
+using test_support::WritePng;
 
 struct Seen {
     ProgressKind kind;

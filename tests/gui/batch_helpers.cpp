@@ -23,20 +23,10 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
-std::string BufferText(GtkTextBuffer* buffer) {
-    GtkTextIter start;
-    GtkTextIter end;
-    gtk_text_buffer_get_bounds(buffer, &start, &end);
-    gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
-    std::string copy = text;
-    g_free(text);
-    return copy;
-}
-
 }  // namespace
 
 std::vector<std::string> LogLines(GtkWidget* progressLog) {
-    return SplitLines(BufferText(gtk_text_view_get_buffer(GTK_TEXT_VIEW(progressLog))));
+    return SplitLines(TextOf(progressLog));
 }
 
 BatchRecorder::BatchRecorder(GtkWidget* progressLog, GtkWidget* stopButton)
@@ -51,7 +41,7 @@ BatchRecorder::~BatchRecorder() {
 }
 
 void BatchRecorder::OnChanged(GtkTextBuffer* buffer, gpointer self) {
-    static_cast<BatchRecorder*>(self)->snapshots_.push_back(SplitLines(BufferText(buffer)));
+    static_cast<BatchRecorder*>(self)->snapshots_.push_back(SplitLines(TextOf(buffer)));
 }
 
 void BatchRecorder::OnLabel(GObject* button, GParamSpec*, gpointer self) {

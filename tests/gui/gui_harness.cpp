@@ -31,6 +31,20 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
     return true;
 }
 
+std::string TextOf(GtkTextBuffer* buffer) {
+    GtkTextIter start;
+    GtkTextIter end;
+    gtk_text_buffer_get_bounds(buffer, &start, &end);
+    gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
+    std::string copy = text != nullptr ? text : "";
+    g_free(text);
+    return copy;
+}
+
+std::string TextOf(GtkWidget* textView) {
+    return TextOf(gtk_text_view_get_buffer(GTK_TEXT_VIEW(textView)));
+}
+
 WidgetBox BoxIn(GtkWidget* widget, GtkWidget* ancestor) {
     if (ancestor == nullptr) {
         ancestor = gtk_widget_get_toplevel(widget);

@@ -24,6 +24,10 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 // toplevel window).
 WidgetBox BoxIn(GtkWidget* widget, GtkWidget* ancestor = nullptr);
 
+// The whole text of a GtkTextBuffer or of a GtkTextView's buffer.
+std::string TextOf(GtkTextBuffer* buffer);
+std::string TextOf(GtkWidget* textView);
+
 // The widget's top-left corner on the screen.
 void ScreenOrigin(GtkWidget* widget, int* x, int* y);
 

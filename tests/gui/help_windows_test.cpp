@@ -31,17 +31,6 @@ std::vector<GtkWidget*> Children(GtkWidget* container) {
     return found;
 }
 
-std::string BufferText(GtkWidget* view) {
-    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view));
-    GtkTextIter start;
-    GtkTextIter end;
-    gtk_text_buffer_get_bounds(buffer, &start, &end);
-    gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, TRUE);
-    std::string copy = text;
-    g_free(text);
-    return copy;
-}
-
 void ExpectBox(GtkWidget* widget, const WidgetBox& want, const char* what) {
     const WidgetBox got = BoxIn(widget);
     EXPECT_EQ(got.x, want.x) << what;
@@ -132,7 +121,7 @@ TEST_F(HelpWindowsTest, HelpWindowShowsTheTextAndFollowsItsSize) {
               GTK_SHADOW_ETCHED_IN);
     GtkWidget* view = gtk_bin_get_child(GTK_BIN(scroll));
     ASSERT_TRUE(GTK_IS_TEXT_VIEW(view));
-    EXPECT_EQ(BufferText(view), std::string(kHelpText));
+    EXPECT_EQ(TextOf(view), std::string(kHelpText));
     EXPECT_FALSE(gtk_text_view_get_editable(GTK_TEXT_VIEW(view)));
     EXPECT_EQ(gtk_text_view_get_wrap_mode(GTK_TEXT_VIEW(view)), GTK_WRAP_WORD);
     ExpectBox(scroll, {10, 10, 500, 330}, "text at the start");
@@ -255,7 +244,7 @@ TEST_F(HelpWindowsTest, CreditsWindowIsFixedAndNamesTheLibraries) {
     ExpectBox(parts[2], {0, 140, 260, 20}, "author");
     ExpectBox(parts[3], {10, 170, 240, 140}, "credits text");
     GtkWidget* view = gtk_bin_get_child(GTK_BIN(parts[3]));
-    EXPECT_EQ(BufferText(view), CreditsText());
+    EXPECT_EQ(TextOf(view), CreditsText());
     EXPECT_FALSE(gtk_text_view_get_editable(GTK_TEXT_VIEW(view)));
     EXPECT_EQ(gtk_text_view_get_wrap_mode(GTK_TEXT_VIEW(view)), GTK_WRAP_WORD);
 

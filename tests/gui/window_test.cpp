@@ -2,9 +2,9 @@
 #include <string>
 
 #include "app/handler_seams.h"
-#include "common/program_directory.h"
 #include "app/progress_log.h"
 #include "app/routing.h"
+#include "common/program_directory.h"
 #include "dialog_answerer.h"
 #include "gui_harness.h"
 #include "ui/scheme_editor.h"
@@ -211,16 +211,7 @@ TEST_F(WindowTest, SizeFieldsTakeAtMostFiveDigits) {
 
 TEST_F(WindowTest, ProgressLogLineOperations) {
     auto* log = GTK_TEXT_VIEW(Widgets().progressLog);
-    auto text = [log] {
-        GtkTextBuffer* b = gtk_text_view_get_buffer(log);
-        GtkTextIter s;
-        GtkTextIter e;
-        gtk_text_buffer_get_bounds(b, &s, &e);
-        gchar* t = gtk_text_buffer_get_text(b, &s, &e, FALSE);
-        std::string out = t;
-        g_free(t);
-        return out;
-    };
+    auto text = [this] { return TextOf(Widgets().progressLog); };
     AddLogLine(log, -1, "Processing ...");
     EXPECT_EQ(text(), "Processing ...");
     AddLogLine(log, 1, "[Loading]  a.jpg");

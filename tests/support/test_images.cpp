@@ -351,6 +351,14 @@ long long FileSize(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
 }
 
+bool WriteJpeg(const std::string& path, int width, int height) {
+    return WriteFile(path, MakeJpeg(width, height));
+}
+
+bool WritePng(const std::string& path, int width, int height, bool hasAlpha) {
+    return WriteFile(path, MakePng(width, height, hasAlpha));
+}
+
 std::vector<std::string> ListFolder(const std::string& path) {
     std::vector<std::string> names;
     if (DIR* dir = ::opendir(path.c_str())) {

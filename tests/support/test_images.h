@@ -87,6 +87,9 @@ PngContents InspectPng(const Bytes& png);
 // ---- Files -----------------------------------------------------------------
 
 bool WriteFile(const std::string& path, const Bytes& bytes);
+// MakeJpeg / MakePng written to path.
+bool WriteJpeg(const std::string& path, int width, int height);
+bool WritePng(const std::string& path, int width, int height, bool hasAlpha);
 bool WriteFile(const std::string& path, std::string_view text);
 Bytes ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
