@@ -15,10 +15,6 @@
 #include "support/test_images.h"
 #include "x_clients.h"
 
-// Xlib's macros (None, Bool, Status) would break gtest: included last.
-#include <X11/Xlib.h>
-#include <gdk/gdkx.h>
-
 namespace corvanta::testing {
 namespace {
 
@@ -35,54 +31,6 @@ constexpr int kBrowseButtonX = 6 + 410 + 20;
 constexpr int kBrowseButtonY = 370 + 11;
 constexpr int kNoticeWidth = 300;
 constexpr int kNoticeHeight = 50;
-
-Display* XDisplay() {
-    return gdk_x11_display_get_xdisplay(gdk_display_get_default());
-}
-
-struct TopLevel {
-    Window window = 0;
-    std::string title;
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-};
-
-// The viewable top-level windows on the screen, bottom to top.
-std::vector<TopLevel> TopLevels() {
-    Display* display = XDisplay();
-    XSync(display, False);
-    Window root = DefaultRootWindow(display);
-    Window parent = 0;
-    Window* children = nullptr;
-    unsigned count = 0;
-    std::vector<TopLevel> found;
-    if (XQueryTree(display, root, &root, &parent, &children, &count) == 0) {
-        return found;
-    }
-    for (unsigned i = 0; i < count; ++i) {
-        XWindowAttributes attributes;
-        if (XGetWindowAttributes(display, children[i], &attributes) == 0 ||
-            attributes.map_state != IsViewable || attributes.c_class == InputOnly) {
-            continue;
-        }
-        TopLevel top;
-        top.window = children[i];
-        char* name = nullptr;
-        if (XFetchName(display, children[i], &name) != 0 && name != nullptr) {
-            top.title = name;
-            XFree(name);
-        }
-        Window child = 0;
-        XTranslateCoordinates(display, children[i], root, 0, 0, &top.x, &top.y, &child);
-        top.width = attributes.width;
-        top.height = attributes.height;
-        found.push_back(top);
-    }
-    XFree(children);
-    return found;
-}
 
 bool FindTopLevel(const std::string& title, TopLevel* out) {
     for (const TopLevel& top : TopLevels()) {

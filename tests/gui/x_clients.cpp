@@ -41,31 +41,6 @@ Display* TestDisplay() {
     return gdk_x11_display_get_xdisplay(gdk_display_get_default());
 }
 
-Window FindTopLevelUntrapped(const std::string& title) {
-    Display* display = TestDisplay();
-    Window root = DefaultRootWindow(display);
-    Window parent = 0;
-    Window* children = nullptr;
-    unsigned count = 0;
-    Window found = 0;
-    if (XQueryTree(display, root, &root, &parent, &children, &count) == 0) {
-        return 0;
-    }
-    for (unsigned i = 0; i < count && found == 0; ++i) {
-        char* name = nullptr;
-        XWindowAttributes attributes;
-        if (XFetchName(display, children[i], &name) != 0 && name != nullptr) {
-            if (title == name && XGetWindowAttributes(display, children[i], &attributes) != 0 &&
-                attributes.map_state == IsViewable) {
-                found = children[i];
-            }
-            XFree(name);
-        }
-    }
-    XFree(children);
-    return found;
-}
-
 Window WaitForTopLevel(const std::string& title) {
     const gint64 end = g_get_monotonic_time() + kWindowTimeoutUs;
     Window window = FindTopLevel(title);
@@ -90,12 +65,49 @@ bool WaitUntilGone(const std::string& title) {
 
 }  // namespace
 
-Window FindTopLevel(const std::string& title) {
+std::vector<TopLevel> TopLevels() {
     GdkDisplay* gdkDisplay = gdk_display_get_default();
+    Display* display = TestDisplay();
     gdk_x11_display_error_trap_push(gdkDisplay);
-    const Window found = FindTopLevelUntrapped(title);
+    XSync(display, False);
+    Window root = DefaultRootWindow(display);
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    std::vector<TopLevel> found;
+    if (XQueryTree(display, root, &root, &parent, &children, &count) != 0) {
+        for (unsigned i = 0; i < count; ++i) {
+            XWindowAttributes attributes;
+            if (XGetWindowAttributes(display, children[i], &attributes) == 0 ||
+                attributes.map_state != IsViewable || attributes.c_class == InputOnly) {
+                continue;
+            }
+            TopLevel top;
+            top.window = children[i];
+            char* name = nullptr;
+            if (XFetchName(display, children[i], &name) != 0 && name != nullptr) {
+                top.title = name;
+                XFree(name);
+            }
+            Window child = 0;
+            XTranslateCoordinates(display, children[i], root, 0, 0, &top.x, &top.y, &child);
+            top.width = attributes.width;
+            top.height = attributes.height;
+            found.push_back(top);
+        }
+        XFree(children);
+    }
     gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
     return found;
+}
+
+Window FindTopLevel(const std::string& title) {
+    for (const TopLevel& top : TopLevels()) {
+        if (top.title == title) {
+            return top.window;
+        }
+    }
+    return 0;
 }
 
 void SendDeleteWindow(Window window) {
@@ -107,8 +119,12 @@ void SendDeleteWindow(Window window) {
     event.xclient.format = 32;
     event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
     event.xclient.data.l[1] = CurrentTime;
+    // A window that is already gone makes an error that does not matter.
+    GdkDisplay* gdkDisplay = gdk_display_get_default();
+    gdk_x11_display_error_trap_push(gdkDisplay);
     XSendEvent(display, window, False, NoEventMask, &event);
-    XFlush(display);
+    XSync(display, False);
+    gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
 }
 
 std::string RunPumping(const std::vector<std::string>& args, bool captureOutput, int* exitStatus) {

@@ -30,9 +30,22 @@ std::string ReadClipboard();
 void OfferClipboard(const std::string& text, const std::string& scratchDir,
                     const std::string& target = "UTF8_STRING");
 
-// A viewable top-level window with exactly this title, or 0. Windows of
+// A viewable top-level window, its position on the screen and its size.
+struct TopLevel {
+    XWindowId window = 0;
+    std::string title;
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// The viewable top-level windows on the screen, bottom to top. Windows of
 // other programs may vanish while they are looked at: their errors are
-// expected and ignored.
+// expected and ignored, and such a window is simply left out.
+std::vector<TopLevel> TopLevels();
+
+// A viewable top-level window with exactly this title, or 0.
 XWindowId FindTopLevel(const std::string& title);
 
 // Asks a top-level window to close, as a window manager's close button does.
