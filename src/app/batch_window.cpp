@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/helper_thread.h"
 #include "app/main_window.h"
 #include "app/progress_log.h"
 #include "batch/drop_intake.h"
@@ -260,68 +259,26 @@ void StartBatch(AppState& state, const DropSettings& settings, std::vector<std::
 
 // A single dropped item is looked at on a helper thread: it may be a folder
 // on a slow or unreachable network share, where even a stat can wait for
-// seconds. The window thread fills the first fields and takes the record
-// back when the queue has come; the queue is handed over under the mutex.
-struct QueueListing {
-    std::weak_ptr<AppState*> owner;  // gone once the program has shut down
-    DropSettings settings;
-    std::vector<std::string> dropped;
-    std::function<void()> beforeListing;
-
-    std::mutex mutex;
-    std::vector<std::string> queue;
-};
-
-gboolean FinishQueueListing(gpointer data) {
-    std::unique_ptr<QueueListing> listing(static_cast<QueueListing*>(data));
-    std::vector<std::string> queue;
-    {
-        const std::lock_guard<std::mutex> lock(listing->mutex);
-        queue = std::move(listing->queue);
-    }
-    const std::shared_ptr<AppState*> owner = listing->owner.lock();
-    if (!owner) {
-        return G_SOURCE_REMOVE;
-    }
-    AppState& state = **owner;
-    state.batch.active = false;  // the listing is over; StartBatch sets it again
-    if (state.batch.closing) {
-        return G_SOURCE_REMOVE;
-    }
-    StartBatch(state, listing->settings, std::move(queue));
-    return G_SOURCE_REMOVE;
-}
-
-gpointer RunQueueListing(gpointer data) {
-    auto* listing = static_cast<QueueListing*>(data);
-    if (listing->beforeListing) {
-        listing->beforeListing();
-    }
-    std::vector<std::string> queue = BuildFileQueue(listing->dropped);
-    {
-        const std::lock_guard<std::mutex> lock(listing->mutex);
-        listing->queue = std::move(queue);
-    }
-    // From here on the record belongs to the window thread again.
-    g_idle_add(FinishQueueListing, listing);
-    return nullptr;
-}
-
-// Starts the listing; until it is done the drop counts as a running batch,
-// so a second drop is refused. False when no thread could be had.
+// seconds. Until the queue has come the drop counts as a running batch, so
+// a second drop is refused. False when no thread could be had.
 bool ListQueueOffThread(AppState& state, DropSettings settings,
                         const std::vector<std::string>& dropped) {
-    auto listing = std::make_unique<QueueListing>();
-    listing->owner = state.aliveToken;
-    listing->settings = std::move(settings);
-    listing->dropped = dropped;
-    listing->beforeListing = state.batch.beforeListing;
-    GThread* thread = g_thread_try_new("drop-listing", RunQueueListing, listing.get(), nullptr);
-    if (thread == nullptr) {
+    auto list = [dropped, beforeListing = state.batch.beforeListing] {
+        if (beforeListing) {
+            beforeListing();
+        }
+        return BuildFileQueue(dropped);
+    };
+    auto start = [settings = std::move(settings)](AppState& owner,
+                                                  std::vector<std::string> queue) {
+        owner.batch.active = false;  // the listing is over; StartBatch sets it again
+        if (!owner.batch.closing) {
+            StartBatch(owner, settings, std::move(queue));
+        }
+    };
+    if (!RunOnHelperThread(state, "drop-listing", std::move(list), std::move(start))) {
         return false;
     }
-    listing.release();  // FinishQueueListing takes it back
-    g_thread_unref(thread);
     state.batch.active = true;
     return true;
 }

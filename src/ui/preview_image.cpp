@@ -3,11 +3,11 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <numbers>
 
 #include <cairo.h>
 
+#include "app/helper_thread.h"
 #include "batch/image_loader.h"
 #include "tone/preview.h"
 
@@ -147,57 +147,6 @@ PixbufPtr LoadPreviewPicture(const std::string& path, std::uint8_t* orientation)
     return LoadPixbufScaled(path, kPreviewWidth, kPhotoHeight);
 }
 
-// One preview drop on its way through a loading thread. The window thread
-// fills the first fields before the thread starts and deletes the record
-// when the result has come back; the thread hands the result over under the
-// mutex, so every pixel it wrote is visible to the window thread.
-struct PreviewLoad {
-    std::weak_ptr<AppState*> owner;  // gone once the program has shut down
-    unsigned number = 0;
-    std::string path;
-    PixbufPtr frame;
-
-    std::mutex mutex;
-    PixbufPtr composed;  // null when no loader read the file
-};
-
-gboolean FinishPreviewLoad(gpointer data) {
-    std::unique_ptr<PreviewLoad> load(static_cast<PreviewLoad*>(data));
-    PixbufPtr composed;
-    {
-        const std::lock_guard<std::mutex> lock(load->mutex);
-        composed = std::move(load->composed);
-    }
-    const std::shared_ptr<AppState*> owner = load->owner.lock();
-    if (!owner) {
-        return G_SOURCE_REMOVE;
-    }
-    AppState& state = **owner;
-    --state.preview.pendingLoads;
-    if (composed && load->number == state.preview.latestLoad) {
-        state.preview.source = std::move(composed);
-    }
-    RefreshPreview(state);
-    return G_SOURCE_REMOVE;
-}
-
-gpointer RunPreviewLoad(gpointer data) {
-    auto* load = static_cast<PreviewLoad*>(data);
-    std::uint8_t orientation = 0;
-    PixbufPtr picture = LoadPreviewPicture(load->path, &orientation);
-    PixbufPtr composed;
-    if (picture) {
-        composed = ComposePreviewSource(load->frame.get(), picture.get(), orientation);
-    }
-    {
-        const std::lock_guard<std::mutex> lock(load->mutex);
-        load->composed = std::move(composed);
-    }
-    // From here on the record belongs to the window thread again.
-    g_idle_add(FinishPreviewLoad, load);
-    return nullptr;
-}
-
 }  // namespace
 
 void RefreshPreview(AppState& state) {
@@ -237,19 +186,29 @@ void LoadPreviewImage(AppState& state, const std::vector<std::string>& dropped) 
     if (dropped.empty() || !state.images.previewFrame) {
         return;
     }
-    auto load = std::make_unique<PreviewLoad>();
-    load->owner = state.aliveToken;
-    load->number = ++state.preview.latestLoad;
-    load->path = dropped.front();
-    load->frame.reset(GDK_PIXBUF(g_object_ref(state.images.previewFrame.get())));
+    const unsigned number = ++state.preview.latestLoad;
+    PixbufPtr frame(GDK_PIXBUF(g_object_ref(state.images.previewFrame.get())));
     // Reading a file can take long (a huge picture, a slow disk): the window
     // thread only waits for the finished picture.
-    GThread* thread = g_thread_try_new("preview-load", RunPreviewLoad, load.get(), nullptr);
-    if (thread == nullptr) {
+    auto load = [path = dropped.front(), frame = std::move(frame)] {
+        std::uint8_t orientation = 0;
+        PixbufPtr picture = LoadPreviewPicture(path, &orientation);
+        PixbufPtr composed;  // stays null when no loader read the file
+        if (picture) {
+            composed = ComposePreviewSource(frame.get(), picture.get(), orientation);
+        }
+        return composed;
+    };
+    auto show = [number](AppState& owner, PixbufPtr composed) {
+        --owner.preview.pendingLoads;
+        if (composed && number == owner.preview.latestLoad) {
+            owner.preview.source = std::move(composed);
+        }
+        RefreshPreview(owner);
+    };
+    if (!RunOnHelperThread(state, "preview-load", std::move(load), std::move(show))) {
         return;  // no thread to be had: the preview stays as it is
     }
-    load.release();  // FinishPreviewLoad takes it back
-    g_thread_unref(thread);
     ++state.preview.pendingLoads;
 }
 
