@@ -2,14 +2,15 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
-#include <mutex>
-#include <set>
+#include <cstring>
+#include <string>
 
 #include "batch/image_loader.h"
 
@@ -23,6 +24,12 @@ constexpr int kFastDctMaxQuality = 80;
 constexpr std::size_t kMaxRetainedOutputBytes = std::size_t{256} << 20;
 constexpr std::size_t kDateSuffixLength = 14;
 constexpr mode_t kNewFileMode = 0666;  // narrowed by the umask
+constexpr std::size_t kHiddenNameRandomBytes = 8;
+constexpr const char* kHiddenPrefix = ".corvanta-";
+constexpr const char* kHiddenSuffix = ".tmp";
+constexpr int kHiddenNameAttempts = 8;
+// Where an O_TMPFILE file can be reached to give it a name.
+constexpr const char* kOwnDescriptors = "/proc/self/fd/";
 constexpr std::size_t kPngWriteBufferBytes = std::size_t{64} << 10;
 
 constexpr std::uint8_t kMarkerPrefix = 0xFF;
@@ -96,36 +103,22 @@ std::array<std::string, 2> CandidateNames(const std::string& candidate, OutputFo
     return {plain, parts.directory + stem + "_" + DateSuffix(when) + SuffixFor(format)};
 }
 
-// ---- Names being written by this process -----------------------------------
+// ---- Publishing ------------------------------------------------------------
 
-std::mutex& ClaimMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::set<std::string>& ClaimedNames() {
-    static std::set<std::string> names;
-    return names;
-}
-
-// Whether path may be written; the claim mutex must be held. lstat, so a
-// symbolic link is seen as itself and taken rather than followed.
+// Whether path may be written: nothing there, an empty regular file or a
+// directory (naming then fails). lstat, so a symbolic link is seen as itself
+// and taken rather than followed.
 bool IsFree(const std::string& path) {
-    if (ClaimedNames().count(path) != 0) {
-        return false;
-    }
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0) {
-        // Missing is free; any other error shows when the file is created.
+        // Missing is free; any other error shows when the file is named.
         return true;
     }
     return S_ISDIR(info.st_mode) || (S_ISREG(info.st_mode) && info.st_size == 0);
 }
 
-enum class OpenResult { kOpened, kTaken, kFailed };
-
-// A lock that another process writing the same name would hold. Filesystems
-// without flock() only lose the cross-process guard.
+// A lock another writer of an empty file would hold. Filesystems without
+// flock() only lose the guard between processes.
 bool LockedByOther(int fd) {
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EINTR) {
@@ -135,35 +128,26 @@ bool LockedByOther(int fd) {
     return false;
 }
 
-OpenResult OpenFreeName(const std::string& path, ScopedFd& fd, bool& created) {
-    fd = ScopedFd(
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode));
-    if (fd.Valid()) {
-        created = true;
-        // Another process may have found the fresh empty file and locked it
-        // first; it writes that name, this one goes on to the next.
-        if (LockedByOther(fd.Get())) {
-            fd.Reset();
-            return OpenResult::kTaken;
-        }
-        return OpenResult::kOpened;
+std::string FolderOf(const std::string& candidate) {
+    const std::size_t slash = candidate.rfind('/');
+    return slash == std::string::npos ? std::string(".") : candidate.substr(0, slash + 1);
+}
+
+std::string HiddenName() {
+    std::array<std::uint8_t, kHiddenNameRandomBytes> random{};
+    if (::getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size())) {
+        // Uniqueness then rests on O_EXCL and the retries alone.
+        const auto fallback = static_cast<std::uint64_t>(std::time(nullptr)) ^
+                              static_cast<std::uint64_t>(::getpid()) << 32;
+        std::memcpy(random.data(), &fallback, std::min(random.size(), sizeof fallback));
     }
-    if (errno != EEXIST) {
-        return OpenResult::kFailed;
+    std::string name = kHiddenPrefix;
+    for (const std::uint8_t byte : random) {
+        constexpr const char* kHex = "0123456789abcdef";
+        name.push_back(kHex[byte >> 4]);
+        name.push_back(kHex[byte & 0xF]);
     }
-    // Something stands there: only an empty regular file may be reused.
-    fd = ScopedFd(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!fd.Valid()) {
-        return errno == ELOOP ? OpenResult::kTaken : OpenResult::kFailed;
-    }
-    struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) || LockedByOther(fd.Get()) ||
-        ::fstat(fd.Get(), &info) != 0 || info.st_size != 0) {
-        fd.Reset();
-        return OpenResult::kTaken;
-    }
-    created = false;
-    return OpenResult::kOpened;
+    return name + kHiddenSuffix;
 }
 
 // ---- Writing -------------------------------------------------------------
@@ -315,7 +299,6 @@ std::optional<std::string> ResolveOutputPath(const std::string& candidate, Outpu
 
 std::optional<std::string> ResolveOutputPath(const std::string& candidate, OutputFormat format,
                                              std::time_t when) {
-    const std::lock_guard<std::mutex> lock(ClaimMutex());
     for (const std::string& name : CandidateNames(candidate, format, when)) {
         if (IsFree(name)) {
             return name;
@@ -324,116 +307,188 @@ std::optional<std::string> ResolveOutputPath(const std::string& candidate, Outpu
     return std::nullopt;
 }
 
-// ---- OutputClaim -----------------------------------------------------------
+// ---- PendingOutput -----------------------------------------------------------
 
-OutputClaim::~OutputClaim() {
-    Abandon();
+PendingOutput::~PendingOutput() {
+    Discard();
 }
 
-bool OutputClaim::Acquire(const std::string& candidate, OutputFormat format) {
-    return Acquire(candidate, format, std::time(nullptr));
-}
-
-bool OutputClaim::Acquire(const std::string& candidate, OutputFormat format, std::time_t when) {
-    Abandon();
-    const std::lock_guard<std::mutex> lock(ClaimMutex());
-    for (const std::string& name : CandidateNames(candidate, format, when)) {
-        if (!IsFree(name)) {
-            continue;
+bool PendingOutput::Open(const std::string& candidate) {
+    Discard();
+    const std::string folder = FolderOf(candidate);
+    fd_ = ScopedFd(::open(folder.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, kNewFileMode));
+    if (fd_.Valid()) {
+        return true;
+    }
+    // EISDIR and EOPNOTSUPP: the kernel or the file system has no O_TMPFILE.
+    if (errno != EISDIR && errno != EOPNOTSUPP) {
+        return false;
+    }
+    for (int attempt = 0; attempt < kHiddenNameAttempts; ++attempt) {
+        std::string hidden = folder + HiddenName();
+        fd_ = ScopedFd(::open(hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                              kNewFileMode));
+        if (fd_.Valid()) {
+            hiddenPath_ = std::move(hidden);
+            return true;
         }
-        switch (OpenFreeName(name, fd_, created_)) {
-            case OpenResult::kOpened:
-                path_ = name;
-                active_ = true;
-                ClaimedNames().insert(name);
-                return true;
-            case OpenResult::kTaken:
-                continue;
-            case OpenResult::kFailed:
-                return false;
+        if (errno != EEXIST) {
+            return false;
         }
     }
     return false;
 }
 
-bool OutputClaim::Commit() {
-    if (!active_) {
-        return false;
+void PendingOutput::Discard() {
+    if (!hiddenPath_.empty()) {
+        ::unlink(hiddenPath_.c_str());
+        hiddenPath_.clear();
     }
-    if (!fd_.Close()) {
-        // The data may not have reached the disk: leave no damaged file.
-        if (created_) {
-            ::unlink(path_.c_str());
-        } else if (::truncate(path_.c_str(), 0) != 0) {
-            // Nothing more can be done; the name stays non-empty and is skipped.
+    fd_.Reset();  // an O_TMPFILE file vanishes with its last descriptor
+}
+
+PendingOutput::Placed PendingOutput::LinkTo(const std::string& name) {
+    int result = 0;
+    if (hiddenPath_.empty()) {
+        const std::string self = kOwnDescriptors + std::to_string(fd_.Get());
+        result = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+    } else {
+        result =
+            ::renameat2(AT_FDCWD, hiddenPath_.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
+        if (result != 0 && errno == EINVAL) {
+            // No RENAME_NOREPLACE on this file system: link() never replaces either.
+            result = ::link(hiddenPath_.c_str(), name.c_str());
+            if (result == 0) {
+                ::unlink(hiddenPath_.c_str());
+            }
         }
-        Release();
-        return false;
+        if (result == 0) {
+            hiddenPath_.clear();
+        }
     }
-    Release();
-    return true;
+    if (result == 0) {
+        return Placed::kPlaced;
+    }
+    return errno == EEXIST ? Placed::kTaken : Placed::kFailed;
 }
 
-void OutputClaim::Abandon() {
-    if (!active_) {
-        return;
+PendingOutput::Placed PendingOutput::PlaceAt(const std::string& name) {
+    const Placed placed = LinkTo(name);
+    if (placed != Placed::kTaken) {
+        return placed;
     }
-    // Still under the claim, so nobody else can be writing this name.
-    if (created_) {
-        ::unlink(path_.c_str());
-    } else if (::ftruncate(fd_.Get(), 0) != 0) {
-        // Nothing more can be done; the name stays non-empty and is skipped.
+    struct stat there {};
+    if (::lstat(name.c_str(), &there) != 0) {
+        return Placed::kTaken;  // gone again: someone else is at work on it
     }
-    fd_.Reset();
-    Release();
+    if (S_ISDIR(there.st_mode)) {
+        return Placed::kFailed;  // the name is a folder: nothing can go there
+    }
+    if (!S_ISREG(there.st_mode) || there.st_size != 0) {
+        return Placed::kTaken;
+    }
+    // An empty file counts as free. It is removed only while locked and
+    // while it is still the file under the name; whoever names a file there
+    // first gets it, the other tries the next name.
+    ScopedFd empty(::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    struct stat locked {};
+    if (!empty.Valid() || LockedByOther(empty.Get()) || ::fstat(empty.Get(), &locked) != 0 ||
+        !S_ISREG(locked.st_mode) || locked.st_size != 0 || ::lstat(name.c_str(), &there) != 0 ||
+        there.st_dev != locked.st_dev || there.st_ino != locked.st_ino) {
+        return Placed::kTaken;
+    }
+    if (::unlink(name.c_str()) != 0) {
+        return Placed::kFailed;
+    }
+    return LinkTo(name);
 }
 
-void OutputClaim::Release() {
-    const std::lock_guard<std::mutex> lock(ClaimMutex());
-    ClaimedNames().erase(path_);
-    active_ = false;
+std::optional<std::string> PendingOutput::Publish(const std::string& candidate,
+                                                  OutputFormat format) {
+    return Publish(candidate, format, std::time(nullptr));
+}
+
+std::optional<std::string> PendingOutput::Publish(const std::string& candidate, OutputFormat format,
+                                                  std::time_t when) {
+    if (!fd_.Valid()) {
+        return std::nullopt;
+    }
+    for (const std::string& name : CandidateNames(candidate, format, when)) {
+        switch (PlaceAt(name)) {
+            case Placed::kPlaced:
+                if (!fd_.Close()) {
+                    // A delayed write error: the data may be damaged.
+                    ::unlink(name.c_str());
+                    Discard();
+                    return std::nullopt;
+                }
+                Discard();
+                return name;
+            case Placed::kTaken:
+                continue;
+            case Placed::kFailed:
+                Discard();
+                return std::nullopt;
+        }
+    }
+    Discard();
+    return std::nullopt;
 }
 
 // ---- Writers -------------------------------------------------------------
 
+namespace {
+
+bool PublishAs(PendingOutput& output, const std::string& candidate, OutputFormat format,
+               std::string* written) {
+    std::optional<std::string> name = output.Publish(candidate, format);
+    if (name && written != nullptr) {
+        *written = std::move(*name);
+    }
+    return name.has_value();
+}
+
+}  // namespace
+
 bool WriteJpegOutput(JpegEncoder& encoder, const GdkPixbuf* image, const std::string& candidate,
-                     int quality, std::uint8_t orientation) {
+                     int quality, std::uint8_t orientation, std::string* written) {
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
-    if (!encoder.Encode(image, quality, data, size)) {
+    if (!ResolveOutputPath(candidate, OutputFormat::kJpeg) ||
+        !encoder.Encode(image, quality, data, size)) {
         return false;
     }
-    OutputClaim claim;
-    bool written = claim.Acquire(candidate, OutputFormat::kJpeg);
-    if (written && orientation == 0) {
-        written = WriteFully(claim.Fd(), data, size);
-    } else if (written) {
+    PendingOutput output;
+    bool complete = output.Open(candidate);
+    if (complete && orientation == 0) {
+        complete = WriteFully(output.Fd(), data, size);
+    } else if (complete) {
         std::array<std::uint8_t, kExifBlockBytes> block = kExifBlockTemplate;
         block[kExifOrientationOffset] = orientation;
         const std::size_t split = EndOfApp0Segments(data, size);
-        written = WriteFully(claim.Fd(), data, split) &&
-                  WriteFully(claim.Fd(), block.data(), block.size()) &&
-                  WriteFully(claim.Fd(), data + split, size - split);
+        complete = WriteFully(output.Fd(), data, split) &&
+                   WriteFully(output.Fd(), block.data(), block.size()) &&
+                   WriteFully(output.Fd(), data + split, size - split);
     }
-    written = written && claim.Commit();
     encoder.TrimBuffer();
-    return written;  // the claim's destructor removes a failed file
+    return complete && PublishAs(output, candidate, OutputFormat::kJpeg, written);
 }
 
-bool WritePngOutput(const GdkPixbuf* image, const std::string& candidate) {
-    if (!IsWritableImage(image)) {
+bool WritePngOutput(const GdkPixbuf* image, const std::string& candidate, std::string* written) {
+    // The lookup first: no picture is encoded for a name that cannot be had.
+    if (!IsWritableImage(image) || !ResolveOutputPath(candidate, OutputFormat::kPng)) {
         return false;
     }
-    OutputClaim claim;
-    if (!claim.Acquire(candidate, OutputFormat::kPng)) {
+    PendingOutput output;
+    if (!output.Open(candidate)) {
         return false;
     }
-    FileSink sink{claim.Fd(), 0, {}};
+    FileSink sink{output.Fd(), 0, {}};
     const bool encoded = EncodePng(
         gdk_pixbuf_read_pixels(image), gdk_pixbuf_get_width(image), gdk_pixbuf_get_height(image),
         static_cast<std::size_t>(gdk_pixbuf_get_rowstride(image)),
         gdk_pixbuf_get_has_alpha(image) != FALSE, OutputPngSettings(), WriteToFileSink, &sink);
-    return encoded && sink.Flush() && claim.Commit();
+    return encoded && sink.Flush() && PublishAs(output, candidate, OutputFormat::kPng, written);
 }
 
 }  // namespace corvanta

@@ -60,56 +60,63 @@ std::string DateSuffix(std::time_t when);
 // Returns the path to write, or nothing when both the plain name and the
 // date-suffixed name are taken. Free is: nothing there, an empty regular
 // file, or a directory (the write then fails). Anything else is taken,
-// including a symbolic link, dangling or not, and a name another thread of
-// this process is writing right now.
+// including a symbolic link, dangling or not. Only a lookup: PendingOutput
+// decides again when it names its file.
 std::optional<std::string> ResolveOutputPath(const std::string& candidate, OutputFormat format);
 // The same, with the date suffix taken from when.
 std::optional<std::string> ResolveOutputPath(const std::string& candidate, OutputFormat format,
                                              std::time_t when);
 
-// An output file claimed for writing. Acquire resolves the name and creates
-// the file in one step under a process-wide lock, and registers the name as
-// being written, so that two threads never get the same name: to every other
-// lookup the name is taken until the claim ends. A new file is created with
-// O_CREAT | O_EXCL | O_NOFOLLOW, an empty one reopened with O_NOFOLLOW, and
-// either is held under flock() so that another process cannot take it over
-// in the meantime. Ending the claim without Commit removes what was written
-// (a created file is deleted, a reused empty file is emptied again).
-class OutputClaim {
+// An output being written: a file in the output folder that has no visible
+// name until Publish gives it one, in a single step that fails rather than
+// replaces when the name exists. Whatever happens before (a failed write, a
+// signal, a killed process) leaves nothing under any visible name. The file
+// is made with O_TMPFILE; where the file system cannot do that, it is a
+// hidden ".corvanta-<16 hex digits>.tmp" in the same folder, removed when
+// the output is dropped (only a killed process can leave one behind).
+class PendingOutput {
   public:
-    OutputClaim() = default;
-    ~OutputClaim();
-    OutputClaim(const OutputClaim&) = delete;
-    OutputClaim& operator=(const OutputClaim&) = delete;
+    PendingOutput() = default;
+    ~PendingOutput();
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
 
-    bool Acquire(const std::string& candidate, OutputFormat format);
-    bool Acquire(const std::string& candidate, OutputFormat format, std::time_t when);
-
-    const std::string& Path() const { return path_; }
+    // Opens the unnamed file in the folder of candidate (a path as
+    // ResolveOutputPath takes it). False when the folder takes no files.
+    bool Open(const std::string& candidate);
     int Fd() const { return fd_.Get(); }
 
-    // Keeps the file as written; false when closing it reported an error, in
-    // which case the file is removed as by Abandon.
-    bool Commit();
-    // Removes what was written and ends the claim.
-    void Abandon();
+    // Names the written file by the rule of ResolveOutputPath, decided at the
+    // moment of naming: the plain name, else the date-suffixed one. An empty
+    // regular file under a name is replaced, but only while this process
+    // holds its lock and it is still the file under that name, so two
+    // writers never both take it. Returns the name given, or nothing (the
+    // file is then dropped) when both are taken or naming failed.
+    std::optional<std::string> Publish(const std::string& candidate, OutputFormat format);
+    std::optional<std::string> Publish(const std::string& candidate, OutputFormat format,
+                                       std::time_t when);
+
+    // Drops the file unpublished.
+    void Discard();
 
   private:
-    void Release();
+    enum class Placed { kPlaced, kTaken, kFailed };
+    Placed PlaceAt(const std::string& name);
+    Placed LinkTo(const std::string& name);
 
-    std::string path_;
     ScopedFd fd_;
-    bool created_ = false;
-    bool active_ = false;
+    std::string hiddenPath_;  // set only when O_TMPFILE was not available
 };
 
 // Encodes with 4:4:4 sampling at quality (clamped to 1..100) and writes a
 // JPEG file; orientation != 0 inserts an EXIF APP1 segment carrying it.
 // True only when every byte was written; a failed write leaves no file.
+// The name given goes to *written when asked for.
 bool WriteJpegOutput(JpegEncoder& encoder, const GdkPixbuf* image, const std::string& candidate,
-                     int quality, std::uint8_t orientation);
+                     int quality, std::uint8_t orientation, std::string* written = nullptr);
 
-// Writes an 8-bit RGB or RGBA PNG; a partial file is removed on failure.
-bool WritePngOutput(const GdkPixbuf* image, const std::string& candidate);
+// Writes an 8-bit RGB or RGBA PNG; a failed write leaves no file.
+bool WritePngOutput(const GdkPixbuf* image, const std::string& candidate,
+                    std::string* written = nullptr);
 
 }  // namespace corvanta

@@ -4,7 +4,9 @@
 #include <array>
 #include <atomic>
 #include <ctime>
+#include <optional>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -107,67 +109,97 @@ TEST_F(OutputNaming, LinksAndSpecialFilesAreTaken) {
     EXPECT_EQ(Resolve("pipe.png", OutputFormat::kPng), Dated("pipe", ".png"));
 }
 
-TEST_F(OutputNaming, ClaimedNamesAreTakenUntilTheClaimEnds) {
-    OutputClaim first;
-    ASSERT_TRUE(first.Acquire(In("a.jpg"), OutputFormat::kJpeg, when_));
-    EXPECT_EQ(first.Path(), In("a.jpg"));
-    // The claimed file is still empty, yet nobody else gets it.
-    EXPECT_EQ(test_support::FileSize(In("a.jpg")), 0);
-    EXPECT_EQ(Resolve("a.jpg", OutputFormat::kJpeg), Dated("a", ".jpg"));
-    OutputClaim second;
-    ASSERT_TRUE(second.Acquire(In("a.jpg"), OutputFormat::kJpeg, when_));
-    EXPECT_EQ(second.Path(), Dated("a", ".jpg"));
-    OutputClaim third;
-    EXPECT_FALSE(third.Acquire(In("a.jpg"), OutputFormat::kJpeg, when_));
+// An output written this far but not yet named, as one writer of a pair
+// racing for the same name holds it.
+struct Pending {
+    PendingOutput output;
+    std::string text;
+    bool Write(const std::string& candidate, std::string content) {
+        text = std::move(content);
+        return output.Open(candidate) && WriteFully(output.Fd(), text.data(), text.size());
+    }
+};
 
-    // Abandoning a claim removes the file it created and frees the name.
-    first.Abandon();
-    EXPECT_FALSE(test_support::FileExists(In("a.jpg")));
-    EXPECT_TRUE(third.Acquire(In("a.jpg"), OutputFormat::kJpeg, when_));
-    EXPECT_EQ(third.Path(), In("a.jpg"));
+std::string Text(const std::string& path) {
+    const Bytes bytes = test_support::ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
 }
 
-TEST_F(OutputNaming, AbandonedReuseOfAnEmptyFileEmptiesItAgain) {
+// The name is decided when the finished file is named, so a writer that
+// lost the race to another (in this process or another one) moves on to the
+// dated name instead of writing into the winner's file.
+TEST_F(OutputNaming, TheWriterThatNamesFirstGetsTheName) {
+    Pending slow;
+    ASSERT_TRUE(slow.Write(In("a.jpg"), "slow writer"));
+    EXPECT_TRUE(test_support::ListFolder(dir_.Path()).empty()) << "nothing visible while written";
+    Pending fast;
+    ASSERT_TRUE(fast.Write(In("a.jpg"), "fast writer"));
+    EXPECT_EQ(fast.output.Publish(In("a.jpg"), OutputFormat::kJpeg, when_), In("a.jpg"));
+    EXPECT_EQ(slow.output.Publish(In("a.jpg"), OutputFormat::kJpeg, when_), Dated("a", ".jpg"));
+    Pending third;
+    ASSERT_TRUE(third.Write(In("a.jpg"), "third writer"));
+    EXPECT_EQ(third.output.Publish(In("a.jpg"), OutputFormat::kJpeg, when_), std::nullopt);
+    EXPECT_EQ(Text(In("a.jpg")), "fast writer");
+    EXPECT_EQ(Text(Dated("a", ".jpg")), "slow writer");
+    EXPECT_EQ(test_support::ListFolder(dir_.Path()).size(), 2u) << "the third left nothing";
+}
+
+// Both writers found the empty file free; only one may take it over.
+TEST_F(OutputNaming, AnEmptyFileGoesToOneWriterOnly) {
     Put("r.png", 0);
+    Pending first;
+    Pending second;
+    ASSERT_TRUE(first.Write(In("r.png"), "first"));
+    ASSERT_TRUE(second.Write(In("r.png"), "second"));
     {
-        OutputClaim claim;
-        ASSERT_TRUE(claim.Acquire(In("r.png"), OutputFormat::kPng, when_));
-        ASSERT_EQ(claim.Path(), In("r.png"));
-        ASSERT_TRUE(WriteFully(claim.Fd(), "partial", 7));
-    }  // ends without Commit
+        Pending dropped;
+        ASSERT_TRUE(dropped.Write(In("r.png"), "dropped"));
+    }  // never named: the empty file stays as it was
     EXPECT_EQ(test_support::FileSize(In("r.png")), 0);
+    EXPECT_EQ(first.output.Publish(In("r.png"), OutputFormat::kPng, when_), In("r.png"));
+    EXPECT_EQ(second.output.Publish(In("r.png"), OutputFormat::kPng, when_), Dated("r", ".png"));
+    EXPECT_EQ(Text(In("r.png")), "first");
+    EXPECT_EQ(Text(Dated("r", ".png")), "second");
 }
 
-TEST_F(OutputNaming, ConcurrentClaimsNeverShareAName) {
+TEST_F(OutputNaming, AFolderUnderTheNameFailsTheWrite) {
+    ASSERT_EQ(::mkdir(In("f.png").c_str(), 0700), 0);
+    Pending pending;
+    ASSERT_TRUE(pending.Write(In("f.png"), "x"));
+    EXPECT_EQ(pending.output.Publish(In("f.png"), OutputFormat::kPng, when_), std::nullopt);
+    EXPECT_EQ(test_support::ListFolder(dir_.Path()), (std::vector<std::string>{"f.png"}));
+}
+
+TEST_F(OutputNaming, ConcurrentWritersNeverShareAName) {
     constexpr int kThreads = 8;
-    std::array<OutputClaim, kThreads> claims;
-    std::array<bool, kThreads> acquired{};
+    std::array<std::optional<std::string>, kThreads> named;
     std::atomic<int> ready{0};
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i) {
         threads.emplace_back([&, i] {
+            Pending pending;
+            ASSERT_TRUE(pending.Write(In("same.png"), "writer " + std::to_string(i)));
             ++ready;
             while (ready.load() < kThreads) {
                 std::this_thread::yield();
             }
-            acquired[static_cast<std::size_t>(i)] = claims[static_cast<std::size_t>(i)].Acquire(
-                In("same.png"), OutputFormat::kPng, when_);
+            named[static_cast<std::size_t>(i)] =
+                pending.output.Publish(In("same.png"), OutputFormat::kPng, when_);
         });
     }
     for (std::thread& t : threads) {
         t.join();
     }
     std::set<std::string> names;
-    int successes = 0;
     for (int i = 0; i < kThreads; ++i) {
-        if (acquired[static_cast<std::size_t>(i)]) {
-            ++successes;
-            names.insert(claims[static_cast<std::size_t>(i)].Path());
+        if (const auto& name = named[static_cast<std::size_t>(i)]) {
+            names.insert(*name);
+            EXPECT_EQ(Text(*name), "writer " + std::to_string(i));
         }
     }
     // One second, two names: the plain one and the dated one.
-    EXPECT_EQ(successes, 2);
     EXPECT_EQ(names, (std::set<std::string>{In("same.png"), Dated("same", ".png")}));
+    EXPECT_EQ(test_support::ListFolder(dir_.Path()).size(), 2u);
 }
 
 }  // namespace
