@@ -1,0 +1,24 @@
+// The short reasons a file's "[Error]" line gives, shared by every step of a
+// conversion and both front ends.
+#pragma once
+
+#include <string_view>
+
+namespace corvanta::failure_reason {
+
+constexpr std::string_view kNoFileName = "no file name";
+constexpr std::string_view kNotFound = "file not found";
+constexpr std::string_view kNoPermission = "permission denied";
+constexpr std::string_view kUnreadable = "cannot read file";
+constexpr std::string_view kFolder = "is a folder";
+constexpr std::string_view kNotRegular = "not a regular file";
+constexpr std::string_view kNotAnImage = "not a readable image";
+constexpr std::string_view kTooLarge = "too large";
+constexpr std::string_view kTookTooLong = "took too long";
+constexpr std::string_view kUndecodable = "could not be decoded";
+constexpr std::string_view kNoDecoder = "image decoder unavailable";
+constexpr std::string_view kOutOfMemory = "out of memory";
+constexpr std::string_view kNotWritten = "could not write output";
+constexpr std::string_view kNoCodec = "TurboJPEG unavailable";
+
+}  // namespace corvanta::failure_reason
