@@ -1,6 +1,6 @@
 // Both loaders on arbitrary file contents: each input is written to a
-// temporary file, then loaded the way a batch does (JPEG first, then
-// gdk-pixbuf) with a small box and with no limit.
+// temporary file, then loaded the way a batch does (JPEG in this process
+// first, then the decoder process) with a small box and with no limit.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "batch/decoder_process.h"
 #include "batch/image_loader.h"
+#include "batch/input_file.h"
 
 namespace {
 
@@ -50,10 +52,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (const auto& box : {std::pair{64, 48}, std::pair{0, 0}}) {
         std::uint8_t orientation = 0;
-        corvanta::PixbufPtr image =
-            corvanta::LoadJpegScaled(decoder, path, box.first, box.second, &orientation);
+        const corvanta::InputFile input = corvanta::OpenInputFile(path);
+        corvanta::PixbufPtr image = corvanta::LoadJpegScaled(decoder, input.fd.Get(), input.size,
+                                                             box.first, box.second, &orientation);
         if (!image) {
-            image = corvanta::LoadPixbufScaled(path, box.first, box.second);
+            image = corvanta::DecodeInHelper(input.fd.Get(), input.size, "fuzz", box.first,
+                                             box.second, corvanta::DecoderSettings{})
+                        .image;
         }
         CheckImage(image, box.first, box.second);
     }

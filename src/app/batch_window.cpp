@@ -10,6 +10,7 @@
 #include "app/helper_thread.h"
 #include "app/main_window.h"
 #include "app/progress_log.h"
+#include "batch/display_name.h"
 #include "batch/drop_intake.h"
 #include "batch/elapsed_time.h"
 
@@ -269,8 +270,7 @@ bool ListQueueOffThread(AppState& state, DropSettings settings,
         }
         return BuildFileQueue(dropped);
     };
-    auto start = [settings = std::move(settings)](AppState& owner,
-                                                  std::vector<std::string> queue) {
+    auto start = [settings = std::move(settings)](AppState& owner, std::vector<std::string> queue) {
         owner.batch.active = false;  // the listing is over; StartBatch sets it again
         if (!owner.batch.closing) {
             StartBatch(owner, settings, std::move(queue));
@@ -286,20 +286,7 @@ bool ListQueueOffThread(AppState& state, DropSettings settings,
 }  // namespace
 
 std::string LogFileName(std::string_view name) {
-    gchar* valid = g_utf8_make_valid(name.data(), static_cast<gssize>(name.size()));
-    std::string text;
-    for (const gchar* p = valid; *p != '\0'; p = g_utf8_next_char(p)) {
-        const gunichar c = g_utf8_get_char(p);
-        // Line and paragraph breaks would split the file's line in two;
-        // other control characters show as nothing useful either.
-        if (g_unichar_iscntrl(c) || c == 0x2028 || c == 0x2029) {
-            text.append("\xEF\xBF\xBD");  // U+FFFD REPLACEMENT CHARACTER
-        } else {
-            text.append(p, static_cast<std::size_t>(g_utf8_next_char(p) - p));
-        }
-    }
-    g_free(valid);
-    return text;
+    return EscapedName(name);
 }
 
 bool WorkerAlive(const AppState& state) {

@@ -48,8 +48,9 @@ bool WorkerAlive(const AppState& state);
 // One progress event from the worker, on the window thread.
 void HandleProgressEvent(AppState& state, ProgressEvent event);
 
-// The text a file name shows in the log: valid UTF-8 on one line, so that
-// no name can split or merge the log's lines.
+// The text a file name shows in the log: valid UTF-8 on one line, control
+// characters escaped as the command line shows them, so that no name can
+// split or merge the log's lines.
 std::string LogFileName(std::string_view name);
 
 // Shut-down, after the stop flag is set: while the worker is alive, shows the

@@ -1,6 +1,7 @@
 #include "app/program.h"
 
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 
 #include <gtk/gtk.h>
@@ -86,6 +87,9 @@ void ShutDown(AppState& state) {
 
 int RunProgram(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
+    // A full disk or a file-size limit fails the one output being written
+    // (its write returns EFBIG) instead of ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     gtk_init(&argc, &argv);
     std::unique_ptr<AppState> state = StartProgram(argc > 0 ? argv[0] : nullptr);
     if (!state) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "batch/decoder_process.h"
+
 namespace corvanta {
 
 constexpr int kDefaultMaxSide = 8192;  // the window's "Max size" fields at start
@@ -13,7 +15,7 @@ constexpr int kJpegQualityMedium = 80;
 struct ConversionJob {
     int maxWidth = kDefaultMaxSide;   // below 1: no limit
     int maxHeight = kDefaultMaxSide;  // below 1: no limit
-    int quality = kJpegQualityHigh;       // JPEG quality, 1..100
+    int quality = kJpegQualityHigh;   // JPEG quality, 1..100
     // Output names are this folder followed by the input's file name; a
     // missing trailing slash is supplied.
     std::string outputFolder;
@@ -21,6 +23,8 @@ struct ConversionJob {
     // joined into one text, so that no character of a name (a line feed
     // included) can split it into other paths.
     std::vector<std::string> files;
+    // How pictures other than JPEG are decoded (tests point it elsewhere).
+    DecoderSettings decoder;
 };
 
 }  // namespace corvanta

@@ -1,15 +1,13 @@
 #include "batch/conversion_worker.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <optional>
+#include <new>
 #include <system_error>
 #include <utility>
 
+#include "batch/decoder_process.h"
+#include "batch/input_file.h"
 #include "tone/tone_map.h"
 
 namespace corvanta {
@@ -23,29 +21,6 @@ void PostFileEvent(ProgressSink& sink, ProgressKind kind, std::int64_t number,
     event.fileName = name;
     event.reason = reason;
     sink.Post(std::move(event));
-}
-
-// Why a path cannot be converted before any loader touches it, or nothing
-// when it names a readable regular file. Checking the type first keeps a
-// FIFO or device from blocking the loaders' reads.
-std::optional<std::string_view> InputProblem(const std::string& path) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) {
-            return failure_reason::kNotFound;
-        }
-        return errno == EACCES ? failure_reason::kNoPermission : failure_reason::kUnreadable;
-    }
-    if (S_ISDIR(info.st_mode)) {
-        return failure_reason::kFolder;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        return failure_reason::kNotRegular;
-    }
-    if (access(path.c_str(), R_OK) != 0) {
-        return failure_reason::kNoPermission;
-    }
-    return std::nullopt;
 }
 
 // The central kThumbnailWidth x kThumbnailHeight part of the image (all of a
@@ -91,9 +66,94 @@ std::string_view FileNamePart(std::string_view path) {
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+namespace {
+
+struct FileResult {
+    FileOutcome outcome = FileOutcome::kFailed;
+    std::string_view problem;  // for kFailed
+};
+
+FileResult Failed(std::string_view problem) {
+    return {FileOutcome::kFailed, problem};
+}
+
+constexpr FileResult kCancelled{FileOutcome::kCancelled, {}};
+
+// Everything between the file's "[Loading]" and its final status.
+FileResult ConvertPicture(const ConversionJob& job, const std::string& path,
+                          const std::string& name, std::int64_t number, ConversionTools& tools,
+                          const SharedGradientTable& gradient, const std::atomic<bool>& stop,
+                          ProgressSink& sink, MemoryBudget* budget) {
+    if (!tools.Valid()) {
+        return Failed(failure_reason::kNoCodec);
+    }
+    // Opened once: the loaders and the decoder read this descriptor only.
+    const InputFile input = OpenInputFile(path);
+    if (!input.problem.empty()) {
+        return Failed(input.problem);
+    }
+    BudgetHold hold(budget, stop);
+    std::uint8_t orientation = 0;
+    OutputFormat format = OutputFormat::kJpeg;
+    JpegLoad status = JpegLoad::kUndecodable;
+    PixbufPtr image = LoadJpegScaled(tools.Decoder(), input.fd.Get(), input.size, job.maxWidth,
+                                     job.maxHeight, &orientation, &status, &hold);
+    if (!image) {
+        switch (status) {
+            case JpegLoad::kTooLarge:
+                return Failed(failure_reason::kTooLarge);
+            case JpegLoad::kOutOfMemory:
+                return Failed(failure_reason::kOutOfMemory);
+            case JpegLoad::kStopped:
+                return kCancelled;
+            case JpegLoad::kDecoded:
+            case JpegLoad::kNotJpeg:
+            case JpegLoad::kUndecodable:
+                break;
+        }
+        DecodedPicture decoded =
+            DecodeInHelper(input.fd.Get(), input.size, name, job.maxWidth, job.maxHeight,
+                           job.decoder, &stop, &hold, &tools.Decoder().Pixels());
+        if (decoded.stopped) {
+            return kCancelled;
+        }
+        if (!decoded.image) {
+            return Failed(decoded.problem);
+        }
+        image = std::move(decoded.image);
+        format = OutputFormat::kPng;
+        orientation = 0;
+    }
+
+    // One copy per image: a rebuild during the batch reaches the next
+    // image, never a part of this one.
+    gradient.Snapshot(tools.Table());
+    ToneMapImage(image.get(), tools.Table());
+    if (PixbufPtr thumbnail = CutThumbnail(image.get())) {
+        ProgressEvent event;
+        event.kind = ProgressKind::kThumbnail;
+        event.object = number;
+        event.thumbnail = std::move(thumbnail);
+        sink.Post(std::move(event));
+    }
+    if (stop.load()) {
+        return kCancelled;  // stopped after the mapping: left unwritten
+    }
+    PostFileEvent(sink, ProgressKind::kSaving, number, name);
+    const std::string candidate = OutputCandidate(job.outputFolder, name);
+    const bool written =
+        format == OutputFormat::kJpeg
+            ? WriteJpegOutput(tools.Encoder(), image.get(), candidate, job.quality, orientation)
+            : WritePngOutput(image.get(), candidate);
+    // A failed write is a failure even when stop arrived meanwhile.
+    return written ? FileResult{FileOutcome::kWritten, {}} : Failed(failure_reason::kNotWritten);
+}
+
+}  // namespace
+
 FileOutcome ConvertOneFile(const ConversionJob& job, std::size_t index, ConversionTools& tools,
                            const SharedGradientTable& gradient, const std::atomic<bool>& stop,
-                           ProgressSink& sink) {
+                           ProgressSink& sink, MemoryBudget* budget) {
     if (index >= job.files.size()) {
         return FileOutcome::kFailed;
     }
@@ -111,63 +171,24 @@ FileOutcome ConvertOneFile(const ConversionJob& job, std::size_t index, Conversi
     }
     PostFileEvent(sink, ProgressKind::kLoading, number, name);
 
-    std::optional<std::string_view> problem;
-    if (!tools.Valid()) {
-        problem = failure_reason::kNoCodec;
-    } else {
-        problem = InputProblem(path);
+    FileResult result;
+    try {
+        result = ConvertPicture(job, path, name, number, tools, gradient, stop, sink, budget);
+    } catch (const std::bad_alloc&) {
+        result = Failed(failure_reason::kOutOfMemory);
     }
-
-    bool written = false;
-    if (!problem) {
-        std::uint8_t orientation = 0;
-        OutputFormat format = OutputFormat::kJpeg;
-        PixbufPtr image =
-            LoadJpegScaled(tools.Decoder(), path, job.maxWidth, job.maxHeight, &orientation);
-        if (!image) {
-            format = OutputFormat::kPng;
-            image = LoadPixbufScaled(path, job.maxWidth, job.maxHeight);
-        }
-        if (!image) {
-            problem = failure_reason::kNotAnImage;
-        } else {
-            // One copy per image: a rebuild during the batch reaches the next
-            // image, never a part of this one.
-            gradient.Snapshot(tools.Table());
-            ToneMapImage(image.get(), tools.Table());
-
-            if (PixbufPtr thumbnail = CutThumbnail(image.get())) {
-                ProgressEvent event;
-                event.kind = ProgressKind::kThumbnail;
-                event.object = number;
-                event.thumbnail = std::move(thumbnail);
-                sink.Post(std::move(event));
-            }
-
-            if (!stop.load()) {
-                PostFileEvent(sink, ProgressKind::kSaving, number, name);
-                const std::string candidate = OutputCandidate(job.outputFolder, name);
-                written = format == OutputFormat::kJpeg
-                              ? WriteJpegOutput(tools.Encoder(), image.get(), candidate,
-                                                job.quality, orientation)
-                              : WritePngOutput(image.get(), candidate);
-                if (!written) {
-                    problem = failure_reason::kNotWritten;
-                }
-            }
-        }
+    switch (result.outcome) {
+        case FileOutcome::kWritten:
+            PostFileEvent(sink, ProgressKind::kDone, number, name);
+            break;
+        case FileOutcome::kCancelled:
+            PostFileEvent(sink, ProgressKind::kCancelled, number, name);
+            break;
+        case FileOutcome::kFailed:
+            PostFileEvent(sink, ProgressKind::kFailed, number, name, result.problem);
+            break;
     }
-
-    if (written) {
-        PostFileEvent(sink, ProgressKind::kDone, number, name);
-        return FileOutcome::kWritten;
-    }
-    if (stop.load()) {
-        PostFileEvent(sink, ProgressKind::kCancelled, number, name);
-        return FileOutcome::kCancelled;
-    }
-    PostFileEvent(sink, ProgressKind::kFailed, number, name, problem.value_or(""));
-    return FileOutcome::kFailed;
+    return result.outcome;
 }
 
 void ConversionWorker(ConversionJob job, const SharedGradientTable& gradient, BatchState& state,
@@ -175,9 +196,10 @@ void ConversionWorker(ConversionJob job, const SharedGradientTable& gradient, Ba
     const auto start = std::chrono::steady_clock::now();
     {
         ConversionTools tools;
+        MemoryBudget budget(DefaultBudgetBytes());
         const std::size_t count = job.files.size();
         for (std::size_t i = 0; i < count && !state.stop.load(); ++i) {
-            ConvertOneFile(job, i, tools, gradient, state.stop, sink);
+            ConvertOneFile(job, i, tools, gradient, state.stop, sink, &budget);
             ProgressEvent remaining;
             remaining.kind = ProgressKind::kRemaining;
             remaining.object = static_cast<std::int64_t>(count - (i + 1));

@@ -12,7 +12,9 @@
 #include <thread>
 
 #include "batch/conversion_job.h"
+#include "batch/failure_reason.h"
 #include "batch/image_loader.h"
+#include "batch/memory_budget.h"
 #include "batch/output_writer.h"
 #include "batch/shared_gradient.h"
 #include "scheme/gradient_table.h"
@@ -94,29 +96,17 @@ class ConversionTools {
 
 enum class FileOutcome { kWritten, kFailed, kCancelled };
 
-// Short reasons carried by kFailed events.
-namespace failure_reason {
-constexpr std::string_view kNoFileName = "no file name";
-constexpr std::string_view kNotFound = "file not found";
-constexpr std::string_view kNoPermission = "permission denied";
-constexpr std::string_view kUnreadable = "cannot read file";
-constexpr std::string_view kFolder = "is a folder";
-constexpr std::string_view kNotRegular = "not a regular file";
-constexpr std::string_view kNotAnImage = "not a readable image";
-constexpr std::string_view kNotWritten = "could not write output";
-constexpr std::string_view kNoCodec = "TurboJPEG unavailable";
-}  // namespace failure_reason
-
 // The file name part of a path: everything behind the last slash.
 std::string_view FileNamePart(std::string_view path);
 
 // Converts job.files[index] as file number index + 1, posting its kLoading,
 // kThumbnail, kSaving and final events (not kRemaining). Safe to run on
 // several threads at once, each with its own tools, sharing one sink that
-// can take events from several threads.
+// can take events from several threads and one budget. A file that runs
+// out of memory anywhere ends as failed, never the process.
 FileOutcome ConvertOneFile(const ConversionJob& job, std::size_t index, ConversionTools& tools,
                            const SharedGradientTable& gradient, const std::atomic<bool>& stop,
-                           ProgressSink& sink);
+                           ProgressSink& sink, MemoryBudget* budget = nullptr);
 
 // The worker's thread procedure: converts every file in order until the stop
 // flag is set, posts kRemaining after each, clears state.running and posts

@@ -1,6 +1,7 @@
-// Turning an image file into an RGB(A) pixbuf no larger than a bounding box.
-// Callers try LoadJpegScaled first and LoadPixbufScaled only when it fails;
-// which one succeeded decides whether the output is JPEG or PNG.
+// JPEG pictures in this process: TurboJPEG at a reduced DCT scale, fitted
+// into a bounding box. Every other format, and a JPEG TurboJPEG cannot
+// decode, goes to the decoder process (decoder_process.h); which of the two
+// read the picture decides whether the output is JPEG or PNG.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <turbojpeg.h>
 
+#include "batch/memory_budget.h"
 #include "batch/pixel_pool.h"
 #include "common/gobject_ptr.h"
 
@@ -67,19 +69,45 @@ class JpegDecoder {
     PixelPool pixels_;
 };
 
-// Loads a JPEG file (recognised by its first bytes, never by its extension),
-// decoding at the smallest DCT scale that still covers the box and resizing
-// once when needed. maxWidth/maxHeight below 1 mean no limit. On success,
-// *orientation (when given) receives the EXIF orientation, 0 for none; the
-// pixels stay in stored orientation. Returns null on any failure, including
-// a file that is not a regular file (never opened in a blocking way).
+// How LoadJpegScaled ended. Only a file that is not a JPEG at all, or one
+// TurboJPEG cannot decode, is worth handing to the general decoder.
+enum class JpegLoad {
+    kDecoded,
+    kNotJpeg,      // no JPEG signature, too short, or not a regular file
+    kUndecodable,  // damaged, or a colour space TurboJPEG does not convert
+    kTooLarge,     // beyond kMaxImagePixels, or far more pixels than its bytes can code
+    kOutOfMemory,
+    kStopped,  // stop was set while waiting for memory
+};
+
+// Loads a JPEG from an open regular file of size bytes (recognised by its
+// first bytes, never by its extension), decoding at the smallest DCT scale
+// that still covers the box and resizing once when needed. maxWidth and
+// maxHeight below 1 mean no limit. On success, *orientation (when given)
+// receives the EXIF orientation, 0 for none; the pixels stay in stored
+// orientation. Reads with pread, so the descriptor's position is left alone.
+// With a hold, the memory of the picture is admitted from its budget as
+// soon as the header gives its size.
+PixbufPtr LoadJpegScaled(JpegDecoder& decoder, int fd, std::int64_t size, int maxWidth,
+                         int maxHeight, std::uint8_t* orientation = nullptr,
+                         JpegLoad* status = nullptr, BudgetHold* hold = nullptr);
+
+// The same for a path, opened once with OpenInputFile.
 PixbufPtr LoadJpegScaled(JpegDecoder& decoder, const std::string& path, int maxWidth, int maxHeight,
                          std::uint8_t* orientation = nullptr);
 
-// Loads any other format gdk-pixbuf reads, fitted into the box and never
-// enlarged: RGB without alpha, RGBA with it. Only regular files are handed
-// to gdk-pixbuf. Returns null on any failure.
-PixbufPtr LoadPixbufScaled(const std::string& path, int maxWidth, int maxHeight);
+// The bytes a conversion needs beside the file itself for a picture decoded
+// at decodedPixels and written at outputPixels, channels bytes per pixel:
+// the decoded picture, its fitted copy and the encoder's output.
+std::int64_t ConversionBytes(std::int64_t decodedPixels, std::int64_t outputPixels, int channels);
+
+// Whether a picture of width x height is beyond kMaxImagePixels, and
+// whether a JPEG of fileBytes declaring it claims more than its bytes code.
+bool ExceedsPixelCap(std::int64_t width, std::int64_t height);
+bool IsJpegBomb(std::int64_t width, std::int64_t height, std::int64_t fileBytes);
+
+// Whether a file starting with these bytes is a JPEG (FF D8 FF).
+bool HasJpegSignature(const std::uint8_t* head, std::size_t length);
 
 // The TurboJPEG pixel format for an image's buffer layout.
 int JpegPixelFormatFor(const GdkPixbuf* image);

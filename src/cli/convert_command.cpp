@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "batch/conversion_worker.h"
+#include "batch/display_name.h"
 #include "batch/elapsed_time.h"
 #include "batch/folder_listing.h"
+#include "batch/memory_budget.h"
 #include "batch/shared_gradient.h"
 #include "scheme/scheme_text.h"
 
@@ -30,26 +32,32 @@ void PrintLine(std::FILE* out, const std::string& line) {
     std::fflush(out);  // a line per file as it happens, also into a pipe
 }
 
-// Prints each file's final status as the window's log words it. Events come
-// from several conversion threads.
+// Prints each file's final status as the window's log words it, with a
+// label that tells apart the files of the run sharing a name, escaped so
+// that no name can add a line or reach the terminal. Events come from
+// several conversion threads.
 class LinePrinter final : public ProgressSink {
   public:
     explicit LinePrinter(std::FILE* out) : out_(out) {}
 
+    // The labels of the queued files, by file number - 1.
+    void SetLabels(std::vector<std::string> labels) { labels_ = std::move(labels); }
+
     void Post(ProgressEvent event) override {
+        const std::string name = EscapedName(LabelFor(event));
         std::string line;
         switch (event.kind) {
             case ProgressKind::kDone:
-                line = std::string(kDonePrefix) + event.fileName;
+                line = std::string(kDonePrefix) + name;
                 break;
             case ProgressKind::kFailed:
-                line = std::string(kErrorPrefix) + event.fileName;
+                line = std::string(kErrorPrefix) + name;
                 if (!event.reason.empty()) {
                     line += " (" + event.reason + ")";
                 }
                 break;
             case ProgressKind::kCancelled:
-                line = std::string(kCancelledPrefix) + event.fileName;
+                line = std::string(kCancelledPrefix) + name;
                 break;
             default:
                 return;  // loading, saving, thumbnails and counters are for the window
@@ -75,7 +83,15 @@ class LinePrinter final : public ProgressSink {
     }
 
   private:
+    const std::string& LabelFor(const ProgressEvent& event) const {
+        const auto index = static_cast<std::size_t>(event.object - 1);
+        return event.object > 0 && index < labels_.size() && !labels_[index].empty()
+                   ? labels_[index]
+                   : event.fileName;
+    }
+
     std::FILE* out_;
+    std::vector<std::string> labels_;  // written before the first file starts
     std::mutex mutex_;
     bool anyUnwritten_ = false;
 };
@@ -108,7 +124,7 @@ int ProcessorCount() {
 // Converts job.files on jobs threads, each taking the next unclaimed file
 // until none is left or stop is set.
 void ConvertInParallel(const ConversionJob& job, int jobs, const SharedGradientTable& gradient,
-                       const std::atomic<bool>& stop, ProgressSink& sink) {
+                       const std::atomic<bool>& stop, ProgressSink& sink, MemoryBudget& budget) {
     std::atomic<std::size_t> next{0};
     const auto convert = [&] {
         ConversionTools tools;
@@ -117,7 +133,7 @@ void ConvertInParallel(const ConversionJob& job, int jobs, const SharedGradientT
             if (index >= job.files.size()) {
                 break;
             }
-            ConvertOneFile(job, index, tools, gradient, stop, sink);
+            ConvertOneFile(job, index, tools, gradient, stop, sink, &budget);
         }
     };
 
@@ -180,11 +196,11 @@ int RunConvertCommand(const ConvertOptions& options, std::atomic<bool>& stop, st
         std::optional<std::vector<std::string>> files =
             ListFolderFiles(input, FolderOrder::kByName);
         if (!files) {
-            printer.Fail(input, "cannot read folder");
+            printer.Fail(input, "cannot read folder");  // escaped by the printer
         } else if (files->empty()) {
             std::fprintf(err, "%.*s: the folder '%s' doesn't contain any files\n",
                          static_cast<int>(kConvertProgramName.size()), kConvertProgramName.data(),
-                         input.c_str());
+                         EscapedName(input).c_str());
         } else {
             job.files.insert(job.files.end(), std::make_move_iterator(files->begin()),
                              std::make_move_iterator(files->end()));
@@ -193,10 +209,13 @@ int RunConvertCommand(const ConvertOptions& options, std::atomic<bool>& stop, st
 
     if (!job.files.empty()) {
         const SharedGradientTable gradient(&options.scheme);
+        MemoryBudget budget(DefaultBudgetBytes());
         const int wanted = options.jobs > 0 ? options.jobs : ProcessorCount();
-        const int jobs = static_cast<int>(
-            std::min<std::size_t>(static_cast<std::size_t>(wanted), job.files.size()));
-        ConvertInParallel(job, jobs, gradient, stop, printer);
+        const int jobs = JobsWithinBudget(static_cast<int>(std::min<std::size_t>(
+                                              static_cast<std::size_t>(wanted), job.files.size())),
+                                          budget.Total());
+        printer.SetLabels(DistinctLabels(job.files));
+        ConvertInParallel(job, jobs, gradient, stop, printer, budget);
     }
 
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(

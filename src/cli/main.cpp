@@ -34,6 +34,9 @@ void InstallSignalHandlers() {
     // A closed pipe on stdout must not kill the process in the middle of
     // writing an output file; the lines are simply lost.
     signal(SIGPIPE, SIG_IGN);
+    // A full disk or a file-size limit fails that one output (its write
+    // returns EFBIG), and the batch goes on with the next file.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace

@@ -8,7 +8,10 @@
 #include <cairo.h>
 
 #include "app/helper_thread.h"
+#include "batch/conversion_worker.h"
+#include "batch/decoder_process.h"
 #include "batch/image_loader.h"
+#include "batch/input_file.h"
 #include "tone/preview.h"
 
 namespace corvanta {
@@ -133,18 +136,26 @@ int NegativeHalf(int size) {
     return -((size + 1) / 2);
 }
 
-// Decodes the first dropped file for the preview, fitted into the photo area.
+// Decodes the first dropped file for the preview, fitted into the photo
+// area: a JPEG here, anything else in the decoder process, which turns it
+// upright itself.
 PixbufPtr LoadPreviewPicture(const std::string& path, std::uint8_t* orientation) {
     *orientation = 0;
+    const InputFile input = OpenInputFile(path);
+    if (!input.problem.empty()) {
+        return nullptr;
+    }
     JpegDecoder decoder;  // one per loading thread
-    if (decoder.Valid()) {
-        PixbufPtr image = LoadJpegScaled(decoder, path, kPreviewWidth, kPhotoHeight, orientation);
-        if (image) {
-            return image;
-        }
+    JpegLoad status = JpegLoad::kUndecodable;
+    PixbufPtr image = LoadJpegScaled(decoder, input.fd.Get(), input.size, kPreviewWidth,
+                                     kPhotoHeight, orientation, &status);
+    if (image || status == JpegLoad::kTooLarge || status == JpegLoad::kOutOfMemory) {
+        return image;
     }
     *orientation = 0;
-    return LoadPixbufScaled(path, kPreviewWidth, kPhotoHeight);
+    return DecodeInHelper(input.fd.Get(), input.size, FileNamePart(path), kPreviewWidth,
+                          kPhotoHeight, DecoderSettings{})
+        .image;
 }
 
 }  // namespace

@@ -162,9 +162,9 @@ TEST_F(Loaders, SmallImagesAreNeverEnlarged) {
     const std::string jpeg = Write("small.jpg", test_support::MakeJpeg(64, 48));
     const std::string png = Write("small.png", test_support::MakePng(64, 48, false));
     EXPECT_EQ(SizeOf(Jpeg(jpeg, 1000, 1000)), (Size{64, 48}));
-    EXPECT_EQ(SizeOf(LoadPixbufScaled(png, 1000, 1000)), (Size{64, 48}));
-    EXPECT_EQ(SizeOf(LoadPixbufScaled(png, 32, 0)), (Size{32, 24}));
-    EXPECT_EQ(SizeOf(LoadPixbufScaled(png, 0, 0)), (Size{64, 48}));
+    EXPECT_EQ(SizeOf(test_support::DecodeFile(png, 1000, 1000)), (Size{64, 48}));
+    EXPECT_EQ(SizeOf(test_support::DecodeFile(png, 32, 0)), (Size{32, 24}));
+    EXPECT_EQ(SizeOf(test_support::DecodeFile(png, 0, 0)), (Size{64, 48}));
 }
 
 TEST_F(Loaders, DegenerateFitsKeepOnePixel) {
@@ -173,7 +173,7 @@ TEST_F(Loaders, DegenerateFitsKeepOnePixel) {
     const std::string wide = Write("wide.jpg", test_support::MakeJpeg(1000, 1));
     EXPECT_EQ(SizeOf(Jpeg(wide, 100, -1)), (Size{100, 1}));
     const std::string png = Write("wide.png", test_support::MakePng(1000, 1, false));
-    EXPECT_EQ(SizeOf(LoadPixbufScaled(png, 100, 0)), (Size{100, 1}));
+    EXPECT_EQ(SizeOf(test_support::DecodeFile(png, 100, 0)), (Size{100, 1}));
 }
 
 TEST_F(Loaders, GreyAndProgressiveJpegsLoadAsRgb) {
@@ -194,7 +194,7 @@ TEST_F(Loaders, JpegIsRecognisedByContentNotName) {
     EXPECT_EQ(SizeOf(Jpeg(Write("really-a-jpeg.png", jpeg))), (Size{120, 80}));
     const std::string text = Write("notes.jpg", Bytes(200, 'a'));
     EXPECT_EQ(Jpeg(text), nullptr);
-    EXPECT_EQ(LoadPixbufScaled(text, 0, 0), nullptr);
+    EXPECT_EQ(test_support::DecodeFile(text, 0, 0), nullptr);
     // A PNG is not taken by the JPEG loader, whatever its name.
     EXPECT_EQ(Jpeg(Write("png.jpg", test_support::MakePng(20, 20, false))), nullptr);
 }
@@ -212,21 +212,21 @@ TEST_F(Loaders, DamagedJpegFallsBackToGdkPixbuf) {
     const Bytes truncated(jpeg.begin(), jpeg.begin() + static_cast<long>(jpeg.size() * 6 / 10));
     const std::string path = Write("damaged.jpg", truncated);
     EXPECT_EQ(Jpeg(path), nullptr);
-    EXPECT_EQ(SizeOf(LoadPixbufScaled(path, 200, 200)), (Size{200, 150}));
+    EXPECT_EQ(SizeOf(test_support::DecodeFile(path, 200, 200)), (Size{200, 150}));
 }
 
 TEST_F(Loaders, NonRegularFilesFailWithoutBlocking) {
     const std::string folder = dir_.File("folder.jpg");
     ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
     EXPECT_EQ(Jpeg(folder), nullptr);
-    EXPECT_EQ(LoadPixbufScaled(folder, 0, 0), nullptr);
+    EXPECT_EQ(test_support::DecodeFile(folder, 0, 0), nullptr);
     // Opening a FIFO without a writer would wait forever.
     const std::string fifo = dir_.File("pipe.png");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(Jpeg(fifo), nullptr);
-    EXPECT_EQ(LoadPixbufScaled(fifo, 0, 0), nullptr);
+    EXPECT_EQ(test_support::DecodeFile(fifo, 0, 0), nullptr);
     EXPECT_EQ(Jpeg(dir_.File("missing.jpg")), nullptr);
-    EXPECT_EQ(LoadPixbufScaled(dir_.File("missing.png"), 0, 0), nullptr);
+    EXPECT_EQ(test_support::DecodeFile(dir_.File("missing.png"), 0, 0), nullptr);
 }
 
 TEST_F(Loaders, EnormousDeclaredSizesFailCleanly) {
@@ -234,11 +234,11 @@ TEST_F(Loaders, EnormousDeclaredSizesFailCleanly) {
     ASSERT_TRUE(test_support::SetJpegFrameSize(jpeg, 65500, 65500));
     const std::string bigJpeg = Write("huge.jpg", jpeg);
     EXPECT_EQ(Jpeg(bigJpeg), nullptr);
-    EXPECT_EQ(LoadPixbufScaled(bigJpeg, 0, 0), nullptr);
+    EXPECT_EQ(test_support::DecodeFile(bigJpeg, 0, 0), nullptr);
 
     Bytes png = test_support::MakePng(64, 64, true);
     ASSERT_TRUE(test_support::SetPngSize(png, 65500, 65500));
-    EXPECT_EQ(LoadPixbufScaled(Write("huge.png", png), 0, 0), nullptr);
+    EXPECT_EQ(test_support::DecodeFile(Write("huge.png", png), 0, 0), nullptr);
 }
 
 // A few hundred bytes that declare tens of megapixels: under the pixel cap,
@@ -254,12 +254,12 @@ TEST_F(Loaders, TinyJpegDeclaringMegapixelsIsRefusedByBothLoaders) {
     const std::string path = Write("bomb.jpg", jpeg);
     EXPECT_EQ(Jpeg(path, 64, 48), nullptr);
     EXPECT_EQ(Jpeg(path), nullptr);
-    EXPECT_EQ(LoadPixbufScaled(path, 0, 0), nullptr);
+    EXPECT_EQ(test_support::DecodeFile(path, 0, 0), nullptr);
     // The same header over a plausible amount of data is still decoded
     // (what is missing comes out grey).
     Bytes padded = test_support::MakeJpeg(16, 16);
     ASSERT_TRUE(test_support::SetJpegFrameSize(padded, 400, 300));
-    EXPECT_EQ(SizeOf(LoadPixbufScaled(Write("short.jpg", padded), 40, 30)), (Size{40, 30}));
+    EXPECT_EQ(SizeOf(test_support::DecodeFile(Write("short.jpg", padded), 40, 30)), (Size{40, 30}));
 }
 
 TEST_F(Loaders, JpegWithHundredsOfScansIsRefusedByBothLoaders) {
@@ -281,20 +281,20 @@ TEST_F(Loaders, JpegWithHundredsOfScansIsRefusedByBothLoaders) {
     many.insert(many.end(), {0xFF, 0xD9});
     const std::string path = Write("scans.jpg", many);
     EXPECT_EQ(Jpeg(path), nullptr);
-    EXPECT_EQ(LoadPixbufScaled(path, 0, 0), nullptr);
+    EXPECT_EQ(test_support::DecodeFile(path, 0, 0), nullptr);
     // An ordinary progressive file still reaches gdk-pixbuf.
-    EXPECT_EQ(SizeOf(LoadPixbufScaled(Write("fine.jpg", jpeg), 0, 0)), (Size{64, 48}));
+    EXPECT_EQ(SizeOf(test_support::DecodeFile(Write("fine.jpg", jpeg), 0, 0)), (Size{64, 48}));
 }
 
 TEST_F(Loaders, PngKeepsItsAlphaSamples) {
     const std::string rgba = Write("alpha.png", test_support::MakePng(50, 40, true, 7));
-    PixbufPtr image = LoadPixbufScaled(rgba, 0, 0);
+    PixbufPtr image = test_support::DecodeFile(rgba, 0, 0);
     ASSERT_EQ(SizeOf(image), (Size{50, 40}));
     EXPECT_EQ(gdk_pixbuf_get_n_channels(image.get()), 4);
     EXPECT_EQ(Rows(image.get()), test_support::MakePhotoPixels(50, 40, 4, 7));
 
     PixbufPtr rgb =
-        LoadPixbufScaled(Write("plain.png", test_support::MakePng(50, 40, false)), 0, 0);
+        test_support::DecodeFile(Write("plain.png", test_support::MakePng(50, 40, false)), 0, 0);
     ASSERT_NE(rgb, nullptr);
     EXPECT_EQ(gdk_pixbuf_get_n_channels(rgb.get()), 3);
     EXPECT_FALSE(gdk_pixbuf_get_has_alpha(rgb.get()));

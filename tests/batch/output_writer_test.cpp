@@ -229,7 +229,7 @@ TEST_F(OutputWriter, TheInputFileIsNeverModified) {
     JpegDecoder decoder;
     std::uint8_t orientation = 0;
     PixbufPtr photo = LoadJpegScaled(decoder, Out("photo.jpg"), 0, 0, &orientation);
-    PixbufPtr drawing = LoadPixbufScaled(Out("drawing.png"), 0, 0);
+    PixbufPtr drawing = test_support::DecodeFile(Out("drawing.png"), 0, 0);
     ASSERT_NE(photo, nullptr);
     ASSERT_NE(drawing, nullptr);
     EXPECT_TRUE(WriteJpegOutput(encoder_, photo.get(), Out("photo.jpg"), 95, orientation));

@@ -224,6 +224,7 @@ TEST_F(BatchTest, ASingleDroppedItemIsLookedAtOffTheWindowThread) {
 
 // Names that would break a log that finds a file's line by counting: a line
 // feed inside a name, bytes that are not UTF-8, and a path without a name.
+// They show escaped, as the command line shows them.
 TEST_F(BatchTest, EveryFileEndsOnItsOwnLineWhateverItsName) {
     const std::string feed = Jpeg("x\ny.jpg", 32, 32);
     const std::string bytes = Png("\xff.png", 32, 32, false);
@@ -233,8 +234,8 @@ TEST_F(BatchTest, EveryFileEndsOnItsOwnLineWhateverItsName) {
     ASSERT_TRUE(WaitForBatchEnd(State()));
     const std::vector<std::string> lines = Lines();
     ASSERT_EQ(lines.size(), 8u);
-    EXPECT_EQ(lines[2], "[Done]  x\xEF\xBF\xBDy.jpg");
-    EXPECT_EQ(lines[3], "[Done]  \xEF\xBF\xBD.png");
+    EXPECT_EQ(lines[2], "[Done]  x\\ny.jpg");
+    EXPECT_EQ(lines[3], "[Done]  \\xff.png");
     EXPECT_EQ(lines[4], "[Error]  " + nameless);
     EXPECT_EQ(lines[5], "[Done]  z.jpg");
     EXPECT_TRUE(IsTotalTimeLine(lines[7]));

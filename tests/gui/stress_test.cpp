@@ -326,14 +326,14 @@ TEST_F(StressTest, AHundredSchemeChangesDuringABatchMapEveryImageWithOneWholeSch
     for (const std::string& input : files) {
         const std::string name = input.substr(input.rfind('/') + 1);
         SCOPED_TRACE(name);
-        PixbufPtr written = LoadPixbufScaled(out_ + "/" + name, 0, 0);
+        PixbufPtr written = test_support::DecodeFile(out_ + "/" + name, 0, 0);
         ASSERT_TRUE(written);
         const std::size_t bytes =
             static_cast<std::size_t>(gdk_pixbuf_get_rowstride(written.get())) *
             gdk_pixbuf_get_height(written.get());
         std::size_t used = tables.size();
         for (std::size_t t = earliest; t < tables.size() && used == tables.size(); ++t) {
-            PixbufPtr expected = LoadPixbufScaled(input, 0, 0);
+            PixbufPtr expected = test_support::DecodeFile(input, 0, 0);
             ASSERT_TRUE(expected);
             ToneMapImage(expected.get(), tables[t]);
             if (std::memcmp(gdk_pixbuf_read_pixels(expected.get()),

@@ -1,5 +1,9 @@
 #include "support/test_images.h"
 
+#include "batch/conversion_worker.h"
+#include "batch/decoder_process.h"
+#include "batch/input_file.h"
+
 #include <dirent.h>
 #include <ftw.h>
 #include <sys/stat.h>
@@ -393,6 +397,20 @@ TempDir::~TempDir() {
 
 std::string TempDir::File(std::string_view name) const {
     return path_ + "/" + std::string(name);
+}
+
+}  // namespace corvanta::test_support
+
+namespace corvanta::test_support {
+
+GObjectPtr<GdkPixbuf> DecodeFile(const std::string& path, int maxWidth, int maxHeight) {
+    const InputFile input = OpenInputFile(path);
+    if (!input.problem.empty()) {
+        return nullptr;
+    }
+    return DecodeInHelper(input.fd.Get(), input.size, FileNamePart(path), maxWidth, maxHeight,
+                          DecoderSettings{})
+        .image;
 }
 
 }  // namespace corvanta::test_support

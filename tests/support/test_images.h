@@ -84,6 +84,12 @@ struct PngContents {
 };
 PngContents InspectPng(const Bytes& png);
 
+// ---- Decoding -------------------------------------------------------------
+
+// A picture file read the way a batch reads every non-JPEG picture: by the
+// decoder process, fitted into the box. Null when it cannot be read.
+GObjectPtr<GdkPixbuf> DecodeFile(const std::string& path, int maxWidth, int maxHeight);
+
 // ---- Files -----------------------------------------------------------------
 
 bool WriteFile(const std::string& path, const Bytes& bytes);

@@ -1,0 +1,495 @@
+#include "batch/decoder_child.h"
+
+#include <fcntl.h>
+#include <linux/landlock.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
+#include "batch/exif_orientation.h"
+#include "batch/image_loader.h"
+#include "batch/input_file.h"
+#include "batch/scoped_fd.h"
+
+namespace corvanta::decoder {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;  // a failure was reported
+
+// After SIGXCPU at the soft limit the kernel sends SIGKILL at the hard one.
+constexpr rlim_t kCpuGraceSeconds = 5;
+constexpr const char* kOomScoreFile = "/proc/self/oom_score_adj";
+constexpr const char* kOomScoreMax = "1000";
+// gdk-pixbuf looks at this much of a file to tell its type.
+constexpr std::size_t kSniffBytes = 4096;
+constexpr std::size_t kFeedBytes = std::size_t{64} << 10;
+// EXIF sits in the first segments; a longer head is not worth reading.
+constexpr std::size_t kExifHeadBytes = std::size_t{256} << 10;
+// The scan limit TurboJPEG applies, for the JPEG files that come here.
+constexpr int kMaxJpegScans = 500;
+constexpr std::uint8_t kMarkerPrefix = 0xFF;
+constexpr std::uint8_t kStartOfScan = 0xDA;
+// Once the size is known the address space shrinks to what the picture
+// needs, plus this much for the format library's own work.
+constexpr std::int64_t kLibrarySlackBytes = std::int64_t{256} << 20;
+constexpr int kRgbaChannels = 4;
+constexpr int kRgbChannels = 3;
+constexpr int kBitsPerSample = 8;
+
+// ---- reporting --------------------------------------------------------------
+
+bool Send(const void* data, std::size_t length) {
+    return WriteFully(kChannelFd, data, length);
+}
+
+[[noreturn]] void FailAndExit(Failure failure) {
+    Report report;
+    report.kind = ReportKind::kFailure;
+    report.failure = failure;
+    Send(&report, sizeof report);
+    _exit(kExitFailed);
+}
+
+// GLib ends the process when an allocation fails; say why first. Every
+// other message of the format libraries is of no use to anyone here.
+void OnLogMessage(const gchar*, GLogLevelFlags level, const gchar* message, gpointer) {
+    if ((level & G_LOG_LEVEL_ERROR) != 0) {
+        const bool allocation = message != nullptr && std::strstr(message, "failed to allocate");
+        FailAndExit(allocation ? Failure::kOutOfMemory : Failure::kNotAnImage);
+    }
+}
+
+GLogWriterOutput OnStructuredLog(GLogLevelFlags level, const GLogField* fields, gsize count,
+                                 gpointer) {
+    const gchar* message = nullptr;
+    for (gsize i = 0; i < count; ++i) {
+        if (std::strcmp(fields[i].key, "MESSAGE") == 0 && fields[i].length < 0) {
+            message = static_cast<const gchar*>(fields[i].value);
+        }
+    }
+    OnLogMessage(nullptr, level, message, nullptr);
+    return G_LOG_WRITER_HANDLED;
+}
+
+void OnPrint(const gchar*) {}
+
+// ---- limits -----------------------------------------------------------------
+
+std::int64_t AddressSpaceBytes() {
+    std::ifstream in("/proc/self/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("VmSize:", 0) == 0) {
+            std::istringstream fields(line.substr(sizeof "VmSize:" - 1));
+            std::int64_t kilobytes = -1;
+            fields >> kilobytes;
+            return kilobytes < 0 ? -1 : kilobytes * 1024;
+        }
+    }
+    return -1;
+}
+
+bool SetLimit(int resource, rlim_t soft, rlim_t hard) {
+    rlimit current{};
+    if (getrlimit(resource, &current) != 0) {
+        return false;
+    }
+    // Never above what we were given.
+    rlimit wanted{std::min(soft, current.rlim_max), std::min(hard, current.rlim_max)};
+    return setrlimit(resource, &wanted) == 0;
+}
+
+// Address space relative to what the program holds after start-up, which
+// is far more than the picture under a sanitizer's shadow mappings.
+bool LimitAddressSpace(std::int64_t moreBytes) {
+    const std::int64_t now = AddressSpaceBytes();
+    if (moreBytes <= 0 || now < 0) {
+        return moreBytes <= 0;
+    }
+    const auto limit = static_cast<rlim_t>(now + moreBytes);
+    return SetLimit(RLIMIT_AS, limit, limit);
+}
+
+// Writing, creating and removing files only below folder, executing
+// nothing. Reading stays open: the loaders need their modules, the MIME
+// database and the picture. Quietly nothing where the kernel lacks Landlock.
+bool RestrictFileSystem(const char* folder) {
+    const long abi =
+        syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+    if (abi < 1) {
+        return errno == ENOSYS || errno == EOPNOTSUPP;
+    }
+    __u64 writes = LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_REMOVE_DIR |
+                   LANDLOCK_ACCESS_FS_REMOVE_FILE | LANDLOCK_ACCESS_FS_MAKE_CHAR |
+                   LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG |
+                   LANDLOCK_ACCESS_FS_MAKE_SOCK | LANDLOCK_ACCESS_FS_MAKE_FIFO |
+                   LANDLOCK_ACCESS_FS_MAKE_BLOCK | LANDLOCK_ACCESS_FS_MAKE_SYM;
+#ifdef LANDLOCK_ACCESS_FS_REFER
+    if (abi >= 2) {
+        writes |= LANDLOCK_ACCESS_FS_REFER;
+    }
+#endif
+#ifdef LANDLOCK_ACCESS_FS_TRUNCATE
+    if (abi >= 3) {
+        writes |= LANDLOCK_ACCESS_FS_TRUNCATE;
+    }
+#endif
+    landlock_ruleset_attr ruleset{};
+    ruleset.handled_access_fs = writes | LANDLOCK_ACCESS_FS_EXECUTE;
+    const ScopedFd rules(
+        static_cast<int>(syscall(SYS_landlock_create_ruleset, &ruleset, sizeof ruleset, 0)));
+    if (!rules.Valid()) {
+        return false;
+    }
+    if (folder != nullptr && *folder != '\0') {
+        const ScopedFd beneath(::open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC));
+        landlock_path_beneath_attr rule{};
+        rule.allowed_access = writes;
+        rule.parent_fd = beneath.Get();
+        if (!beneath.Valid() || syscall(SYS_landlock_add_rule, rules.Get(),
+                                        LANDLOCK_RULE_PATH_BENEATH, &rule, 0) != 0) {
+            return false;
+        }
+    }
+    return syscall(SYS_landlock_restrict_self, rules.Get(), 0) == 0;
+}
+
+// ---- reading the picture -------------------------------------------------------
+
+// Whether the JPEG holds more start-of-scan markers than any sane
+// progressive file. Inside entropy-coded data an FF byte is followed by 00
+// or a restart marker, so every FF DA pair is a real marker.
+bool HasTooManyScans(std::int64_t size) {
+    std::vector<std::uint8_t> chunk(kFeedBytes);
+    bool afterPrefix = false;
+    int scans = 0;
+    for (std::int64_t offset = 0; offset < size;) {
+        const auto length = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), size - offset));
+        if (!ReadAt(kInputFd, chunk.data(), length, offset)) {
+            return false;
+        }
+        offset += static_cast<std::int64_t>(length);
+        const std::uint8_t* p = chunk.data();
+        const std::uint8_t* const end = p + length;
+        if (afterPrefix && *p == kStartOfScan) {
+            ++scans;
+        }
+        while (p < end) {
+            const auto* prefix =
+                static_cast<const std::uint8_t*>(std::memchr(p, kMarkerPrefix, end - p));
+            if (prefix == nullptr) {
+                break;
+            }
+            p = prefix + 1;
+            if (p < end && *p == kStartOfScan && ++scans > kMaxJpegScans) {
+                return true;
+            }
+        }
+        afterPrefix = end[-1] == kMarkerPrefix;
+    }
+    return false;
+}
+
+// The loader gdk-pixbuf itself would pick: by content, and by the name
+// where the content leaves it open.
+GdkPixbufFormat* FindFormat(const std::uint8_t* head, std::size_t length, const std::string& name) {
+    gboolean uncertain = FALSE;
+    gchar* type = g_content_type_guess(nullptr, head, length, &uncertain);
+    if ((uncertain || g_str_equal(type, "text/plain") || g_str_equal(type, "application/gzip")) &&
+        !name.empty()) {
+        g_free(type);
+        type = g_content_type_guess(name.c_str(), head, length, nullptr);
+    }
+    GdkPixbufFormat* found = nullptr;
+    GSList* formats = gdk_pixbuf_get_formats();
+    for (GSList* f = formats; f != nullptr && found == nullptr; f = f->next) {
+        auto* format = static_cast<GdkPixbufFormat*>(f->data);
+        if (gdk_pixbuf_format_is_disabled(format)) {
+            continue;
+        }
+        gchar** mimeTypes = gdk_pixbuf_format_get_mime_types(format);
+        for (gchar** m = mimeTypes; m != nullptr && *m != nullptr; ++m) {
+            gchar* candidate = g_content_type_from_mime_type(*m);
+            const bool same = candidate != nullptr && g_content_type_equals(candidate, type);
+            g_free(candidate);
+            if (same) {
+                found = format;
+                break;
+            }
+        }
+        g_strfreev(mimeTypes);
+    }
+    g_slist_free(formats);
+    g_free(type);
+    return found;
+}
+
+// gdk-pixbuf fits the image into the box on its own; these limits only
+// stop it from enlarging (a limit above the image) and pass "no limit" as -1.
+int ClampLimit(int limit, int side) {
+    if (limit > side) {
+        return side;
+    }
+    return limit < 1 ? -1 : limit;
+}
+
+// The size gdk-pixbuf's own "load at size" keeps the aspect ratio with, so
+// that pictures come out exactly as they always have.
+ImageSize LoaderFit(int width, int height, int boxWidth, int boxHeight) {
+    if (boxWidth > 0 || boxHeight > 0) {
+        if (boxWidth < 0) {
+            width = static_cast<int>(width * static_cast<double>(boxHeight) / height);
+            height = boxHeight;
+        } else if (boxHeight < 0) {
+            height = static_cast<int>(height * static_cast<double>(boxWidth) / width);
+            width = boxWidth;
+        } else if (static_cast<double>(height) * boxWidth >
+                   static_cast<double>(width) * boxHeight) {
+            width = static_cast<int>(0.5 + static_cast<double>(width) * boxHeight / height);
+            height = boxHeight;
+        } else {
+            height = static_cast<int>(0.5 + static_cast<double>(height) * boxWidth / width);
+            width = boxWidth;
+        }
+    }
+    return {std::max(width, 1), std::max(height, 1)};
+}
+
+struct LoadContext {
+    const Request* request;
+    std::int64_t fileBytes;
+    bool isJpeg;
+    bool transposed;  // a JPEG whose EXIF orientation turns it by a quarter
+    bool sized = false;
+};
+
+void OnSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
+    auto* context = static_cast<LoadContext*>(data);
+    if (context->sized) {
+        return;  // an animation's later frames
+    }
+    context->sized = true;
+    if (width < 1 || height < 1) {
+        FailAndExit(Failure::kNotAnImage);
+    }
+    if (ExceedsPixelCap(width, height) ||
+        (context->isJpeg && IsJpegBomb(width, height, context->fileBytes))) {
+        FailAndExit(Failure::kTooLarge);
+    }
+    int maxWidth = context->request->maxWidth;
+    int maxHeight = context->request->maxHeight;
+    if (context->transposed) {
+        std::swap(maxWidth, maxHeight);  // the box is for the picture as displayed
+    }
+    const ImageSize fitted =
+        LoaderFit(width, height, ClampLimit(maxWidth, width), ClampLimit(maxHeight, height));
+
+    Report report;
+    report.kind = ReportKind::kSize;
+    report.width = width;
+    report.height = height;
+    report.fittedWidth = fitted.width;
+    report.fittedHeight = fitted.height;
+    std::uint8_t go = 0;
+    if (!Send(&report, sizeof report) || !ReadFully(kChannelFd, &go, sizeof go)) {
+        _exit(kExitFailed);  // the batch has let go of this picture
+    }
+    // Room for the picture at both sizes and its copy, no more: a small file
+    // that makes its library allocate far beyond its declared size fails.
+    const std::int64_t pictureBytes =
+        kRgbaChannels *
+        (std::int64_t{width} * height + 2 * std::int64_t{fitted.width} * fitted.height);
+    if (!LimitAddressSpace(
+            std::min(pictureBytes + kLibrarySlackBytes, context->request->memoryBytes))) {
+        _exit(kExitLimits);
+    }
+    gdk_pixbuf_loader_set_size(loader, fitted.width, fitted.height);
+}
+
+bool IsPlainRgb(const GdkPixbuf* image) {
+    return image != nullptr && gdk_pixbuf_get_colorspace(image) == GDK_COLORSPACE_RGB &&
+           gdk_pixbuf_get_bits_per_sample(image) == kBitsPerSample &&
+           gdk_pixbuf_get_n_channels(image) ==
+               (gdk_pixbuf_get_has_alpha(image) ? kRgbaChannels : kRgbChannels);
+}
+
+// Feeds the file to the loader the way gdk-pixbuf's own file loading does,
+// ending at the first complete frame of an animation.
+GdkPixbuf* LoadPicture(GdkPixbufLoader* loader, std::int64_t size) {
+    std::vector<std::uint8_t> chunk(kFeedBytes);
+    bool haveFrame = false;
+    for (std::int64_t offset = 0; offset < size && !haveFrame;) {
+        const auto length = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), size - offset));
+        if (!ReadAt(kInputFd, chunk.data(), length, offset) ||
+            !gdk_pixbuf_loader_write(loader, chunk.data(), length, nullptr)) {
+            gdk_pixbuf_loader_close(loader, nullptr);
+            return nullptr;
+        }
+        offset += static_cast<std::int64_t>(length);
+        if (GdkPixbufAnimation* animation = gdk_pixbuf_loader_get_animation(loader)) {
+            GdkPixbufAnimationIter* iter = gdk_pixbuf_animation_get_iter(animation, nullptr);
+            haveFrame = !gdk_pixbuf_animation_iter_on_currently_loading_frame(iter);
+            g_object_unref(iter);
+        }
+    }
+    if (!gdk_pixbuf_loader_close(loader, nullptr) && !haveFrame) {
+        return nullptr;
+    }
+    GdkPixbuf* picture = gdk_pixbuf_loader_get_pixbuf(loader);
+    return picture != nullptr ? GDK_PIXBUF(g_object_ref(picture)) : nullptr;
+}
+
+// Turns the picture upright (the PNG it becomes cannot say how to show it)
+// and fits it into the box again if the turn made it stick out.
+GdkPixbuf* Upright(GdkPixbuf* picture, const Request& request) {
+    GdkPixbuf* upright = gdk_pixbuf_apply_embedded_orientation(picture);
+    g_object_unref(picture);
+    if (upright == nullptr) {
+        return nullptr;
+    }
+    const int width = gdk_pixbuf_get_width(upright);
+    const int height = gdk_pixbuf_get_height(upright);
+    const bool sticksOut = (request.maxWidth > 0 && width > request.maxWidth) ||
+                           (request.maxHeight > 0 && height > request.maxHeight);
+    if (!sticksOut) {
+        return upright;
+    }
+    const ImageSize fitted = FitIntoBox(width, height, request.maxWidth, request.maxHeight);
+    GdkPixbuf* refitted =
+        gdk_pixbuf_scale_simple(upright, fitted.width, fitted.height, GDK_INTERP_BILINEAR);
+    g_object_unref(upright);
+    return refitted;
+}
+
+bool SendPicture(const GdkPixbuf* picture) {
+    const int width = gdk_pixbuf_get_width(picture);
+    const int height = gdk_pixbuf_get_height(picture);
+    const bool alpha = gdk_pixbuf_get_has_alpha(picture) != FALSE;
+    Report report;
+    report.kind = ReportKind::kImage;
+    report.width = width;
+    report.height = height;
+    report.hasAlpha = alpha ? 1 : 0;
+    if (!Send(&report, sizeof report)) {
+        return false;
+    }
+    const auto rowBytes = static_cast<std::size_t>(RowBytes(width, alpha));
+    const auto stride = static_cast<std::size_t>(gdk_pixbuf_get_rowstride(picture));
+    const std::size_t used =
+        static_cast<std::size_t>(width) * (alpha ? kRgbaChannels : kRgbChannels);
+    const guint8* pixels = gdk_pixbuf_read_pixels(picture);
+    std::vector<std::uint8_t> row(rowBytes, 0);
+    for (int y = 0; y < height; ++y) {
+        std::memcpy(row.data(), pixels + static_cast<std::size_t>(y) * stride, used);
+        if (!Send(row.data(), row.size())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool EnterDecoderLimits(const Request& request) {
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != request.parentPid) {
+        return false;  // the batch is already gone
+    }
+    // A crash dumps no core into the user's folder or the system's.
+    if (!SetLimit(RLIMIT_CORE, 0, 0)) {
+        return false;
+    }
+    if (request.cpuSeconds > 0 &&
+        !SetLimit(RLIMIT_CPU, static_cast<rlim_t>(request.cpuSeconds),
+                  static_cast<rlim_t>(request.cpuSeconds) + kCpuGraceSeconds)) {
+        return false;
+    }
+    if (request.tempFileBytes > 0 &&
+        !SetLimit(RLIMIT_FSIZE, static_cast<rlim_t>(request.tempFileBytes),
+                  static_cast<rlim_t>(request.tempFileBytes))) {
+        return false;
+    }
+    if (!LimitAddressSpace(request.memoryBytes)) {
+        return false;
+    }
+    // When memory runs out the kernel takes this process, not the window.
+    if (std::FILE* score = std::fopen(kOomScoreFile, "w")) {
+        std::fputs(kOomScoreMax, score);
+        std::fclose(score);
+    }
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && RestrictFileSystem(std::getenv("TMPDIR"));
+}
+
+int RunDecoder(int argc, char** argv) {
+    const std::optional<Request> request = ParseRequest(argc, argv);
+    if (!request) {
+        return kExitUsage;
+    }
+    if (!EnterDecoderLimits(*request)) {
+        return kExitLimits;
+    }
+    g_log_set_default_handler(OnLogMessage, nullptr);
+    g_log_set_writer_func(OnStructuredLog, nullptr, nullptr);
+    g_set_print_handler(OnPrint);
+    g_set_printerr_handler(OnPrint);
+
+    struct stat info {};
+    if (fstat(kInputFd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        FailAndExit(Failure::kNotAnImage);
+    }
+    const std::int64_t size = info.st_size;
+    std::vector<std::uint8_t> head(static_cast<std::size_t>(
+        std::clamp<std::int64_t>(size, 0, static_cast<std::int64_t>(kExifHeadBytes))));
+    if (!ReadAt(kInputFd, head.data(), head.size(), 0)) {
+        FailAndExit(Failure::kNotAnImage);
+    }
+    LoadContext context{&*request, size, HasJpegSignature(head.data(), head.size()), false};
+    if (context.isJpeg) {
+        if (HasTooManyScans(size)) {
+            FailAndExit(Failure::kNotAnImage);
+        }
+        const unsigned orientation = ReadExifOrientation(head.data(), head.size());
+        context.transposed = orientation >= 5 && orientation <= 8;
+    }
+    GdkPixbufFormat* format =
+        FindFormat(head.data(), std::min(head.size(), kSniffBytes), request->nameHint);
+    if (format == nullptr) {
+        FailAndExit(Failure::kNotAnImage);
+    }
+    gchar* formatName = gdk_pixbuf_format_get_name(format);
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type(formatName, nullptr);
+    g_free(formatName);
+    if (loader == nullptr) {
+        FailAndExit(Failure::kNotAnImage);
+    }
+    g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &context);
+    GdkPixbuf* picture = LoadPicture(loader, size);
+    g_object_unref(loader);
+    if (picture == nullptr || !IsPlainRgb(picture)) {
+        FailAndExit(Failure::kNotAnImage);
+    }
+    picture = Upright(picture, *request);
+    if (picture == nullptr || !IsPlainRgb(picture)) {
+        FailAndExit(Failure::kOutOfMemory);
+    }
+    const bool sent = SendPicture(picture);
+    g_object_unref(picture);
+    return sent ? kExitOk : kExitFailed;
+}
+
+}  // namespace corvanta::decoder
