@@ -108,8 +108,10 @@ bool SetLimit(int resource, rlim_t soft, rlim_t hard) {
     if (getrlimit(resource, &current) != 0) {
         return false;
     }
-    // Never above what we were given.
-    rlimit wanted{std::min(soft, current.rlim_max), std::min(hard, current.rlim_max)};
+    // Never above what we were given, soft limit included: a limit the user
+    // set on the batch holds for its decoders too.
+    rlimit wanted{std::min(soft, current.rlim_cur), std::min(hard, current.rlim_max)};
+    wanted.rlim_cur = std::min(wanted.rlim_cur, wanted.rlim_max);
     return setrlimit(resource, &wanted) == 0;
 }
 

@@ -223,5 +223,95 @@ TEST_F(ConvertCommandTest, InterruptCancelsTheFileInProgress) {
     ExpectCompleteOutputs();
 }
 
+// ---- one bad file never costs more than itself ------------------------------
+
+// A file-size limit (or a full disk) fails the file being written; the run
+// goes on and leaves nothing half-written under any name.
+TEST_F(ConvertCommandTest, AFailedWriteCostsOneFileAndLeavesNothing) {
+    ASSERT_TRUE(WritePng(InPath("a_big.png"), 1000, 800, false));
+    ASSERT_TRUE(WritePng(InPath("b_small.png"), 40, 30, false));
+    ASSERT_GT(test_support::FileSize(InPath("a_big.png")), 200000);
+    const auto result = RunConvert({"--output", Out().string(), "--jobs", "1", In().string()}, {},
+                                   300, {"prlimit", "--fsize=200000", "--"});
+    EXPECT_EQ(result.termSignal, 0);
+    EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
+    const auto lines = result.OutLines();
+    ASSERT_EQ(lines.size(), 3u) << result.out;
+    EXPECT_EQ(lines[0], "[Error]  a_big.png (could not write output)");
+    EXPECT_EQ(lines[1], "[Done]  b_small.png");
+    EXPECT_EQ(OutputNames(), (std::vector<std::string>{"b_small.png"}));
+}
+
+// Killed while its output is being written, the run leaves no visible file:
+// the output has no name until it is complete.
+TEST_F(ConvertCommandTest, AKilledRunLeavesNoVisibleFile) {
+    ASSERT_TRUE(WritePng(InPath("a_small.png"), 40, 30, false));
+    ASSERT_TRUE(WritePng(InPath("b_big.png"), 2500, 2000, false));
+    const std::string unnamed = Out().string() + "/#";  // how /proc shows an O_TMPFILE file
+    bool caught = false;
+    const auto result =
+        RunConvert({"--output", Out().string(), "--jobs", "1", "--max-size", "0x0", In().string()},
+                   [&](const std::string& line, pid_t pid) {
+                       if (line != "[Done]  a_small.png") {
+                           return;
+                       }
+                       const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+                       for (int poll = 0; poll < 20000 && !caught; ++poll) {
+                           std::error_code error;
+                           for (const auto& fd : fs::directory_iterator(fds, error)) {
+                               const fs::path target = fs::read_symlink(fd.path(), error);
+                               caught = caught || target.string().rfind(unnamed, 0) == 0;
+                           }
+                           if (!caught) {
+                               std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                           }
+                       }
+                       kill(pid, SIGKILL);
+                   });
+    EXPECT_TRUE(caught) << "the big output was never seen being written";
+    EXPECT_EQ(result.termSignal, SIGKILL);
+    EXPECT_EQ(OutputNames(), (std::vector<std::string>{"a_small.png"}));
+}
+
+// Under an address-space limit: many jobs asked for, pictures too large to
+// hold side by side. Each is converted in turn, none is reported as what it
+// is not.
+TEST_F(ConvertCommandTest, AMemoryLimitBoundsTheJobsInsteadOfFailingFiles) {
+    for (int i = 0; i < 3; ++i) {
+        GObjectPtr<GdkPixbuf> flat(gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 6000, 4000));
+        ASSERT_TRUE(flat);
+        gdk_pixbuf_fill(flat.get(), 0x20406000u + static_cast<guint32>(i) * 0x10000000u);
+        ASSERT_TRUE(gdk_pixbuf_save(flat.get(), InPath("big" + std::to_string(i) + ".png").c_str(),
+                                    "png", nullptr, "compression", "1", nullptr));
+    }
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(WriteJpeg(InPath("tiny" + std::to_string(i) + ".jpg"), 16, 16));
+    }
+    const auto result = RunConvert(
+        {"--output", Out().string(), "--jobs", "256", "--max-size", "0x0", In().string()}, {}, 300,
+        {"prlimit", "--as=400000000", "--"});
+    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+    EXPECT_EQ(OutputNames().size(), 103u);
+}
+
+TEST_F(ConvertCommandTest, NamesAreShownEscapedAndTwinsApart) {
+    fs::create_directories(In() / "d1");
+    fs::create_directories(In() / "d2");
+    ASSERT_TRUE(WriteJpeg(InPath("x\n[Done]  hidden.jpg"), 16, 16));
+    ASSERT_TRUE(WriteJpeg(InPath("\x1b[31mred.jpg"), 16, 16));
+    ASSERT_TRUE(WriteJpeg(InPath("d1/a.jpg"), 16, 16));
+    ASSERT_TRUE(WriteJpeg(InPath("d2/a.jpg"), 16, 16));
+    const auto result =
+        RunConvert({"--output", Out().string(), "--jobs", "1", InPath("x\n[Done]  hidden.jpg"),
+                    InPath("\x1b[31mred.jpg"), InPath("d1/a.jpg"), InPath("d2/a.jpg")});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    const auto lines = result.OutLines();
+    ASSERT_EQ(lines.size(), 5u) << result.out;
+    EXPECT_EQ(lines[0], "[Done]  x\\n[Done]  hidden.jpg");
+    EXPECT_EQ(lines[1], "[Done]  \\x1b[31mred.jpg");
+    EXPECT_EQ(lines[2], "[Done]  d1/a.jpg");
+    EXPECT_EQ(lines[3], "[Done]  d2/a.jpg");
+}
+
 }  // namespace
 }  // namespace corvanta

@@ -35,7 +35,7 @@ std::vector<std::string> ProcessResult::ErrLines() const {
 
 ProcessResult RunConvert(const std::vector<std::string>& args,
                          const std::function<void(const std::string&, pid_t)>& onLine,
-                         int timeoutSeconds) {
+                         int timeoutSeconds, const std::vector<std::string>& wrapper) {
     ProcessResult result;
     int outPipe[2];
     int errPipe[2];
@@ -47,7 +47,8 @@ ProcessResult RunConvert(const std::vector<std::string>& args,
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
 
-    std::vector<std::string> argvText = {CORVANTA_CONVERT_PATH};
+    std::vector<std::string> argvText = wrapper;
+    argvText.push_back(CORVANTA_CONVERT_PATH);
     argvText.insert(argvText.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : argvText) {
@@ -56,7 +57,7 @@ ProcessResult RunConvert(const std::vector<std::string>& args,
     argv.push_back(nullptr);
 
     pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(outPipe[1]);
     close(errPipe[1]);

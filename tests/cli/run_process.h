@@ -20,9 +20,10 @@ struct ProcessResult {
 
 // Runs corvanta-convert with args. onLine, when given, sees every complete
 // line of its standard output as it arrives, with the child's pid (to send it
-// a signal, say). A child that hangs is killed after timeoutSeconds.
+// a signal, say). A child that hangs is killed after timeoutSeconds. A
+// wrapper (prlimit and its options, say) runs it in its place.
 ProcessResult RunConvert(const std::vector<std::string>& args,
                          const std::function<void(const std::string&, pid_t)>& onLine = {},
-                         int timeoutSeconds = 300);
+                         int timeoutSeconds = 300, const std::vector<std::string>& wrapper = {});
 
 }  // namespace corvanta::test

@@ -149,9 +149,14 @@ GObjectPtr<GdkPixbuf> MakePixbuf(int width, int height, bool hasAlpha, unsigned 
 
 // ---- JPEG ------------------------------------------------------------------
 
-Bytes MakeJpeg(int width, int height, const JpegOptions& options) {
-    const int channels = options.grayscale ? 1 : 3;
-    const Bytes pixels = MakePhotoPixels(width, height, channels, options.seed);
+namespace {
+
+int JpegChannels(const JpegOptions& options) {
+    return options.grayscale ? 1 : options.cmyk ? 4 : 3;
+}
+
+Bytes CompressJpeg(const Bytes& pixels, int width, int height, const JpegOptions& options) {
+    const int channels = JpegChannels(options);
     tjhandle handle = tjInitCompress();
     if (handle == nullptr) {
         return {};
@@ -159,10 +164,12 @@ Bytes MakeJpeg(int width, int height, const JpegOptions& options) {
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
     const int flags = options.progressive ? TJFLAG_PROGRESSIVE : 0;
-    const int status =
-        tjCompress2(handle, pixels.data(), width, width * channels, height,
-                    options.grayscale ? TJPF_GRAY : TJPF_RGB, &jpeg, &size,
-                    options.grayscale ? TJSAMP_GRAY : options.subsampling, options.quality, flags);
+    const int format = options.grayscale ? TJPF_GRAY : options.cmyk ? TJPF_CMYK : TJPF_RGB;
+    const int subsampling = options.grayscale ? TJSAMP_GRAY
+                            : options.cmyk    ? TJSAMP_444
+                                              : options.subsampling;
+    const int status = tjCompress2(handle, pixels.data(), width, width * channels, height, format,
+                                   &jpeg, &size, subsampling, options.quality, flags);
     Bytes out;
     if (status == 0) {
         out.assign(jpeg, jpeg + size);
@@ -170,6 +177,27 @@ Bytes MakeJpeg(int width, int height, const JpegOptions& options) {
     tjFree(jpeg);
     tjDestroy(handle);
     return out;
+}
+
+}  // namespace
+
+Bytes MakeJpeg(int width, int height, const JpegOptions& options) {
+    return CompressJpeg(MakePhotoPixels(width, height, JpegChannels(options), options.seed), width,
+                        height, options);
+}
+
+Bytes MakeHalvesJpeg(int width, int height, const JpegOptions& options) {
+    constexpr std::uint8_t kDark = 40;
+    constexpr std::uint8_t kLight = 215;
+    const int channels = JpegChannels(options);
+    Bytes pixels;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            pixels.insert(pixels.end(), static_cast<std::size_t>(channels),
+                          x < width / 2 ? kDark : kLight);
+        }
+    }
+    return CompressJpeg(pixels, width, height, options);
 }
 
 Bytes MakeExifSegment(unsigned orientation, ByteOrder order) {

@@ -34,11 +34,15 @@ struct JpegOptions {
     int subsampling = 2;  // TJSAMP_420
     bool progressive = false;
     bool grayscale = false;
+    bool cmyk = false;  // a four-channel (YCCK) JPEG, which TurboJPEG cannot turn into RGB
     unsigned seed = 1;
 };
 
 // A JPEG file of the given size made by TurboJPEG from MakePhotoPixels.
 Bytes MakeJpeg(int width, int height, const JpegOptions& options = {});
+
+// A JPEG whose left half is dark and right half light, in every channel.
+Bytes MakeHalvesJpeg(int width, int height, const JpegOptions& options = {});
 
 enum class ByteOrder { kIntel, kMotorola };
 

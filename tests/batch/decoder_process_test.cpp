@@ -1,0 +1,207 @@
+// The decoder process as the batch uses it: every way a format library can
+// go wrong costs one file, reported with a short reason, and the next file
+// converts; a swapped input, Stop and an upright turn of what PNG cannot
+// carry.
+#include "batch/decoder_process.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "batch/conversion_worker.h"
+#include "batch/input_file.h"
+#include "support/folder_test.h"
+#include "support/test_images.h"
+
+namespace corvanta {
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::Bytes;
+
+// Collects each file's final event.
+class FinalEvents final : public ProgressSink {
+  public:
+    void Post(ProgressEvent event) override {
+        if (event.kind == ProgressKind::kDone || event.kind == ProgressKind::kFailed ||
+            event.kind == ProgressKind::kCancelled) {
+            std::lock_guard lock(mutex_);
+            finals_.push_back(std::move(event));
+        }
+    }
+    std::vector<ProgressEvent> Take() {
+        std::lock_guard lock(mutex_);
+        return std::move(finals_);
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<ProgressEvent> finals_;
+};
+
+class DecoderFaults : public test_support::FolderTest {
+  protected:
+    void SetUp() override {
+        FolderTest::SetUp();
+        // The decoders' temporary folders go here, where the test can see them.
+        fs::create_directory(root_ / "tmp");
+        const char* saved = std::getenv("TMPDIR");
+        savedTmp_ = saved != nullptr ? saved : "";
+        hadTmp_ = saved != nullptr;
+        ::setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
+    }
+    void TearDown() override {
+        if (hadTmp_) {
+            ::setenv("TMPDIR", savedTmp_.c_str(), 1);
+        } else {
+            ::unsetenv("TMPDIR");
+        }
+    }
+
+    static DecoderSettings Misbehaving() {
+        DecoderSettings settings;
+        settings.program = CORVANTA_TEST_DECODER;
+        settings.memoryBytes = std::int64_t{64} << 20;
+        settings.cpuSeconds = 1;
+        settings.deadline = std::chrono::seconds(3);
+        return settings;
+    }
+
+    // Converts `word` as a non-JPEG picture followed by a JPEG.
+    std::vector<ProgressEvent> Convert(const std::string& word, const DecoderSettings& settings) {
+        EXPECT_TRUE(test_support::WriteFile(InPath("bad.png"), word));
+        EXPECT_TRUE(test_support::WriteJpeg(InPath("good.jpg"), 64, 48));
+        ConversionJob job;
+        job.outputFolder = Out().string();
+        job.files = {InPath("bad.png"), InPath("good.jpg")};
+        job.decoder = settings;
+        SharedGradientTable gradient;
+        BatchState state;
+        FinalEvents sink;
+        ConversionWorker(std::move(job), gradient, state, sink);
+        return sink.Take();
+    }
+
+    std::vector<std::string> TempLeftovers() const {
+        return test_support::ListFolder((root_ / "tmp").string());
+    }
+
+    std::string savedTmp_;
+    bool hadTmp_ = false;
+};
+
+TEST_F(DecoderFaults, EachFaultCostsOneFileWithItsReason) {
+    const struct {
+        const char* word;
+        std::string_view reason;
+    } cases[] = {
+        {"crash", failure_reason::kUndecodable},  // a segmentation fault
+        {"hog", failure_reason::kUndecodable},    // allocation fails at the limit, abort
+        {"spin", failure_reason::kTookTooLong},   // the CPU-time limit
+        {"sleep", failure_reason::kTookTooLong},  // the wall-clock deadline
+        {"scribble", failure_reason::kTooLarge},  // the file-size limit in its folder
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.word);
+        const std::vector<ProgressEvent> finals = Convert(c.word, Misbehaving());
+        ASSERT_EQ(finals.size(), 2u);
+        EXPECT_EQ(finals[0].kind, ProgressKind::kFailed);
+        EXPECT_EQ(finals[0].reason, c.reason);
+        EXPECT_EQ(finals[1].kind, ProgressKind::kDone) << "the next file converts";
+        EXPECT_EQ(OutputNames(), (std::vector<std::string>{"good.jpg"}));
+        // Nothing written beside the decoder's folder, and the folder is gone.
+        EXPECT_EQ(TempLeftovers(), std::vector<std::string>{});
+        fs::remove(Out() / "good.jpg");
+    }
+}
+
+TEST_F(DecoderFaults, AMissingDecoderIsAnErrorOfItsOwn) {
+    DecoderSettings settings;
+    settings.program = (root_ / "no-such-decoder").string();
+    const std::vector<ProgressEvent> finals = Convert("anything", settings);
+    ASSERT_EQ(finals.size(), 2u);
+    EXPECT_EQ(finals[0].reason, failure_reason::kNoDecoder);
+    EXPECT_EQ(finals[1].kind, ProgressKind::kDone);
+}
+
+TEST_F(DecoderFaults, StopEndsAPictureStillBeingDecoded) {
+    ASSERT_TRUE(test_support::WriteFile(InPath("slow.png"), std::string_view("sleep")));
+    DecoderSettings settings = Misbehaving();
+    settings.deadline = std::chrono::minutes(10);  // only Stop can end it in time
+    const std::int64_t size = 5;
+    const InputFile input = OpenInputFile(InPath("slow.png"));
+    std::atomic<bool> stop{false};
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        stop = true;
+    });
+    const DecodedPicture decoded =
+        DecodeInHelper(input.fd.Get(), size, "slow.png", 0, 0, settings, &stop);
+    stopper.join();
+    EXPECT_TRUE(decoded.stopped);
+    EXPECT_EQ(decoded.image, nullptr);
+    EXPECT_EQ(TempLeftovers(), std::vector<std::string>{});
+}
+
+// Once opened, the path no longer matters: a FIFO put in its place cannot
+// make a loader wait for a writer.
+TEST_F(DecoderFaults, AnInputSwappedForAFifoAfterItsCheckStillDecodes) {
+    const std::string path = InPath("swapped.png");
+    ASSERT_TRUE(test_support::WritePng(path, 40, 30, false));
+    const InputFile input = OpenInputFile(path);
+    ASSERT_TRUE(input.problem.empty());
+    const std::string fifo = InPath("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::rename(fifo.c_str(), path.c_str()), 0);
+
+    JpegDecoder jpeg;
+    JpegLoad status = JpegLoad::kDecoded;
+    EXPECT_EQ(LoadJpegScaled(jpeg, input.fd.Get(), input.size, 0, 0, nullptr, &status), nullptr);
+    EXPECT_EQ(status, JpegLoad::kNotJpeg);
+    const DecodedPicture decoded =
+        DecodeInHelper(input.fd.Get(), input.size, "swapped.png", 0, 0, DecoderSettings{});
+    ASSERT_NE(decoded.image, nullptr);
+    EXPECT_EQ(gdk_pixbuf_get_width(decoded.image.get()), 40);
+}
+
+// TurboJPEG does not turn CMYK into RGB, so such a JPEG becomes a PNG, which
+// cannot say how to show it: its pixels are turned upright instead.
+TEST_F(DecoderFaults, ACmykJpegBecomesAnUprightPng) {
+    test_support::JpegOptions cmyk;
+    cmyk.cmyk = true;
+    // Stored 64 x 32 with a dark left half and a light right half.
+    const Bytes stored = test_support::MakeHalvesJpeg(64, 32, cmyk);
+    ASSERT_FALSE(stored.empty());
+    const Bytes turned = test_support::InsertAfterSoi(
+        stored, test_support::MakeExifSegment(6, test_support::ByteOrder::kIntel));
+    ASSERT_TRUE(test_support::WriteFile(InPath("plain.jpg"), stored));
+    ASSERT_TRUE(test_support::WriteFile(InPath("turned.jpg"), turned));
+
+    PixbufPtr plain = test_support::DecodeFile(InPath("plain.jpg"), 0, 0);
+    PixbufPtr upright = test_support::DecodeFile(InPath("turned.jpg"), 16, 0);
+    ASSERT_NE(plain, nullptr);
+    ASSERT_NE(upright, nullptr);
+    // Orientation 6 turns the stored picture a quarter clockwise: the right
+    // half comes to the bottom, and the box applies to the turned picture.
+    EXPECT_EQ(gdk_pixbuf_get_width(upright.get()), 16);
+    EXPECT_EQ(gdk_pixbuf_get_height(upright.get()), 32);
+    const auto at = [](const PixbufPtr& image, int x, int y) {
+        return gdk_pixbuf_read_pixels(image.get())[y * gdk_pixbuf_get_rowstride(image.get()) +
+                                                   x * gdk_pixbuf_get_n_channels(image.get())];
+    };
+    const int left = at(plain, 8, 16);
+    const int right = at(plain, 56, 16);
+    ASSERT_GT(std::abs(left - right), 64) << "the halves must tell the turn apart";
+    EXPECT_NEAR(at(upright, 8, 4), left, 8);
+    EXPECT_NEAR(at(upright, 8, 28), right, 8);
+}
+
+}  // namespace
+}  // namespace corvanta
