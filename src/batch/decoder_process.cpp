@@ -46,7 +46,7 @@ constexpr std::chrono::milliseconds kReapSlice{2};
 constexpr int kFirstFreeFd = 10;
 constexpr const char* kTempPrefix = "corvanta-decode.";
 constexpr std::int64_t kTempSlackBytes = std::int64_t{16} << 20;
-constexpr std::int64_t kMaxTempBytes = std::int64_t{1} << 30;
+constexpr std::int64_t kMaxTempBytes = std::int64_t{256} << 20;
 constexpr std::uint8_t kGoByte = 1;
 constexpr int kRgbaChannels = 4;
 
