@@ -4,6 +4,7 @@
 //
 //   corvanta_codec_bench --benchmark_filter=Png      zlib strategies and buffers
 //   corvanta_codec_bench --benchmark_filter=Jpeg     buffer reuse
+//   corvanta_codec_bench --benchmark_filter=PngDecode the decoder process against in-process
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -20,7 +21,9 @@
 
 #include <turbojpeg.h>
 
+#include "batch/decoder_process.h"
 #include "batch/image_loader.h"
+#include "batch/input_file.h"
 #include "batch/output_writer.h"
 #include "batch/png_encoder.h"
 #include "scheme/color_scheme.h"
@@ -269,6 +272,67 @@ void BM_JpegEncode(benchmark::State& state) {
 BENCHMARK(BM_JpegEncode)
     ->ArgNames({"box", "reuse"})
     ->ArgsProduct({{1000, 0}, {1, 0}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// ---- the decoder process -----------------------------------------------------
+
+// A PNG of side x side/1.5 from the photo-like picture, written once per size.
+std::string PngPath(int width, int height) {
+    static std::vector<std::pair<int, std::string>> written;
+    for (const auto& [w, path] : written) {
+        if (w == width) {
+            return path;
+        }
+    }
+    std::string path = "/tmp/corvanta-bench-decode-" + std::to_string(::getpid()) + "-" +
+                       std::to_string(width) + ".png";
+    const Picture photo = MakePhotoLike(width, height, 3, 5);
+    GObjectPtr<GdkPixbuf> image(gdk_pixbuf_new_from_data(photo.pixels.data(), GDK_COLORSPACE_RGB,
+                                                         FALSE, 8, width, height, photo.stride,
+                                                         nullptr, nullptr));
+    gdk_pixbuf_save(image.get(), path.c_str(), "png", nullptr, nullptr);
+    written.emplace_back(width, path);
+    static const bool removeAtExit = [] {
+        std::atexit([] {
+            for (const auto& [w, p] : written) {
+                ::unlink(p.c_str());
+            }
+        });
+        return true;
+    }();
+    (void)removeAtExit;
+    return path;
+}
+
+// What reading a PNG costs: in this process with gdk-pixbuf (as the batch
+// once did) against the decoder process (start, limits, pixel hand-back).
+// Args: width (the height is two thirds of it), helper (1 = decoder process).
+void BM_PngDecode(benchmark::State& state) {
+    const int width = static_cast<int>(state.range(0));
+    const int height = width * 2 / 3;
+    const bool helper = state.range(1) != 0;
+    const std::string path = PngPath(width, height);
+    for (auto _ : state) {
+        PixbufPtr image;
+        if (helper) {
+            const InputFile input = OpenInputFile(path);
+            image = DecodeInHelper(input.fd.Get(), input.size, "bench.png", 0, 0, DecoderSettings{})
+                        .image;
+        } else {
+            image.reset(gdk_pixbuf_new_from_file_at_size(path.c_str(), -1, -1, nullptr));
+        }
+        if (!image) {
+            state.SkipWithError("the picture was not decoded");
+            return;
+        }
+        benchmark::DoNotOptimize(image.get());
+    }
+    state.SetLabel(helper ? "decoder process" : "in process");
+}
+BENCHMARK(BM_PngDecode)
+    ->ArgNames({"width", "helper"})
+    ->ArgsProduct({{64, 3000}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
