@@ -9,7 +9,7 @@
 #include <unordered_map>
 
 #include "app/window_progress_sink.h"
-#include "batch/conversion_worker.h"
+#include "batch/batch_engine.h"
 
 namespace corvanta {
 
@@ -36,6 +36,9 @@ struct BatchSession {
     // thread, before the batch starts.
     bool active = false;
     bool closing = false;  // shut-down has begun: no more message boxes
+    // Files converted at once; 0 is the command line's default (one per
+    // processor, bounded by the memory budget).
+    int jobs = 0;
     // Tests only: runs on the helper thread that looks at a single dropped
     // item, before it does, so a test can hold the drop at that point. Set
     // it while no drop is being looked at.

@@ -10,7 +10,6 @@
 #include "app/helper_thread.h"
 #include "app/main_window.h"
 #include "app/progress_log.h"
-#include "batch/display_name.h"
 #include "batch/drop_intake.h"
 #include "batch/elapsed_time.h"
 
@@ -98,12 +97,6 @@ DropSettings ReadDropSettings(const AppState& state) {
 }
 
 // ---- progress -----------------------------------------------------------------
-
-std::string FileLine(std::string_view prefix, std::string_view name) {
-    std::string line(prefix);
-    line.append(LogFileName(name));
-    return line;
-}
 
 // Every file gets its own line when its first event arrives, appended below
 // the lines already there, and keeps it: later events find it through the
@@ -237,20 +230,20 @@ void FreezeMainWindow(AppState& state) {
 
 // The rest of a drop once the queue is known: the empty-folder line, or the
 // batch layout and the worker.
-void StartBatch(AppState& state, const DropSettings& settings, std::vector<std::string> queue) {
+void StartBatch(AppState& state, const DropSettings& settings, FileQueue queue) {
     BatchSession& batch = state.batch;
     GtkTextView* log = Log(state);
-    if (queue.empty()) {
-        AddLogLine(log, -1, kEmptyFolderLine);
+    if (queue.files.empty()) {
+        AddLogLine(log, -1, EmptyFolderLine());
         return;
     }
     EnterBatchLayout(state);
     ConversionJob job;
     batch.fileLines.clear();
     batch.sink.Attach(state);
-    if (!BuildConversionJob(settings, std::move(queue), job) ||
+    if (!BuildConversionJob(settings, std::move(queue.files), job) ||
         !StartConversionWorker(std::move(job), state.sharedGradient, batch.shared, batch.sink,
-                               batch.worker)) {
+                               batch.worker, batch.jobs)) {
         SetBatchLayout(state, false);
         AddLogLine(log, -1, kNotStartedLine);
         return;
@@ -268,9 +261,9 @@ bool ListQueueOffThread(AppState& state, DropSettings settings,
         if (beforeListing) {
             beforeListing();
         }
-        return BuildFileQueue(dropped);
+        return BuildFileQueue(dropped, FolderExpansion::kSingleDroppedFolder);
     };
-    auto start = [settings = std::move(settings)](AppState& owner, std::vector<std::string> queue) {
+    auto start = [settings = std::move(settings)](AppState& owner, FileQueue queue) {
         owner.batch.active = false;  // the listing is over; StartBatch sets it again
         if (!owner.batch.closing) {
             StartBatch(owner, settings, std::move(queue));
@@ -285,8 +278,8 @@ bool ListQueueOffThread(AppState& state, DropSettings settings,
 
 }  // namespace
 
-std::string LogFileName(std::string_view name) {
-    return EscapedName(name);
+std::string EmptyFolderLine() {
+    return "The folder you dropped " + std::string(kEmptyFolderWords) + ".";
 }
 
 bool WorkerAlive(const AppState& state) {
@@ -316,7 +309,7 @@ void HandleFileDrop(AppState& state, const std::vector<std::string>& dropped) {
     if (dropped.size() == 1 && ListQueueOffThread(state, std::move(settings), dropped)) {
         return;  // StartBatch follows when the listing is done
     }
-    StartBatch(state, settings, BuildFileQueue(dropped));
+    StartBatch(state, settings, BuildFileQueue(dropped, FolderExpansion::kSingleDroppedFolder));
 }
 
 void RequestStop(AppState& state) {
@@ -371,19 +364,12 @@ void HandleProgressEvent(AppState& state, ProgressEvent event) {
     const std::int64_t number = event.object;
     switch (event.kind) {
         case ProgressKind::kLoading:
-            SetFileLine(state, number, FileLine(kLoadingPrefix, event.fileName));
-            break;
         case ProgressKind::kSaving:
-            SetFileLine(state, number, FileLine(kSavingPrefix, event.fileName));
-            break;
         case ProgressKind::kDone:
-            SetFileLine(state, number, FileLine(kDonePrefix, event.fileName));
-            break;
         case ProgressKind::kFailed:
-            SetFileLine(state, number, FileLine(kErrorPrefix, event.fileName));
-            break;
         case ProgressKind::kCancelled:
-            SetFileLine(state, number, FileLine(kCancelledPrefix, event.fileName));
+            // The log shows no reasons: its lines are the status word and the name.
+            SetFileLine(state, number, FileStatusLine(event.kind, event.fileName));
             break;
         case ProgressKind::kThumbnail:
             DrawThumbnail(state.widgets.thumbnailCanvas, event.thumbnail.get());

@@ -9,12 +9,11 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "batch/conversion_worker.h"
+#include "batch/batch_engine.h"
 
 namespace corvanta {
 
 constexpr std::string_view kProcessingLine = "Processing ...";
-constexpr std::string_view kEmptyFolderLine = "The folder you dropped doesn't contain any files.";
 constexpr std::string_view kNotStartedLine = "The conversion could not be started.";
 
 constexpr const char* kBusyTitle = "Processing";
@@ -48,10 +47,8 @@ bool WorkerAlive(const AppState& state);
 // One progress event from the worker, on the window thread.
 void HandleProgressEvent(AppState& state, ProgressEvent event);
 
-// The text a file name shows in the log: valid UTF-8 on one line, control
-// characters escaped as the command line shows them, so that no name can
-// split or merge the log's lines.
-std::string LogFileName(std::string_view name);
+// "The folder you dropped doesn't contain any files."
+std::string EmptyFolderLine();
 
 // Shut-down, after the stop flag is set: while the worker is alive, shows the
 // closing notice over the insensitive main window and services the window

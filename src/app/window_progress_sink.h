@@ -12,7 +12,7 @@
 #include <memory>
 #include <mutex>
 
-#include "batch/conversion_worker.h"
+#include "batch/batch_engine.h"
 
 namespace corvanta {
 

@@ -1,6 +1,6 @@
-// Turning a file drop on the window into a batch: which paths are queued and
-// the ConversionJob built from the output settings as the window shows them.
-// No widgets here; the window reads its fields and calls these.
+// Turning a file drop on the window into a batch: the ConversionJob built
+// from the output settings as the window shows them (the queue itself comes
+// from BuildFileQueue). No widgets here; the window reads its fields.
 #pragma once
 
 #include <string>
@@ -19,17 +19,6 @@ struct DropSettings {
 };
 
 constexpr int kMediumQualityIndex = 0;
-
-// The paths to convert, in conversion order. A single dropped folder is
-// expanded one level deep, in directory order, leaving out subfolders and
-// names that begin with a dot; it may come out empty. Anything else (several
-// items, or one file) is queued as dropped. A single folder that cannot be
-// listed is queued as itself, so that the conversion reports it as an error
-// instead of calling it empty.
-std::vector<std::string> BuildFileQueue(const std::vector<std::string>& dropped);
-
-// Whether a single dropped item is a folder that BuildFileQueue expands.
-bool IsSingleFolderDrop(const std::vector<std::string>& dropped);
 
 // The job for queue: sizes read from the field texts (no number means no
 // limit), quality 80 for "Medium" and 95 for every other choice. The folder

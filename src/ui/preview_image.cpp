@@ -8,7 +8,7 @@
 #include <cairo.h>
 
 #include "app/helper_thread.h"
-#include "batch/conversion_worker.h"
+#include "batch/file_conversion.h"
 #include "batch/decoder_process.h"
 #include "batch/image_loader.h"
 #include "batch/input_file.h"

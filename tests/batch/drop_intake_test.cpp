@@ -1,5 +1,7 @@
 #include "batch/drop_intake.h"
 
+#include "batch/batch_engine.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +16,11 @@ namespace corvanta {
 namespace {
 
 namespace ts = test_support;
+
+// The queue of a drop on the window.
+std::vector<std::string> BuildFileQueue(const std::vector<std::string>& dropped) {
+    return corvanta::BuildFileQueue(dropped, FolderExpansion::kSingleDroppedFolder).files;
+}
 
 TEST(DropIntake, OnlyASingleFolderIsExpanded) {
     ts::TempDir temp;

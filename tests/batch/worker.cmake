@@ -5,7 +5,7 @@ add_executable(corvanta_worker_tests
   batch/elapsed_time_test.cpp
   batch/folder_listing_test.cpp
   batch/drop_intake_test.cpp
-  batch/conversion_worker_test.cpp
+  batch/batch_engine_test.cpp
   batch/display_name_test.cpp
 )
 target_include_directories(corvanta_worker_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})

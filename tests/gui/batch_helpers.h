@@ -19,7 +19,7 @@
 
 #include "app/app_state.h"
 #include "app/routing.h"
-#include "batch/conversion_worker.h"
+#include "batch/batch_engine.h"
 #include "gui_harness.h"
 #include "scheme/color_scheme.h"
 #include "support/test_images.h"

@@ -39,9 +39,17 @@ TEST_F(BatchTest, ThreeFilesGoFromLoadingToDoneWithCounterTotalTimeAndThumbnail)
     const std::string b = Png("b.png", 300, 200, false);
     const std::string c = Png("c.png", 120, 60, true);
     BatchRecorder recorder(Widgets().progressLog, Widgets().stopButton);
+    // Two files at a time; the last one's thumbnail waits until the others
+    // are done, so that it is the picture mapped last.
+    State().batch.jobs = 2;
+    WorkerGate& last = Gate(At(kThumbnail, 3));
     Drop({a, b, c});
     EXPECT_TRUE(InBatchLayout());
     EXPECT_FALSE(gtk_widget_get_visible(Widgets().dropHint.area));
+    ASSERT_TRUE(PumpUntil([&] {
+        return last.Reached() && Line(2) == "[Done]  a.jpg" && Line(3) == "[Done]  b.png";
+    }));
+    last.Release();
     ASSERT_TRUE(WaitForBatchEnd(State()));
 
     const std::vector<std::string> lines = Lines();
@@ -331,27 +339,32 @@ TEST_F(BatchTest, DropsAreRefusedWithoutAFolderAndUntilTheBatchHasEnded) {
     EXPECT_EQ(answerer.Answered().size(), 4u);
 }
 
-TEST_F(BatchTest, StopDuringTheSecondOfFiveCancelsItAndLeavesTheRest) {
+TEST_F(BatchTest, StopWithTwoFilesInHandCancelsBothAndLeavesTheRest) {
     std::vector<std::string> files;
     for (int i = 1; i <= 5; ++i) {
         files.push_back(Jpeg(std::to_string(i) + ".jpg", 320, 240));
     }
-    // The second file is loaded and mapped; the worker waits before it
-    // decides whether to write.
-    WorkerGate& mapped = Gate(At(kThumbnail, 2));
+    State().batch.jobs = 2;
+    // Files 2 and 3 are loaded and mapped; their jobs wait before they decide
+    // whether to write.
+    WorkerGate& second = Gate(At(kThumbnail, 2));
+    WorkerGate& third = Gate(At(kThumbnail, 3));
     BatchRecorder recorder(Widgets().progressLog, Widgets().stopButton);
     Drop(files);
-    ASSERT_TRUE(PumpUntil([&] { return mapped.Reached() && Line(3) == "[Loading]  2.jpg"; }));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return second.Reached() && third.Reached() && Line(4) == "[Loading]  3.jpg"; }));
     gtk_button_clicked(GTK_BUTTON(Widgets().stopButton));
-    mapped.Release();
+    third.Release();
+    second.Release();
     ASSERT_TRUE(WaitForBatchEnd(State()));
 
     const std::vector<std::string> lines = Lines();
-    ASSERT_EQ(lines.size(), 6u);
+    ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(lines[2], "[Done]  1.jpg");
     EXPECT_EQ(lines[3], "[Cancelled]  2.jpg");
-    EXPECT_EQ(lines[4], "");
-    EXPECT_TRUE(IsTotalTimeLine(lines[5]));
+    EXPECT_EQ(lines[4], "[Cancelled]  3.jpg");
+    EXPECT_EQ(lines[5], "");
+    EXPECT_TRUE(IsTotalTimeLine(lines[6]));
     EXPECT_EQ(recorder.Labels(),
               (std::vector<std::string>{"STOP CONVERSION", "STOP CONVERSION [4]", "PLEASE WAIT"}));
     EXPECT_EQ(ts::ListFolder(out_), (std::vector<std::string>{"1.jpg"}));
@@ -368,7 +381,10 @@ TEST_F(BatchTest, SchemeChangesDuringABatchReachTheNextWholeImage) {
     RebuildGradientTable(State());
     WorkerGate& secondLoading = Gate(At(kLoading, 2));
     Drop({first, second});
-    ASSERT_TRUE(PumpUntil([&] { return secondLoading.Reached(); }));
+    // The second file waits to start until the first, mapped by another job,
+    // is written.
+    ASSERT_TRUE(
+        PumpUntil([&] { return secondLoading.Reached() && Line(2) == "[Done]  first.png"; }));
 
     // Shortcuts and preview drops still work while the batch runs.
     const ColorScheme before = State().scheme;
@@ -482,7 +498,7 @@ TEST_F(BatchTest, FolderChooserStartsAtTheFieldOrHomeAndEndsTheFolderWithASlash)
 // ---- shut-down ------------------------------------------------------------------
 
 struct NoticeProbe {
-    WorkerGate* gate = nullptr;
+    std::vector<WorkerGate*> gates;  // released once the notice is seen
     GtkWidget* mainWindow = nullptr;
     bool found = false;
     int width = 0;
@@ -545,7 +561,9 @@ gboolean ProbeNotice(gpointer data) {
     }
     g_list_free(toplevels);
     if (probe->found) {
-        probe->gate->Release();
+        for (WorkerGate* gate : probe->gates) {
+            gate->Release();
+        }
         return G_SOURCE_REMOVE;
     }
     return G_SOURCE_CONTINUE;
@@ -554,12 +572,15 @@ gboolean ProbeNotice(gpointer data) {
 TEST_F(BatchTest, ClosingDuringABatchShowsTheNoticeUntilTheWorkerHasEnded) {
     const std::string first = Jpeg("first.jpg", 320, 240);
     const std::string second = Jpeg("second.jpg", 320, 240);
+    const std::string third = Jpeg("third.jpg", 320, 240);
+    State().batch.jobs = 2;
     WorkerGate& mapped = Gate(At(kThumbnail, 1));
-    Drop({first, second});
-    ASSERT_TRUE(PumpUntil([&] { return mapped.Reached(); }));
+    WorkerGate& alsoMapped = Gate(At(kThumbnail, 2));
+    Drop({first, second, third});
+    ASSERT_TRUE(PumpUntil([&] { return mapped.Reached() && alsoMapped.Reached(); }));
 
     NoticeProbe probe;
-    probe.gate = &mapped;
+    probe.gates = {&mapped, &alsoMapped};
     probe.mainWindow = Widgets().mainWindow;
     const guint source = g_timeout_add(20, ProbeNotice, &probe);
     ShutDown(State());
@@ -578,7 +599,7 @@ TEST_F(BatchTest, ClosingDuringABatchShowsTheNoticeUntilTheWorkerHasEnded) {
     EXPECT_FALSE(probe.mainSensitive);
     EXPECT_FALSE(WorkerAlive(State()));
     EXPECT_FALSE(State().batch.worker.joinable());
-    // The file in hand was cancelled, the second never started.
+    // Both files in hand were cancelled, the third never started.
     EXPECT_TRUE(ts::ListFolder(out_).empty());
     state_.reset();
     PumpFor(50);  // progress that arrived late is freed unseen

@@ -199,10 +199,13 @@ TEST_F(StressTest, FiftyBatchesStoppedAtEveryPositionLeaveNothingBehind) {
     constexpr int kFiles = 4;
     const std::vector<std::string> files = ManyJpegs(kFiles, 160, 120);
     const int threadsBefore = ThreadCount();
+    State().batch.jobs = 2;
     for (int cycle = 0; cycle < kCycles; ++cycle) {
         SCOPED_TRACE("cycle " + std::to_string(cycle));
         const std::string folder = NextOutputFolder(cycle);
-        // Stop while file k is being loaded: files before it are done.
+        // Stop while file k is being loaded. Files finished before are
+        // done; a file the other job has in hand may end either way; files
+        // not started have no line.
         const int k = 1 + cycle % kFiles;
         WorkerGate& loading = Gate(At(ProgressKind::kLoading, k));
         Drop(files);
@@ -212,16 +215,20 @@ TEST_F(StressTest, FiftyBatchesStoppedAtEveryPositionLeaveNothingBehind) {
         ASSERT_TRUE(WaitForBatchEnd(State()));
 
         const std::vector<std::string> lines = Lines();
-        ASSERT_EQ(lines.size(), static_cast<std::size_t>(k) + 4);
-        for (int i = 1; i < k; ++i) {
-            EXPECT_EQ(lines[static_cast<std::size_t>(i) + 1].rfind("[Done]  ", 0), 0u)
-                << lines[static_cast<std::size_t>(i) + 1];
+        ASSERT_GE(lines.size(), static_cast<std::size_t>(k) + 4);
+        ASSERT_LE(lines.size(), static_cast<std::size_t>(k) + 5);
+        std::size_t done = 0;
+        for (std::size_t i = 2; i + 2 < lines.size(); ++i) {
+            const bool isDone = lines[i].rfind("[Done]  ", 0) == 0;
+            done += isDone ? 1 : 0;
+            EXPECT_TRUE(isDone || lines[i].rfind("[Cancelled]  ", 0) == 0) << lines[i];
         }
         EXPECT_EQ(lines[static_cast<std::size_t>(k) + 1].rfind("[Cancelled]  ", 0), 0u);
+        EXPECT_GE(done + 1, static_cast<std::size_t>(k - 1)) << "at most one file was in hand";
         EXPECT_TRUE(IsTotalTimeLine(lines.back()));
         EXPECT_FALSE(WorkerAlive(State()));
         EXPECT_FALSE(State().batch.shared.stop.load());
-        EXPECT_EQ(ts::ListFolder(folder).size(), static_cast<std::size_t>(k - 1));
+        EXPECT_EQ(ts::ListFolder(folder).size(), done);
         ts::ExpectOnlyWholeImages(folder);
         gates_.clear();
     }
@@ -262,7 +269,8 @@ TEST_F(StressTest, ClosingAtArbitraryMomentsOfABatchEndsCleanly) {
 }
 
 // Each output must be its input mapped with one whole scheme, one that was
-// current at some moment, never later than the next file's.
+// current at some moment, and never one older than the change made before
+// the file started.
 TEST_F(StressTest, AHundredSchemeChangesDuringABatchMapEveryImageWithOneWholeScheme) {
     constexpr int kChanges = 100;
     constexpr int kFiles = kChanges + 20;
@@ -291,6 +299,7 @@ TEST_F(StressTest, AHundredSchemeChangesDuringABatchMapEveryImageWithOneWholeSch
     // Ctrl+R on a middle slot changes the mapping of mid-tones, which the
     // picture has plenty of.
     State().selectedSlot = 4;
+    State().batch.jobs = 2;
     std::vector<ColorScheme> schemes{State().scheme};
     DialogAnswerer yes("Clipboard data", GTK_RESPONSE_YES);
     GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
@@ -322,8 +331,11 @@ TEST_F(StressTest, AHundredSchemeChangesDuringABatchMapEveryImageWithOneWholeSch
     for (std::size_t i = 0; i < schemes.size(); ++i) {
         BuildGradientTable(&schemes[i], tables[i]);
     }
-    std::size_t earliest = 0;
-    for (const std::string& input : files) {
+    std::size_t latest = 0;
+    for (std::size_t file = 0; file < files.size(); ++file) {
+        const std::string& input = files[file];
+        // File number n started once change n was made: schemes[n] onwards.
+        const std::size_t earliest = std::min(file + 1, tables.size() - 1);
         const std::string name = input.substr(input.rfind('/') + 1);
         SCOPED_TRACE(name);
         PixbufPtr written = test_support::DecodeFile(out_ + "/" + name, 0, 0);
@@ -341,12 +353,11 @@ TEST_F(StressTest, AHundredSchemeChangesDuringABatchMapEveryImageWithOneWholeSch
                 used = t;
             }
         }
-        ASSERT_LT(used, tables.size()) << "mapped with no scheme that was ever current";
-        earliest = used;
+        ASSERT_LT(used, tables.size()) << "mapped with no scheme current since it started";
+        latest = std::max(latest, used);
     }
-    // The changes did reach the batch: the last file saw a later scheme than
-    // the first.
-    EXPECT_GT(earliest, 0u);
+    // The changes did reach the batch.
+    EXPECT_GT(latest, 0u);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "support/test_images.h"
 
-#include "batch/conversion_worker.h"
+#include "batch/file_conversion.h"
 #include "batch/decoder_process.h"
 #include "batch/input_file.h"
 

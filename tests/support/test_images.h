@@ -15,6 +15,15 @@
 
 namespace corvanta::test_support {
 
+// AddressSanitizer and ThreadSanitizer reserve terabytes of address space
+// for their shadow memory and run their own allocator: address-space limits
+// say nothing about the program's own use under them.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kUnderSanitizer = true;
+#else
+constexpr bool kUnderSanitizer = false;
+#endif
+
 using Bytes = std::vector<std::uint8_t>;
 
 // ---- Pixels ----------------------------------------------------------------

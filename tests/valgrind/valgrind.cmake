@@ -9,7 +9,7 @@ if(CORVANTA_VALGRIND AND CORVANTA_LEAK_PYTHON AND NOT CORVANTA_SANITIZE)
   # The spinning rebuild test is left out: valgrind runs one thread at a time.
   add_test(NAME memcheck_worker
            COMMAND ${CORVANTA_LEAK_CHECK} $<TARGET_FILE:corvanta_worker_tests>
-                   --gtest_filter=ConversionWorkerTest.*:-*RebuildDuringABatch*)
+                   --gtest_filter=BatchEngineTest.*:-*RebuildDuringABatch*)
   # Some seeds are broken on purpose, so the command ends with status 1.
   add_test(NAME memcheck_convert
            COMMAND ${CORVANTA_LEAK_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/leak_check.py

@@ -1,9 +1,7 @@
-#include "batch/conversion_worker.h"
+#include "batch/file_conversion.h"
 
 #include <algorithm>
-#include <chrono>
 #include <new>
-#include <system_error>
 #include <utility>
 
 #include "batch/decoder_process.h"
@@ -51,12 +49,6 @@ std::string OutputCandidate(const std::string& folder, std::string_view name) {
     return candidate;
 }
 
-std::int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start)
-        .count();
-}
-
 }  // namespace
 
 ConversionTools::ConversionTools() : table_(std::make_unique<GradientTable>()) {}
@@ -68,19 +60,14 @@ std::string_view FileNamePart(std::string_view path) {
 
 namespace {
 
-struct FileResult {
-    FileOutcome outcome = FileOutcome::kFailed;
-    std::string_view problem;  // for kFailed
-};
-
-FileResult Failed(std::string_view problem) {
-    return {FileOutcome::kFailed, problem};
+FileReport Failed(std::string_view reason) {
+    return {FileOutcome::kFailed, reason};
 }
 
-constexpr FileResult kCancelled{FileOutcome::kCancelled, {}};
+constexpr FileReport kCancelled{FileOutcome::kCancelled, {}};
 
 // Everything between the file's "[Loading]" and its final status.
-FileResult ConvertPicture(const ConversionJob& job, const std::string& path,
+FileReport ConvertPicture(const ConversionJob& job, const std::string& path,
                           const std::string& name, std::int64_t number, ConversionTools& tools,
                           const SharedGradientTable& gradient, const std::atomic<bool>& stop,
                           ProgressSink& sink, MemoryBudget* budget) {
@@ -146,38 +133,36 @@ FileResult ConvertPicture(const ConversionJob& job, const std::string& path,
             ? WriteJpegOutput(tools.Encoder(), image.get(), candidate, job.quality, orientation)
             : WritePngOutput(image.get(), candidate);
     // A failed write is a failure even when stop arrived meanwhile.
-    return written ? FileResult{FileOutcome::kWritten, {}} : Failed(failure_reason::kNotWritten);
+    return written ? FileReport{FileOutcome::kWritten, {}} : Failed(failure_reason::kNotWritten);
 }
 
 }  // namespace
 
-FileOutcome ConvertOneFile(const ConversionJob& job, std::size_t index, ConversionTools& tools,
-                           const SharedGradientTable& gradient, const std::atomic<bool>& stop,
-                           ProgressSink& sink, MemoryBudget* budget) {
+std::string EventName(const std::string& path) {
+    const std::string_view name = FileNamePart(path);
+    return std::string(name.empty() ? std::string_view(path) : name);
+}
+
+FileReport ConvertFile(const ConversionJob& job, std::size_t index, ConversionTools& tools,
+                       const SharedGradientTable& gradient, const std::atomic<bool>& stop,
+                       ProgressSink& sink, MemoryBudget* budget) {
     if (index >= job.files.size()) {
-        return FileOutcome::kFailed;
+        return Failed(failure_reason::kNoFileName);
     }
     const std::string& path = job.files[index];
     const auto number = static_cast<std::int64_t>(index) + 1;
-
-    // A path without a name part (an empty entry, a path ending in a slash)
-    // still gets its own line, shown by its whole path, so that every file
-    // number ends with a final status.
-    const std::string name(FileNamePart(path));
-    if (name.empty()) {
-        PostFileEvent(sink, ProgressKind::kLoading, number, path);
-        PostFileEvent(sink, ProgressKind::kFailed, number, path, failure_reason::kNoFileName);
-        return FileOutcome::kFailed;
+    const std::string name = EventName(path);
+    FileReport report;
+    if (FileNamePart(path).empty()) {
+        report = Failed(failure_reason::kNoFileName);
+    } else {
+        try {
+            report = ConvertPicture(job, path, name, number, tools, gradient, stop, sink, budget);
+        } catch (const std::bad_alloc&) {
+            report = Failed(failure_reason::kOutOfMemory);
+        }
     }
-    PostFileEvent(sink, ProgressKind::kLoading, number, name);
-
-    FileResult result;
-    try {
-        result = ConvertPicture(job, path, name, number, tools, gradient, stop, sink, budget);
-    } catch (const std::bad_alloc&) {
-        result = Failed(failure_reason::kOutOfMemory);
-    }
-    switch (result.outcome) {
+    switch (report.outcome) {
         case FileOutcome::kWritten:
             PostFileEvent(sink, ProgressKind::kDone, number, name);
             break;
@@ -185,52 +170,10 @@ FileOutcome ConvertOneFile(const ConversionJob& job, std::size_t index, Conversi
             PostFileEvent(sink, ProgressKind::kCancelled, number, name);
             break;
         case FileOutcome::kFailed:
-            PostFileEvent(sink, ProgressKind::kFailed, number, name, result.problem);
+            PostFileEvent(sink, ProgressKind::kFailed, number, name, report.reason);
             break;
     }
-    return result.outcome;
-}
-
-void ConversionWorker(ConversionJob job, const SharedGradientTable& gradient, BatchState& state,
-                      ProgressSink& sink) {
-    const auto start = std::chrono::steady_clock::now();
-    {
-        ConversionTools tools;
-        MemoryBudget budget(DefaultBudgetBytes());
-        const std::size_t count = job.files.size();
-        for (std::size_t i = 0; i < count && !state.stop.load(); ++i) {
-            ConvertOneFile(job, i, tools, gradient, state.stop, sink, &budget);
-            ProgressEvent remaining;
-            remaining.kind = ProgressKind::kRemaining;
-            remaining.object = static_cast<std::int64_t>(count - (i + 1));
-            sink.Post(std::move(remaining));
-        }
-        job = ConversionJob{};  // the batch's memory goes before the final report
-    }
-
-    ProgressEvent finished;
-    finished.kind = ProgressKind::kFinished;
-    finished.object = MillisecondsSince(start);
-    state.running.store(false);
-    sink.Post(std::move(finished));
-}
-
-bool StartConversionWorker(ConversionJob job, const SharedGradientTable& gradient,
-                           BatchState& state, ProgressSink& sink, std::thread& thread) {
-    if (state.running.exchange(true)) {
-        return false;
-    }
-    if (thread.joinable()) {
-        thread.join();  // the previous worker has already made its last report
-    }
-    try {
-        thread = std::thread(ConversionWorker, std::move(job), std::cref(gradient), std::ref(state),
-                             std::ref(sink));
-    } catch (const std::system_error&) {
-        state.running.store(false);
-        return false;
-    }
-    return true;
+    return report;
 }
 
 }  // namespace corvanta

@@ -1,14 +1,16 @@
-#include "batch/conversion_worker.h"
+#include "batch/batch_engine.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -73,7 +75,7 @@ class RecordingSink final : public ProgressSink {
     std::vector<ProgressEvent> events_;
 };
 
-class ConversionWorkerTest : public test_support::FolderTest {
+class BatchEngineTest : public test_support::FolderTest {
   protected:
     ConversionJob JobFor(std::vector<std::string> names) const {
         ConversionJob job;
@@ -94,7 +96,7 @@ constexpr auto kCancelled = ProgressKind::kCancelled;
 constexpr auto kRemaining = ProgressKind::kRemaining;
 constexpr auto kFinished = ProgressKind::kFinished;
 
-TEST_F(ConversionWorkerTest, BatchOfThreeWithOneNonImage) {
+TEST_F(BatchEngineTest, BatchOfThreeWithOneNonImage) {
     ASSERT_TRUE(WriteJpeg(InPath("a.jpg"), 400, 300));
     std::ofstream(InPath("notes.txt")) << "not a picture\n";
     ASSERT_TRUE(WritePng(InPath("c.png"), 120, 80, true));
@@ -105,7 +107,7 @@ TEST_F(ConversionWorkerTest, BatchOfThreeWithOneNonImage) {
     RecordingSink sink;
     ConversionJob job = JobFor({"a.jpg", "notes.txt", "c.png"});
     job.outputFolder = Out().string();  // no trailing slash: still written inside
-    ConversionWorker(std::move(job), gradient, state, sink);
+    ConversionWorker(std::move(job), gradient, state, sink, 1);
 
     const std::vector<Seen> expected = {
         {kLoading, 1, "a.jpg"},    {kThumb, 1, ""},       {kSaving, 1, "a.jpg"},
@@ -121,14 +123,14 @@ TEST_F(ConversionWorkerTest, BatchOfThreeWithOneNonImage) {
     EXPECT_EQ(OutputNames(), (std::vector<std::string>{"a.jpg", "c.png"}));
 }
 
-TEST_F(ConversionWorkerTest, ThumbnailIsTheCentreOfTheMappedImage) {
+TEST_F(BatchEngineTest, ThumbnailIsTheCentreOfTheMappedImage) {
     ASSERT_TRUE(WritePng(InPath("wide.png"), 301, 201, true));
     ASSERT_TRUE(WritePng(InPath("small.png"), 100, 50, false));
     const ColorScheme scheme = {0xFF102030, 0, 0, 0, 0xFF808000, 0, 0, 0, 0xFFF0E0D0};
     SharedGradientTable gradient(&scheme);
     BatchState state;
     RecordingSink sink;
-    ConversionWorker(JobFor({"wide.png", "small.png"}), gradient, state, sink);
+    ConversionWorker(JobFor({"wide.png", "small.png"}), gradient, state, sink, 1);
 
     std::vector<PixbufPtr> thumbnails;
     for (ProgressEvent& event : sink.Events()) {
@@ -163,7 +165,7 @@ TEST_F(ConversionWorkerTest, ThumbnailIsTheCentreOfTheMappedImage) {
     }
 }
 
-TEST_F(ConversionWorkerTest, StopDuringTheSecondOfFive) {
+TEST_F(BatchEngineTest, StopDuringTheSecondOfFive) {
     std::vector<std::string> names;
     for (int i = 1; i <= 5; ++i) {
         names.push_back("p" + std::to_string(i) + ".jpg");
@@ -177,7 +179,7 @@ TEST_F(ConversionWorkerTest, StopDuringTheSecondOfFive) {
             state.stop = true;  // as the stop button would, while file 2 loads
         }
     };
-    ConversionWorker(JobFor(names), gradient, state, sink);
+    ConversionWorker(JobFor(names), gradient, state, sink, 1);
 
     const std::vector<Seen> expected = {
         {kLoading, 1, "p1.jpg"}, {kThumb, 1, ""},           {kSaving, 1, "p1.jpg"},
@@ -190,7 +192,7 @@ TEST_F(ConversionWorkerTest, StopDuringTheSecondOfFive) {
     EXPECT_TRUE(state.stop) << "the front end clears the flag, not the worker";
 }
 
-TEST_F(ConversionWorkerTest, EveryFileEndsWithItsOwnStatus) {
+TEST_F(BatchEngineTest, EveryFileEndsWithItsOwnStatus) {
     ASSERT_TRUE(WriteJpeg(InPath("ok.jpg"), 64, 48));
     ASSERT_TRUE(WriteJpeg(InPath("twin.jpg\nok.jpg"), 64, 48));
     fs::create_directory(In() / "folder.jpg");
@@ -207,7 +209,7 @@ TEST_F(ConversionWorkerTest, EveryFileEndsWithItsOwnStatus) {
     SharedGradientTable gradient;
     BatchState state;
     RecordingSink sink;
-    ConversionWorker(std::move(job), gradient, state, sink);
+    ConversionWorker(std::move(job), gradient, state, sink, 1);
 
     // File number -> (final kind, name, reason).
     struct Final {
@@ -237,7 +239,7 @@ TEST_F(ConversionWorkerTest, EveryFileEndsWithItsOwnStatus) {
     EXPECT_EQ(OutputNames(), (std::vector<std::string>{"twin.jpg\nok.jpg"}));
 }
 
-TEST_F(ConversionWorkerTest, UnwritableOutputFailsEachFile) {
+TEST_F(BatchEngineTest, UnwritableOutputFailsEachFile) {
     ASSERT_TRUE(WriteJpeg(InPath("a.jpg"), 64, 48));
     ASSERT_TRUE(WritePng(InPath("b.png"), 64, 48, false));
     ConversionJob job = JobFor({"a.jpg", "b.png"});
@@ -245,7 +247,7 @@ TEST_F(ConversionWorkerTest, UnwritableOutputFailsEachFile) {
     SharedGradientTable gradient;
     BatchState state;
     RecordingSink sink;
-    ConversionWorker(std::move(job), gradient, state, sink);
+    ConversionWorker(std::move(job), gradient, state, sink, 1);
     int failed = 0;
     for (const ProgressEvent& e : sink.Events()) {
         if (e.kind == kFailed) {
@@ -258,7 +260,7 @@ TEST_F(ConversionWorkerTest, UnwritableOutputFailsEachFile) {
 
 // Run under ThreadSanitizer too: the window thread rebuilds the table while
 // the worker maps, and every image must come out wholly in one scheme.
-TEST_F(ConversionWorkerTest, RebuildDuringABatchNeverReachesHalfAnImage) {
+TEST_F(BatchEngineTest, RebuildDuringABatchNeverReachesHalfAnImage) {
     constexpr int kFiles = 6;
     std::vector<std::string> names;
     for (int i = 0; i < kFiles; ++i) {
@@ -307,7 +309,7 @@ TEST_F(ConversionWorkerTest, RebuildDuringABatchNeverReachesHalfAnImage) {
     }
 }
 
-TEST_F(ConversionWorkerTest, RunningClearsBeforeTheFinalEvent) {
+TEST_F(BatchEngineTest, RunningClearsBeforeTheFinalEvent) {
     ASSERT_TRUE(WriteJpeg(InPath("a.jpg"), 64, 48));
     SharedGradientTable gradient;
     BatchState state;
@@ -331,6 +333,143 @@ TEST_F(ConversionWorkerTest, RunningClearsBeforeTheFinalEvent) {
     worker.join();
     EXPECT_EQ(runningAtFinish, 0);
     EXPECT_EQ(OutputNames().size(), 2u) << "a.jpg and its date-suffixed twin";
+}
+
+// ---- several jobs at once -----------------------------------------------------
+
+// Per file number, the kinds of its events in the order posted.
+std::map<std::int64_t, std::vector<ProgressKind>> KindsPerFile(const std::vector<Seen>& seen) {
+    std::map<std::int64_t, std::vector<ProgressKind>> kinds;
+    for (const Seen& s : seen) {
+        if (s.kind != kRemaining && s.kind != kFinished) {
+            kinds[s.object].push_back(s.kind);
+        }
+    }
+    return kinds;
+}
+
+TEST_F(BatchEngineTest, ThreeJobsGiveTheOutputsAndOutcomesOfOne) {
+    ASSERT_TRUE(WriteJpeg(InPath("a.jpg"), 400, 300));
+    ASSERT_TRUE(WritePng(InPath("b.png"), 300, 200, true));
+    std::ofstream(InPath("c.txt")) << "not a picture\n";
+    ASSERT_TRUE(WriteJpeg(InPath("d.jpg"), 64, 48));
+    ASSERT_TRUE(WritePng(InPath("e.png"), 90, 60, false));
+    fs::create_directory(In() / "f");
+    const std::vector<std::string> names = {"a.jpg", "b.png", "c.txt",      "d.jpg",
+                                            "e.png", "f",     "missing.jpg"};
+    const ColorScheme scheme = {0xFF102030, 0, 0, 0, 0xFF808000, 0, 0, 0, 0xFFF0E0D0};
+    SharedGradientTable gradient(&scheme);
+    const std::atomic<bool> stop{false};
+
+    std::vector<BatchReport> reports;
+    std::vector<std::vector<Seen>> sequences;
+    for (const int jobs : {1, 3}) {
+        const fs::path out = root_ / ("out" + std::to_string(jobs));
+        fs::create_directory(out);
+        ConversionJob job = JobFor(names);
+        job.outputFolder = out.string();
+        RecordingSink sink;
+        reports.push_back(RunBatch(job, jobs, gradient, stop, sink));
+        sequences.push_back(sink.Sequence());
+    }
+    EXPECT_EQ(reports[0].jobs, 1);
+    EXPECT_EQ(reports[1].jobs, 3);
+    EXPECT_EQ(reports[0].files, reports[1].files);
+    ASSERT_EQ(reports[1].files.size(), names.size());
+    EXPECT_EQ(reports[1].files[2], (FileReport{FileOutcome::kFailed, failure_reason::kNotAnImage}));
+    EXPECT_FALSE(reports[1].AllWritten());
+    // Every file goes through the same steps, the files start in queue order
+    // and the count of unfinished files only goes down, to zero.
+    EXPECT_EQ(KindsPerFile(sequences[0]), KindsPerFile(sequences[1]));
+    std::vector<std::int64_t> started;
+    std::vector<std::int64_t> remaining;
+    for (const Seen& s : sequences[1]) {
+        if (s.kind == kLoading) {
+            started.push_back(s.object);
+        } else if (s.kind == kRemaining) {
+            remaining.push_back(s.object);
+        }
+    }
+    EXPECT_EQ(started, (std::vector<std::int64_t>{1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(remaining, (std::vector<std::int64_t>{6, 5, 4, 3, 2, 1, 0}));
+
+    const std::vector<std::string> outputs = test_support::ListFolder((root_ / "out1").string());
+    EXPECT_EQ(outputs, (std::vector<std::string>{"a.jpg", "b.png", "d.jpg", "e.png"}));
+    EXPECT_EQ(test_support::ListFolder((root_ / "out3").string()), outputs);
+    for (const std::string& name : outputs) {
+        EXPECT_EQ(test_support::ReadFile((root_ / "out1" / name).string()),
+                  test_support::ReadFile((root_ / "out3" / name).string()))
+            << name;
+    }
+}
+
+// Stop with three files mapped and waiting to be written: none is written,
+// and the files behind them are never started.
+TEST_F(BatchEngineTest, StopEndsTheFilesInHandUnwritten) {
+    std::vector<std::string> names;
+    for (int i = 1; i <= 6; ++i) {
+        names.push_back("p" + std::to_string(i) + ".jpg");
+        ASSERT_TRUE(WriteJpeg(InPath(names.back()), 160, 120));
+    }
+    SharedGradientTable gradient;
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::condition_variable changed;
+    int inHand = 0;
+    RecordingSink sink;
+    sink.hook = [&](const ProgressEvent& event) {
+        if (event.kind != kThumb) {
+            return;
+        }
+        std::unique_lock lock(mutex);
+        ++inHand;
+        changed.notify_all();
+        changed.wait(lock, [&] { return stop.load(); });
+    };
+    std::thread stopper([&] {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return inHand == 3; });
+        stop = true;
+        changed.notify_all();
+    });
+    const BatchReport report = RunBatch(JobFor(names), 3, gradient, stop, sink);
+    stopper.join();
+
+    const std::vector<FileReport> cancelled(6, FileReport{FileOutcome::kCancelled, {}});
+    EXPECT_EQ(report.files, cancelled);
+    const auto kinds = KindsPerFile(sink.Sequence());
+    EXPECT_EQ(kinds.size(), 3u) << "only the three in hand posted anything";
+    for (const auto& [number, steps] : kinds) {
+        EXPECT_EQ(steps, (std::vector<ProgressKind>{kLoading, kThumb, kCancelled})) << number;
+    }
+    EXPECT_TRUE(OutputNames().empty());
+}
+
+TEST(FileStatusLine, StatusWordEscapedNameAndReason) {
+    EXPECT_EQ(FileStatusLine(kLoading, "a.jpg"), "[Loading]  a.jpg");
+    EXPECT_EQ(FileStatusLine(kSaving, "a.jpg"), "[Saving]  a.jpg");
+    EXPECT_EQ(FileStatusLine(kDone, "d1/a.jpg"), "[Done]  d1/a.jpg");
+    EXPECT_EQ(FileStatusLine(kCancelled, "a.jpg"), "[Cancelled]  a.jpg");
+    EXPECT_EQ(FileStatusLine(kFailed, "x\n[Done]  y.jpg", failure_reason::kOutOfMemory),
+              "[Error]  x\\n[Done]  y.jpg (out of memory)");
+    EXPECT_EQ(FileStatusLine(kFailed, "b.png"), "[Error]  b.png") << "the window shows no reason";
+}
+
+TEST_F(BatchEngineTest, TheCommandLinesQueueExpandsEveryFolderByName) {
+    fs::create_directories(In() / "z");
+    fs::create_directories(In() / "empty");
+    for (const char* name : {"z/b.jpg", "z/a.jpg", "z/.hidden.jpg"}) {
+        std::ofstream(InPath(name)) << "x";
+    }
+    fs::create_directories(In() / "z" / "sub");
+    std::ofstream(InPath("loose.png")) << "x";
+    const FileQueue queue =
+        BuildFileQueue({InPath("z"), InPath("loose.png"), InPath("empty"), InPath("missing.jpg")},
+                       FolderExpansion::kEveryFolderByName);
+    EXPECT_EQ(queue.files, (std::vector<std::string>{InPath("z/a.jpg"), InPath("z/b.jpg"),
+                                                     InPath("loose.png"), InPath("missing.jpg")}));
+    EXPECT_EQ(queue.emptyFolders, (std::vector<std::string>{InPath("empty")}));
+    EXPECT_TRUE(queue.unreadableFolders.empty());
 }
 
 }  // namespace
