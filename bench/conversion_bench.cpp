@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "batch/conversion_worker.h"
+#include "batch/batch_engine.h"
 #include "batch/image_loader.h"
 #include "batch/output_writer.h"
 #include "batch/png_encoder.h"
