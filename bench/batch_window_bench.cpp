@@ -1,7 +1,8 @@
-// A batch of twelve 12-megapixel photographs fitted into 1000 x 1000, once
-// dropped on the window and once through the command line's conversion with
-// one thread, in the same run. For the window it also reports how long the
-// window thread was kept from its events:
+// A batch of twelve 12-megapixel photographs, at 1000 x 1000 and at full
+// size, dropped on the window with one job and with the window's default
+// (one per processor), and through the command line's conversion with one
+// job, in the same run; with the peak resident memory of each window batch. For the window it also
+// reports how long the window thread was kept from its events:
 //   max_dispatch_ms    the longest single dispatch of the main loop (every
 //                      handler that ran in one go: progress events, drawing,
 //                      X events), waiting for events not counted;
@@ -220,26 +221,60 @@ void Report(benchmark::State& run, const Blocking& blocking) {
     run.counters["max_window_gap_ms"] = static_cast<double>(blocking.longestGap) / 1000.0;
 }
 
+// Resets the peak resident size the kernel keeps for this process.
+void ResetPeakMemory() {
+    if (std::FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", refs);
+        std::fclose(refs);
+    }
+}
+
+// The peak resident size since the last reset, in MiB.
+double PeakMemoryMiB() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    double kib = 0;
+    char line[256];
+    while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::sscanf(line, "VmHWM: %lf", &kib) == 1) {
+            break;
+        }
+    }
+    if (status != nullptr) {
+        std::fclose(status);
+    }
+    return kib / 1024.0;
+}
+
+// Args: box side (0 = full size), jobs (0 = the window's default, one per
+// processor).
 void BM_BatchDroppedOnTheWindow(benchmark::State& run) {
     const Photos& photos = TwelvePhotos();
     AppState& state = Window();
-    const std::string box = std::to_string(kBox);
+    const std::string box = std::to_string(run.range(0));
+    state.batch.jobs = static_cast<int>(run.range(1));
     gtk_entry_set_text(GTK_ENTRY(state.widgets.outputFolderField), (photos.out + "/").c_str());
     gtk_entry_set_text(GTK_ENTRY(state.widgets.maxWidthField), box.c_str());
     gtk_entry_set_text(GTK_ENTRY(state.widgets.maxHeightField), box.c_str());
     Blocking worst;
+    double peak = 0;
     for (auto _ : run) {
         RemoveFilesIn(photos.out);
+        ResetPeakMemory();
         const auto start = std::chrono::steady_clock::now();
         RouteFileDrop(state, DropTarget::kBatch, photos.files);
         const Blocking blocking = RunLoopUntil([&] { return !state.batch.active; });
         const auto end = std::chrono::steady_clock::now();
         run.SetIterationTime(std::chrono::duration<double>(end - start).count());
         worst.Add(blocking);
+        peak = std::max(peak, PeakMemoryMiB());
     }
     Report(run, worst);
+    run.counters["peak_rss_mib"] = peak;
+    state.batch.jobs = 0;
 }
 BENCHMARK(BM_BatchDroppedOnTheWindow)
+    ->ArgNames({"box", "jobs"})
+    ->ArgsProduct({{kBox, 0}, {1, 0}})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5);

@@ -307,17 +307,20 @@ std::string PngPath(int width, int height) {
 
 // What reading a PNG costs: in this process with gdk-pixbuf (as the batch
 // once did) against the decoder process (start, limits, pixel hand-back).
-// Args: width (the height is two thirds of it), helper (1 = decoder process).
+// Args: width (the height is two thirds of it), helper (1 = a decoder
+// program started per picture, 2 = forked by a server, as a batch does).
 void BM_PngDecode(benchmark::State& state) {
     const int width = static_cast<int>(state.range(0));
     const int height = width * 2 / 3;
-    const bool helper = state.range(1) != 0;
+    const int helper = static_cast<int>(state.range(1));
     const std::string path = PngPath(width, height);
+    DecoderServer server;
     for (auto _ : state) {
         PixbufPtr image;
-        if (helper) {
+        if (helper != 0) {
             const InputFile input = OpenInputFile(path);
-            image = DecodeInHelper(input.fd.Get(), input.size, "bench.png", 0, 0, DecoderSettings{})
+            image = DecodeInHelper(input.fd.Get(), input.size, "bench.png", 0, 0, DecoderSettings{},
+                                   nullptr, nullptr, helper == 2 ? &server : nullptr)
                         .image;
         } else {
             image.reset(gdk_pixbuf_new_from_file_at_size(path.c_str(), -1, -1, nullptr));
@@ -328,11 +331,13 @@ void BM_PngDecode(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(image.get());
     }
-    state.SetLabel(helper ? "decoder process" : "in process");
+    state.SetLabel(helper == 0   ? "in process"
+                   : helper == 1 ? "decoder program per picture"
+                                 : "decoder forked by a server");
 }
 BENCHMARK(BM_PngDecode)
     ->ArgNames({"width", "helper"})
-    ->ArgsProduct({{64, 3000}, {0, 1}})
+    ->ArgsProduct({{64, 3000}, {0, 1, 2}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -417,7 +417,7 @@ void BM_Batch(benchmark::State& state) {
             job.outputFolder = fixtures.Out() + "/";
             job.files = files;
             BatchState batch;
-            loopMs.push_back(TimeMs([&] { ConversionWorker(job, gradient, batch, sink); }));
+            loopMs.push_back(TimeMs([&] { ConversionWorker(job, gradient, batch, sink, 1); }));
             if (FilesIn(fixtures.Out()).size() != files.size()) {
                 state.SkipWithError("the loop did not write every file");
                 return;

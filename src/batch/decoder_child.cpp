@@ -2,15 +2,19 @@
 
 #include <fcntl.h>
 #include <linux/landlock.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstring>
 #include <fstream>
@@ -50,6 +54,9 @@ constexpr std::int64_t kLibrarySlackBytes = std::int64_t{256} << 20;
 constexpr int kRgbaChannels = 4;
 constexpr int kRgbChannels = 3;
 constexpr int kBitsPerSample = 8;
+constexpr std::size_t kSendBytes = std::size_t{1} << 20;
+// Received descriptors are moved above this before they take their numbers.
+constexpr int kFirstHighFd = 16;
 
 // ---- reporting --------------------------------------------------------------
 
@@ -278,6 +285,7 @@ struct LoadContext {
     bool isJpeg;
     bool transposed;  // a JPEG whose EXIF orientation turns it by a quarter
     bool sized = false;
+    std::uint8_t go = kGoStream;  // where the batch wants the rows
 };
 
 void OnSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
@@ -307,8 +315,7 @@ void OnSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer dat
     report.height = height;
     report.fittedWidth = fitted.width;
     report.fittedHeight = fitted.height;
-    std::uint8_t go = 0;
-    if (!Send(&report, sizeof report) || !ReadFully(kChannelFd, &go, sizeof go)) {
+    if (!Send(&report, sizeof report) || !ReadFully(kChannelFd, &context->go, sizeof context->go)) {
         _exit(kExitFailed);  // the batch has let go of this picture
     }
     // Room for the picture at both sizes and its copy, no more: a small file
@@ -379,31 +386,251 @@ GdkPixbuf* Upright(GdkPixbuf* picture, const Request& request) {
     return refitted;
 }
 
-bool SendPicture(const GdkPixbuf* picture) {
-    const int width = gdk_pixbuf_get_width(picture);
+// Copies the rows into the batch's shared memory, padded to RowBytes.
+bool WriteShared(const GdkPixbuf* picture, std::size_t rowBytes, std::size_t used) {
+    struct stat info {};
+    const auto height = static_cast<std::size_t>(gdk_pixbuf_get_height(picture));
+    if (fstat(kPixelsFd, &info) != 0 ||
+        static_cast<std::size_t>(info.st_size) < rowBytes * height) {
+        return false;
+    }
+    const auto length = static_cast<std::size_t>(info.st_size);
+    void* shared =
+        mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, kPixelsFd, 0);
+    if (shared == MAP_FAILED) {
+        return false;
+    }
+    auto* out = static_cast<std::uint8_t*>(shared);
+    const auto stride = static_cast<std::size_t>(gdk_pixbuf_get_rowstride(picture));
+    const guint8* pixels = gdk_pixbuf_read_pixels(picture);
+    for (std::size_t y = 0; y < height; ++y) {
+        std::memcpy(out + y * rowBytes, pixels + y * stride, used);
+    }
+    munmap(shared, length);
+    return true;
+}
+
+// Rows through the socket in large pieces: a send per row would wake the
+// batch thousands of times for one picture.
+bool StreamRows(const GdkPixbuf* picture, std::size_t rowBytes, std::size_t used) {
     const int height = gdk_pixbuf_get_height(picture);
+    const auto stride = static_cast<std::size_t>(gdk_pixbuf_get_rowstride(picture));
+    const guint8* pixels = gdk_pixbuf_read_pixels(picture);
+    const std::size_t rowsPerSend = std::max<std::size_t>(1, kSendBytes / rowBytes);
+    std::vector<std::uint8_t> chunk(rowsPerSend * rowBytes, 0);
+    for (int y = 0; y < height;) {
+        const int rows = static_cast<int>(std::min<std::size_t>(rowsPerSend, height - y));
+        for (int r = 0; r < rows; ++r) {
+            std::memcpy(chunk.data() + static_cast<std::size_t>(r) * rowBytes,
+                        pixels + static_cast<std::size_t>(y + r) * stride, used);
+        }
+        if (!Send(chunk.data(), static_cast<std::size_t>(rows) * rowBytes)) {
+            return false;
+        }
+        y += rows;
+    }
+    return true;
+}
+
+bool SendPicture(const GdkPixbuf* picture, std::uint8_t go) {
+    const int width = gdk_pixbuf_get_width(picture);
     const bool alpha = gdk_pixbuf_get_has_alpha(picture) != FALSE;
     Report report;
     report.kind = ReportKind::kImage;
     report.width = width;
-    report.height = height;
+    report.height = gdk_pixbuf_get_height(picture);
     report.hasAlpha = alpha ? 1 : 0;
-    if (!Send(&report, sizeof report)) {
-        return false;
-    }
     const auto rowBytes = static_cast<std::size_t>(RowBytes(width, alpha));
-    const auto stride = static_cast<std::size_t>(gdk_pixbuf_get_rowstride(picture));
     const std::size_t used =
         static_cast<std::size_t>(width) * (alpha ? kRgbaChannels : kRgbChannels);
-    const guint8* pixels = gdk_pixbuf_read_pixels(picture);
-    std::vector<std::uint8_t> row(rowBytes, 0);
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(row.data(), pixels + static_cast<std::size_t>(y) * stride, used);
-        if (!Send(row.data(), row.size())) {
+    if (go == kGoShared) {
+        // The pixels first: the report tells the batch they are complete.
+        return WriteShared(picture, rowBytes, used) && Send(&report, sizeof report);
+    }
+    return Send(&report, sizeof report) && StreamRows(picture, rowBytes, used);
+}
+
+// What every decoder process does about the messages of the format
+// libraries.
+void SilenceLibraries() {
+    g_log_set_default_handler(OnLogMessage, nullptr);
+    g_log_set_writer_func(OnStructuredLog, nullptr, nullptr);
+    g_set_print_handler(OnPrint);
+    g_set_printerr_handler(OnPrint);
+}
+
+// Reads the picture on kInputFd for request and reports it; the limits are
+// already in force. Returns the exit status.
+}  // namespace
+
+int DecodePicture(const Request& request) {
+    struct stat info {};
+    if (fstat(kInputFd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        FailAndExit(Failure::kNotAnImage);
+    }
+    const std::int64_t size = info.st_size;
+    std::vector<std::uint8_t> head(static_cast<std::size_t>(
+        std::clamp<std::int64_t>(size, 0, static_cast<std::int64_t>(kExifHeadBytes))));
+    if (!ReadAt(kInputFd, head.data(), head.size(), 0)) {
+        FailAndExit(Failure::kNotAnImage);
+    }
+    LoadContext context{&request, size, HasJpegSignature(head.data(), head.size()), false};
+    if (context.isJpeg) {
+        if (HasTooManyScans(size)) {
+            FailAndExit(Failure::kNotAnImage);
+        }
+        const unsigned orientation = ReadExifOrientation(head.data(), head.size());
+        context.transposed = orientation >= 5 && orientation <= 8;
+    }
+    GdkPixbufFormat* format =
+        FindFormat(head.data(), std::min(head.size(), kSniffBytes), request.nameHint);
+    if (format == nullptr) {
+        FailAndExit(Failure::kNotAnImage);
+    }
+    gchar* formatName = gdk_pixbuf_format_get_name(format);
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type(formatName, nullptr);
+    g_free(formatName);
+    if (loader == nullptr) {
+        FailAndExit(Failure::kNotAnImage);
+    }
+    g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &context);
+    GdkPixbuf* picture = LoadPicture(loader, size);
+    g_object_unref(loader);
+    if (picture == nullptr || !IsPlainRgb(picture)) {
+        FailAndExit(Failure::kNotAnImage);
+    }
+    picture = Upright(picture, request);
+    if (picture == nullptr || !IsPlainRgb(picture)) {
+        FailAndExit(Failure::kOutOfMemory);
+    }
+    const bool sent = SendPicture(picture, context.go);
+    g_object_unref(picture);
+    return sent ? kExitOk : kExitFailed;
+}
+
+namespace {
+
+// The server's start-up: what every picture would otherwise load again.
+void Preload() {
+    GSList* formats = gdk_pixbuf_get_formats();
+    g_slist_free(formats);
+    constexpr std::array<std::uint8_t, 8> kPngSignature = {0x89, 'P',  'N',  'G',
+                                                           0x0D, 0x0A, 0x1A, 0x0A};
+    if (GdkPixbufFormat* png = FindFormat(kPngSignature.data(), kPngSignature.size(), {})) {
+        gchar* name = gdk_pixbuf_format_get_name(png);
+        if (GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type(name, nullptr)) {
+            gdk_pixbuf_loader_close(loader, nullptr);
+            g_object_unref(loader);
+        }
+        g_free(name);
+    }
+}
+
+// Moves the three received descriptors to kInputFd, kChannelFd and
+// kPixelsFd and closes every other one but the standard three.
+bool TakeDescriptors(const std::array<int, kServeDescriptors>& received) {
+    std::array<int, kServeDescriptors> high{};
+    for (std::size_t i = 0; i < received.size(); ++i) {
+        high[i] = fcntl(received[i], F_DUPFD, kFirstHighFd);
+        if (high[i] < 0) {
             return false;
         }
     }
+    const std::array<int, kServeDescriptors> targets = {kInputFd, kChannelFd, kPixelsFd};
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        if (dup2(high[i], targets[i]) < 0) {
+            return false;
+        }
+    }
+    return close_range(kPixelsFd + 1, ~0U, 0) == 0;
+}
+
+bool ReceiveRequest(ServeRequest& request, std::array<int, kServeDescriptors>& fds, bool& ended) {
+    iovec data{&request, sizeof request};
+    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int) * kServeDescriptors)> control{};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control.data();
+    message.msg_controllen = control.size();
+    const ssize_t n = recvmsg(kServerFd, &message, MSG_CMSG_CLOEXEC);
+    ended = n == 0 || (n < 0 && errno != EINTR);
+    if (n != static_cast<ssize_t>(sizeof request)) {
+        return false;
+    }
+    const cmsghdr* header = CMSG_FIRSTHDR(&message);
+    if (header == nullptr || header->cmsg_type != SCM_RIGHTS ||
+        header->cmsg_len != CMSG_LEN(sizeof(int) * kServeDescriptors)) {
+        return false;  // descriptors closed by the kernel on the way out
+    }
+    std::memcpy(fds.data(), CMSG_DATA(header), sizeof(int) * kServeDescriptors);
+    request.tempFolder[sizeof request.tempFolder - 1] = '\0';
+    request.nameHint[sizeof request.nameHint - 1] = '\0';
     return true;
+}
+
+[[noreturn]] void RunForked(const ServeRequest& serve,
+                            const std::array<int, kServeDescriptors>& fds, PictureDecoder decode) {
+    if (!TakeDescriptors(fds) || setenv("TMPDIR", serve.tempFolder, 1) != 0) {
+        _exit(kExitLimits);
+    }
+    Request request;
+    request.maxWidth = serve.maxWidth;
+    request.maxHeight = serve.maxHeight;
+    request.nameHint = serve.nameHint;
+    request.memoryBytes = serve.memoryBytes;
+    request.cpuSeconds = serve.cpuSeconds;
+    request.tempFileBytes = serve.tempFileBytes;
+    request.parentPid = getppid();
+    if (!EnterDecoderLimits(request)) {
+        _exit(kExitLimits);
+    }
+    _exit(decode(request));
+}
+
+int Serve(std::int64_t parentPid, PictureDecoder decode) {
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parentPid ||
+        !SetLimit(RLIMIT_CORE, 0, 0)) {
+        return kExitUsage;
+    }
+    SilenceLibraries();
+    Preload();
+    for (;;) {
+        ServeRequest request;
+        std::array<int, kServeDescriptors> fds{};
+        bool ended = false;
+        if (!ReceiveRequest(request, fds, ended)) {
+            if (ended) {
+                return kExitOk;  // the batch has closed its end
+            }
+            continue;
+        }
+        const pid_t pid = fork();
+        if (pid == 0) {
+            close(kServerFd);
+            RunForked(request, fds, decode);
+        }
+        for (const int fd : fds) {
+            close(fd);
+        }
+        ServeStarted started;
+        started.pid = pid;
+        if (send(kServerFd, &started, sizeof started, MSG_NOSIGNAL) != sizeof started || pid < 0) {
+            if (pid > 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+            continue;
+        }
+        ServeEnded ending;
+        ending.pid = pid;
+        rusage usage{};
+        while (wait4(pid, &ending.status, 0, &usage) < 0 && errno == EINTR) {
+        }
+        ending.cpuMicros = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * std::int64_t{1000000} +
+                           usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+        send(kServerFd, &ending, sizeof ending, MSG_NOSIGNAL);
+    }
 }
 
 }  // namespace
@@ -437,7 +664,15 @@ bool EnterDecoderLimits(const Request& request) {
     return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && RestrictFileSystem(std::getenv("TMPDIR"));
 }
 
-int RunDecoder(int argc, char** argv) {
+int RunDecoder(int argc, char** argv, PictureDecoder decode) {
+    if (argc == 3 && std::strcmp(argv[1], kServeOption) == 0) {
+        std::int64_t parent = 0;
+        const std::string_view text(argv[2]);
+        if (std::from_chars(text.data(), text.data() + text.size(), parent).ec != std::errc()) {
+            return kExitUsage;
+        }
+        return Serve(parent, decode);
+    }
     const std::optional<Request> request = ParseRequest(argc, argv);
     if (!request) {
         return kExitUsage;
@@ -445,53 +680,8 @@ int RunDecoder(int argc, char** argv) {
     if (!EnterDecoderLimits(*request)) {
         return kExitLimits;
     }
-    g_log_set_default_handler(OnLogMessage, nullptr);
-    g_log_set_writer_func(OnStructuredLog, nullptr, nullptr);
-    g_set_print_handler(OnPrint);
-    g_set_printerr_handler(OnPrint);
-
-    struct stat info {};
-    if (fstat(kInputFd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        FailAndExit(Failure::kNotAnImage);
-    }
-    const std::int64_t size = info.st_size;
-    std::vector<std::uint8_t> head(static_cast<std::size_t>(
-        std::clamp<std::int64_t>(size, 0, static_cast<std::int64_t>(kExifHeadBytes))));
-    if (!ReadAt(kInputFd, head.data(), head.size(), 0)) {
-        FailAndExit(Failure::kNotAnImage);
-    }
-    LoadContext context{&*request, size, HasJpegSignature(head.data(), head.size()), false};
-    if (context.isJpeg) {
-        if (HasTooManyScans(size)) {
-            FailAndExit(Failure::kNotAnImage);
-        }
-        const unsigned orientation = ReadExifOrientation(head.data(), head.size());
-        context.transposed = orientation >= 5 && orientation <= 8;
-    }
-    GdkPixbufFormat* format =
-        FindFormat(head.data(), std::min(head.size(), kSniffBytes), request->nameHint);
-    if (format == nullptr) {
-        FailAndExit(Failure::kNotAnImage);
-    }
-    gchar* formatName = gdk_pixbuf_format_get_name(format);
-    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type(formatName, nullptr);
-    g_free(formatName);
-    if (loader == nullptr) {
-        FailAndExit(Failure::kNotAnImage);
-    }
-    g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &context);
-    GdkPixbuf* picture = LoadPicture(loader, size);
-    g_object_unref(loader);
-    if (picture == nullptr || !IsPlainRgb(picture)) {
-        FailAndExit(Failure::kNotAnImage);
-    }
-    picture = Upright(picture, *request);
-    if (picture == nullptr || !IsPlainRgb(picture)) {
-        FailAndExit(Failure::kOutOfMemory);
-    }
-    const bool sent = SendPicture(picture);
-    g_object_unref(picture);
-    return sent ? kExitOk : kExitFailed;
+    SilenceLibraries();
+    return decode(*request);
 }
 
 }  // namespace corvanta::decoder

@@ -16,8 +16,15 @@ namespace corvanta::decoder {
 // False when a limit that must hold could not be set.
 bool EnterDecoderLimits(const Request& request);
 
-// The whole program: parses argv, enters the limits, decodes the picture on
-// kInputFd and reports on kReportFd. Returns the exit status.
-int RunDecoder(int argc, char** argv);
+// Reads the picture on kInputFd and reports it on kChannelFd, the limits
+// already in force. Returns the exit status.
+int DecodePicture(const Request& request);
+
+using PictureDecoder = int (*)(const Request& request);
+
+// The whole program: with "--serve PID" the server that forks a decoder per
+// picture, otherwise one decoder for the request in argv. Either way each
+// picture's process enters its limits and then runs decode.
+int RunDecoder(int argc, char** argv, PictureDecoder decode);
 
 }  // namespace corvanta::decoder

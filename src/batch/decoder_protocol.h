@@ -20,6 +20,13 @@ constexpr int kInputFd = 3;  // the picture, open for reading
 // rather than pipes, so that the batch can write to a decoder that has
 // died without being killed by SIGPIPE.
 constexpr int kChannelFd = 4;
+// Shared memory the batch sized for the fitted picture (and sealed against
+// resizing): the rows are written here, with no copy through the socket.
+constexpr int kPixelsFd = 5;
+
+// The byte the batch sends once the memory is admitted: where the rows go.
+constexpr std::uint8_t kGoShared = 1;  // into kPixelsFd
+constexpr std::uint8_t kGoStream = 2;  // through kChannelFd (the shared memory could not be sized)
 
 // Exit statuses of a decoder that never got to the picture.
 constexpr int kExitUsage = 64;   // not started by a batch
@@ -69,5 +76,38 @@ struct Request {
 
 std::vector<std::string> RequestArguments(const Request& request);
 std::optional<Request> ParseRequest(int argc, char** argv);
+
+// ---- the decoder server ---------------------------------------------------------
+// "corvanta-decode --serve PID" starts once per job with its libraries, its
+// loader list and the MIME database loaded, then forks one fresh decoder per
+// picture, so that each picture still gets a process and limits of its own
+// while paying neither exec nor start-up.
+
+constexpr const char* kServeOption = "--serve";
+constexpr int kServerFd = 3;  // a SOCK_SEQPACKET socket to the batch
+constexpr std::size_t kMaxNameHintBytes = 256;
+
+// One message per picture, with SCM_RIGHTS carrying the input, the channel
+// and the shared memory, in that order.
+struct ServeRequest {
+    std::int32_t maxWidth = 0;
+    std::int32_t maxHeight = 0;
+    std::int64_t memoryBytes = 0;
+    std::int32_t cpuSeconds = 0;
+    std::int64_t tempFileBytes = 0;
+    char tempFolder[4096] = {};
+    char nameHint[kMaxNameHintBytes] = {};
+};
+constexpr int kServeDescriptors = 3;
+
+// The server's answers: the decoder's pid once forked, then how it ended.
+struct ServeStarted {
+    std::int64_t pid = -1;
+};
+struct ServeEnded {
+    std::int64_t pid = -1;
+    std::int32_t status = 0;     // as waitpid gives it
+    std::int64_t cpuMicros = 0;  // user and system time
+};
 
 }  // namespace corvanta::decoder

@@ -100,7 +100,7 @@ FileReport ConvertPicture(const ConversionJob& job, const std::string& path,
         }
         DecodedPicture decoded =
             DecodeInHelper(input.fd.Get(), input.size, name, job.maxWidth, job.maxHeight,
-                           job.decoder, &stop, &hold, &tools.Decoder().Pixels());
+                           job.decoder, &stop, &hold, &tools.Server());
         if (decoded.stopped) {
             return kCancelled;
         }

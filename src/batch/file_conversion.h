@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "batch/conversion_job.h"
+#include "batch/decoder_process.h"
 #include "batch/failure_reason.h"
 #include "batch/image_loader.h"
 #include "batch/memory_budget.h"
@@ -22,8 +23,8 @@
 
 namespace corvanta {
 
-// What one converting thread owns: its TurboJPEG handles and the private
-// copy of the gradient table it maps with.
+// What one converting thread owns: its TurboJPEG handles, its decoder
+// server and the private copy of the gradient table it maps with.
 class ConversionTools {
   public:
     ConversionTools();
@@ -31,11 +32,13 @@ class ConversionTools {
 
     JpegDecoder& Decoder() { return decoder_; }
     JpegEncoder& Encoder() { return encoder_; }
+    DecoderServer& Server() { return server_; }
     GradientTable& Table() { return *table_; }
 
   private:
     JpegDecoder decoder_;
     JpegEncoder encoder_;
+    DecoderServer server_;  // started at the first picture that needs it
     std::unique_ptr<GradientTable> table_;
 };
 

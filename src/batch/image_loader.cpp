@@ -160,23 +160,12 @@ JpegDecoder::~JpegDecoder() {
 }
 
 std::uint8_t* JpegDecoder::FileBuffer(std::size_t length) {
-    if (fileCapacity_ < length) {
-        // Dropped first: the old contents are not needed, so no realloc copy.
-        fileBuffer_.reset();
-        fileCapacity_ = 0;
-        fileBuffer_.reset(static_cast<std::uint8_t*>(g_try_malloc(length)));
-        if (fileBuffer_ == nullptr) {
-            return nullptr;
-        }
-        fileCapacity_ = length;
-    }
-    return fileBuffer_.get();
+    return fileBuffer_.Reserve(length);
 }
 
 void JpegDecoder::TrimFileBuffer() {
-    if (fileCapacity_ > kMaxRetainedFileBytes) {
-        fileBuffer_.reset();
-        fileCapacity_ = 0;
+    if (fileBuffer_.Capacity() > kMaxRetainedFileBytes) {
+        fileBuffer_.Reset();
     }
 }
 

@@ -12,6 +12,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <turbojpeg.h>
 
+#include "batch/large_buffer.h"
 #include "batch/memory_budget.h"
 #include "batch/pixel_pool.h"
 #include "common/gobject_ptr.h"
@@ -59,13 +60,8 @@ class JpegDecoder {
     PixelPool& Pixels() { return pixels_; }
 
   private:
-    struct FreeDeleter {
-        void operator()(std::uint8_t* p) const { g_free(p); }
-    };
-
     tjhandle handle_ = nullptr;
-    std::unique_ptr<std::uint8_t, FreeDeleter> fileBuffer_;
-    std::size_t fileCapacity_ = 0;
+    LargeBuffer fileBuffer_;
     PixelPool pixels_;
 };
 

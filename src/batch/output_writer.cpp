@@ -242,7 +242,6 @@ std::string DateSuffix(std::time_t when) {
 JpegEncoder::JpegEncoder() : handle_(tjInitCompress()) {}
 
 JpegEncoder::~JpegEncoder() {
-    tjFree(buffer_);
     if (handle_ != nullptr) {
         tjDestroy(handle_);
     }
@@ -261,33 +260,26 @@ bool JpegEncoder::Encode(const GdkPixbuf* image, int quality, const std::uint8_t
     }
     // The worst-case size up front: TurboJPEG then never reallocates, and the
     // buffer serves every later picture of this size or smaller.
-    if (capacity_ < bound) {
-        tjFree(buffer_);
-        capacity_ = 0;
-        buffer_ = tjAlloc(static_cast<int>(bound));
-        if (buffer_ == nullptr) {
-            return false;
-        }
-        capacity_ = bound;
+    unsigned char* buffer = buffer_.Reserve(bound);
+    if (buffer == nullptr) {
+        return false;
     }
     quality = ClampQuality(quality);
     const int dct = quality > kFastDctMaxQuality ? TJFLAG_ACCURATEDCT : TJFLAG_FASTDCT;
-    unsigned long jpegSize = capacity_;
+    unsigned long jpegSize = buffer_.Capacity();
     if (tjCompress2(handle_, gdk_pixbuf_read_pixels(image), width, gdk_pixbuf_get_rowstride(image),
-                    height, JpegPixelFormatFor(image), &buffer_, &jpegSize, TJSAMP_444, quality,
+                    height, JpegPixelFormatFor(image), &buffer, &jpegSize, TJSAMP_444, quality,
                     dct | TJFLAG_NOREALLOC) != 0) {
         return false;
     }
-    data = buffer_;
+    data = buffer;
     size = jpegSize;
     return true;
 }
 
 void JpegEncoder::TrimBuffer() {
-    if (capacity_ > kMaxRetainedOutputBytes) {
-        tjFree(buffer_);
-        buffer_ = nullptr;
-        capacity_ = 0;
+    if (buffer_.Capacity() > kMaxRetainedOutputBytes) {
+        buffer_.Reset();
     }
 }
 

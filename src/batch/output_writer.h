@@ -11,6 +11,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <turbojpeg.h>
 
+#include "batch/large_buffer.h"
 #include "batch/png_encoder.h"
 #include "batch/scoped_fd.h"
 
@@ -49,8 +50,7 @@ class JpegEncoder {
 
   private:
     tjhandle handle_ = nullptr;
-    unsigned char* buffer_ = nullptr;
-    unsigned long capacity_ = 0;
+    LargeBuffer buffer_;
 };
 
 // The 14-digit local date and time ("%Y%m%d%H%M%S") of the date suffix.

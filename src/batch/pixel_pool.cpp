@@ -1,5 +1,7 @@
 #include "batch/pixel_pool.h"
 
+#include "batch/large_buffer.h"
+
 #include <array>
 #include <climits>
 #include <cstdint>
@@ -23,6 +25,12 @@ std::size_t& BlockCapacity(std::uint8_t* block) {
     return *reinterpret_cast<std::size_t*>(block);
 }
 
+void FreeBlock(std::uint8_t* block) {
+    if (block != nullptr) {
+        FreeLarge(block, kBlockHeaderBytes + BlockCapacity(block));
+    }
+}
+
 }  // namespace
 
 // Reference-counted by the pool object and by every pixbuf still alive, so
@@ -38,7 +46,7 @@ namespace {
 void ClearState(gpointer data) {
     auto* state = static_cast<PixelPoolState*>(data);
     for (std::uint8_t*& block : state->spares) {
-        g_free(block);
+        FreeBlock(block);
         block = nullptr;
     }
     g_mutex_clear(&state->mutex);
@@ -67,7 +75,7 @@ void ReturnBlock(guchar* pixels, gpointer data) {
         }
     }
     g_mutex_unlock(&state->mutex);
-    g_free(block);
+    FreeBlock(block);
     g_atomic_rc_box_release_full(state, ClearState);
 }
 
@@ -82,7 +90,7 @@ PixelPool::~PixelPool() {
     g_mutex_lock(&state_->mutex);
     state_->open = false;
     for (std::uint8_t*& block : state_->spares) {
-        g_free(block);
+        FreeBlock(block);
         block = nullptr;
     }
     g_mutex_unlock(&state_->mutex);
@@ -114,7 +122,7 @@ GObjectPtr<GdkPixbuf> PixelPool::NewPixbuf(bool hasAlpha, int width, int height)
     g_mutex_unlock(&state_->mutex);
 
     if (block == nullptr) {
-        block = static_cast<std::uint8_t*>(g_try_malloc(kBlockHeaderBytes + bytes));
+        block = static_cast<std::uint8_t*>(AllocateLarge(kBlockHeaderBytes + bytes));
         if (block == nullptr) {
             return nullptr;
         }

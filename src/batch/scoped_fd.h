@@ -38,6 +38,8 @@ class ScopedFd {
         return result == 0 || errno == EINTR;
     }
     void Reset() { Close(); }
+    // Gives the descriptor up without closing it.
+    int Release() { return std::exchange(fd_, -1); }
 
   private:
     int fd_ = -1;

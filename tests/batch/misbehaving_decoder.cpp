@@ -39,6 +39,12 @@ int SendOnePixel() {
     image.kind = ReportKind::kImage;
     image.width = image.height = 1;
     const std::vector<std::uint8_t> row(static_cast<std::size_t>(RowBytes(1, false)), 0x80);
+    if (go == kGoShared) {
+        return ::pwrite(kPixelsFd, row.data(), row.size(), 0) == static_cast<ssize_t>(row.size()) &&
+                       WriteFully(kChannelFd, &image, sizeof image)
+                   ? 0
+                   : 1;
+    }
     return WriteFully(kChannelFd, &image, sizeof image) &&
                    WriteFully(kChannelFd, row.data(), row.size())
                ? 0
@@ -82,13 +88,8 @@ int Scribble() {
     }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const std::optional<Request> request = ParseRequest(argc, argv);
-    if (!request || !EnterDecoderLimits(*request)) {
-        return kExitLimits;
-    }
+// What the picture's first word asks for, with the limits in force.
+int Misbehave(const Request& request) {
     char word[kWordBytes + 1] = {};
     if (::pread(kInputFd, word, kWordBytes, 0) < 0) {
         return 1;
@@ -97,7 +98,7 @@ int main(int argc, char** argv) {
     if (what.rfind("crash", 0) == 0) {
         std::raise(SIGSEGV);
     } else if (what.rfind("hog", 0) == 0) {
-        return Hog(request->memoryBytes);
+        return Hog(request.memoryBytes);
     } else if (what.rfind("spin", 0) == 0) {
         Spin();
     } else if (what.rfind("sleep", 0) == 0) {
@@ -106,4 +107,10 @@ int main(int argc, char** argv) {
         return Scribble();
     }
     return SendOnePixel();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return RunDecoder(argc, argv, Misbehave);
 }
