@@ -22,8 +22,7 @@ void BM_RebuildAndRefreshPreview(benchmark::State& run) {
     const PresetTable presets = MakePresetTable();
     int row = 2;
     for (auto _ : run) {
-        state.scheme = presets.rows[static_cast<std::size_t>(row)].slots;
-        SchemeChanged(state);
+        state.scheme.Replace(presets.rows[static_cast<std::size_t>(row)].slots);
         row = row == 19 ? 2 : row + 1;
     }
 }

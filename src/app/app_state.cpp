@@ -2,15 +2,27 @@
 
 namespace corvanta {
 
-void RebuildGradientTable(AppState& state) {
-    // The worker maps with the shared table; the preview keeps a copy of the
-    // same table, so both always show the same scheme.
-    state.sharedGradient.Rebuild(&state.scheme);
-    state.sharedGradient.Snapshot(state.gradient);
-}
+AppState::AppState() : aliveToken(std::make_shared<AppState*>(this)) {}
 
-const GradientTable& CurrentGradient(const AppState& state) {
-    return state.gradient;
+void ConnectParts(AppState& state) {
+    MainWidgets& w = state.widgets;
+    state.editor.widgets = {&w.swatchRow, &w.paletteCanvas, w.redField,
+                            w.greenField, w.blueField,      w.presetList};
+    state.editor.model = &state.scheme;
+    state.preview.canvas = &w.previewCanvas;
+    state.preview.table = &state.scheme.Table();
+    state.preview.frame = state.images.previewFrame.get();
+    state.preview.defaultPicture = state.images.defaultPreview.get();
+    state.clipboard.model = &state.scheme;
+    state.clipboard.window = w.mainWindow;
+    state.output = {w.maxWidthField, w.maxHeightField, w.jpegQualityCombo};
+
+    ConnectEditorViews(state.editor);
+    state.scheme.AddView([&state](const SchemeModel&, const SchemeChange& change) {
+        if (change.scheme) {
+            RefreshPreview(state.preview);
+        }
+    });
 }
 
 }  // namespace corvanta

@@ -1,6 +1,8 @@
-// The program's state: one instance, owned by the entry point and handed to
-// every handler through its user_data. Everything in it belongs to the
-// window thread unless marked otherwise.
+// The window program's composition: one instance, owned by the entry point.
+// It holds each room's part (the scheme model, the editor, the preview, the
+// clipboard exchange, the output fields, the batch session) and the
+// widgets; app/ decides who holds which part and who is told about what.
+// Everything in it belongs to the window thread unless marked otherwise.
 #pragma once
 
 #include <array>
@@ -14,17 +16,16 @@
 
 #include "app/batch_session.h"
 #include "batch/image_loader.h"  // PixbufPtr
-#include "batch/shared_gradient.h"
 #include "common/gobject_ptr.h"
-#include "scheme/color_scheme.h"
-#include "scheme/gradient_table.h"
+#include "ui/clipboard_exchange.h"
 #include "ui/drawing_canvas.h"
 #include "ui/owned_toplevel.h"
+#include "ui/preview_image.h"
+#include "ui/scheme_editor.h"
+#include "ui/scheme_model.h"
+#include "ui/user_presets.h"
 
 namespace corvanta {
-
-// Returns a uniform integer in 0 .. 16777215 (a random 24-bit colour).
-using RandomSource = std::function<std::uint32_t()>;
 
 // The images built into the program (decoded from the GResource bundle).
 struct EmbeddedImages {
@@ -99,14 +100,12 @@ struct ShortcutBinding {
     int number = 0;
 };
 
-struct PreviewState {
-    PixbufPtr source;         // previewSource: 256 x 192 RGB, never mapped
-    unsigned latestLoad = 0;  // number of the newest preview drop
-    int pendingLoads = 0;     // preview loads still running on a helper thread
-};
-
 struct AppState {
-    // Work finishing on another thread (a preview load) checks this before
+    AppState();
+    AppState(const AppState&) = delete;
+    AppState& operator=(const AppState&) = delete;
+
+    // Work finishing on another thread (a drop listing) checks this before
     // touching the state: it expires when the state is destroyed.
     std::shared_ptr<AppState*> aliveToken;
     std::string programDirectory;  // ends with '/'
@@ -116,33 +115,25 @@ struct AppState {
     GObjectPtr<GtkAccelGroup> accelerators;
     std::array<ShortcutBinding, kShortcutCount> shortcuts{};
     ClickTrackers clicks;
-    // The help and credits windows, each open at most once, and whether a
-    // clipboard paste is waiting for the clipboard's owner or the user.
+    // The help and credits windows, each open at most once.
     OwnedToplevel helpWindow;
     OwnedToplevel creditsWindow;
-    bool pasteInProgress = false;
 
-    // The scheme being edited and everything derived from it.
-    ColorScheme scheme{};
-    int selectedSlot = 0;
-    PresetTable presets = MakePresetTable();
-    // The gradient table the conversion worker maps with (it takes a
-    // snapshot under a lock for each image), and the window thread's own
-    // copy of it for the preview. Both change only through
-    // RebuildGradientTable.
-    SharedGradientTable sharedGradient;
-    GradientTable gradient{};
-    RandomSource random;
-
+    // The scheme being edited, and the parts that show or change it; wired
+    // together by ConnectParts once the widgets exist.
+    SchemeModel scheme;
+    SchemeEditor editor;
     PreviewState preview;
+    ClipboardExchange clipboard;
+    OutputFields output;
+
     BatchSession batch;           // the conversion worker and its progress
     bool closeRequested = false;  // the main window asked to close
 };
 
-// Rebuilds the gradient table from the current scheme.
-void RebuildGradientTable(AppState& state);
-
-// The table the preview maps with.
-const GradientTable& CurrentGradient(const AppState& state);
+// Hands each part the widgets and the other parts it works with, and tells
+// the preview and the editor about every change of the scheme. Once, after
+// the widgets are created.
+void ConnectParts(AppState& state);
 
 }  // namespace corvanta

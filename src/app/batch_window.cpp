@@ -7,19 +7,16 @@
 #include <utility>
 #include <vector>
 
-#include "app/helper_thread.h"
 #include "app/main_window.h"
 #include "app/progress_log.h"
 #include "batch/drop_intake.h"
 #include "batch/elapsed_time.h"
+#include "tone/pixbuf_format.h"
+#include "ui/helper_thread.h"
 
 namespace corvanta {
 namespace {
 
-constexpr Rgb kThumbnailBackground{242, 242, 242};
-constexpr int kRgbChannels = 3;
-constexpr int kRgbaChannels = 4;
-constexpr int kMaxAlpha = 255;
 
 constexpr int kClosingNoticeWidth = 300;
 constexpr int kClosingNoticeHeight = 50;
@@ -115,20 +112,6 @@ void SetFileLine(AppState& state, std::int64_t number, std::string_view text) {
     ScrollLogToEnd(log);
 }
 
-bool IsRgb8(const GdkPixbuf* image) {
-    if (image == nullptr || gdk_pixbuf_get_colorspace(image) != GDK_COLORSPACE_RGB ||
-        gdk_pixbuf_get_bits_per_sample(image) != 8) {
-        return false;
-    }
-    const int channels = gdk_pixbuf_get_n_channels(image);
-    return gdk_pixbuf_get_has_alpha(image) ? channels == kRgbaChannels : channels == kRgbChannels;
-}
-
-std::uint8_t Blend(unsigned over, unsigned under, unsigned alpha) {
-    return static_cast<std::uint8_t>((over * alpha + under * (kMaxAlpha - alpha) + kMaxAlpha / 2) /
-                                     kMaxAlpha);
-}
-
 // Centres the thumbnail on the canvas; a smaller one sits on the light grey.
 void DrawThumbnail(DrawingCanvas& canvas, const GdkPixbuf* thumbnail) {
     if (!IsRgb8(thumbnail)) {
@@ -156,9 +139,9 @@ void DrawThumbnail(DrawingCanvas& canvas, const GdkPixbuf* thumbnail) {
                     static_cast<std::size_t>(left) * kRgbChannels;
         for (int x = 0; x < width; ++x, p += channels, q += kRgbChannels) {
             if (alpha) {
-                q[0] = Blend(p[0], q[0], p[3]);
-                q[1] = Blend(p[1], q[1], p[3]);
-                q[2] = Blend(p[2], q[2], p[3]);
+                q[0] = BlendChannel(p[0], q[0], p[3]);
+                q[1] = BlendChannel(p[1], q[1], p[3]);
+                q[2] = BlendChannel(p[2], q[2], p[3]);
             } else {
                 q[0] = p[0];
                 q[1] = p[1];
@@ -242,7 +225,7 @@ void StartBatch(AppState& state, const DropSettings& settings, FileQueue queue) 
     batch.fileLines.clear();
     batch.sink.Attach(state);
     if (!BuildConversionJob(settings, std::move(queue.files), job) ||
-        !StartConversionWorker(std::move(job), state.sharedGradient, batch.shared, batch.sink,
+        !StartConversionWorker(std::move(job), state.scheme.Shared(), batch.shared, batch.sink,
                                batch.worker, batch.jobs)) {
         SetBatchLayout(state, false);
         AddLogLine(log, -1, kNotStartedLine);
@@ -269,7 +252,8 @@ bool ListQueueOffThread(AppState& state, DropSettings settings,
             StartBatch(owner, settings, std::move(queue));
         }
     };
-    if (!RunOnHelperThread(state, "drop-listing", std::move(list), std::move(start))) {
+    if (!RunOnHelperThread(std::weak_ptr<AppState*>(state.aliveToken), "drop-listing",
+                           std::move(list), std::move(start))) {
         return false;
     }
     state.batch.active = true;
@@ -361,7 +345,6 @@ void ChooseOutputFolder(AppState& state) {
 
 void HandleProgressEvent(AppState& state, ProgressEvent event) {
     BatchSession& batch = state.batch;
-    const std::int64_t number = event.object;
     switch (event.kind) {
         case ProgressKind::kLoading:
         case ProgressKind::kSaving:
@@ -369,7 +352,7 @@ void HandleProgressEvent(AppState& state, ProgressEvent event) {
         case ProgressKind::kFailed:
         case ProgressKind::kCancelled:
             // The log shows no reasons: its lines are the status word and the name.
-            SetFileLine(state, number, FileStatusLine(event.kind, event.fileName));
+            SetFileLine(state, event.fileNumber, FileStatusLine(event.kind, event.fileName));
             break;
         case ProgressKind::kThumbnail:
             DrawThumbnail(state.widgets.thumbnailCanvas, event.thumbnail.get());
@@ -378,12 +361,12 @@ void HandleProgressEvent(AppState& state, ProgressEvent event) {
             // Once stop is pressed the button keeps saying so until the end.
             if (!batch.shared.stop.load()) {
                 const std::string label =
-                    std::string(kStopLabel) + " [" + std::to_string(number) + "]";
+                    std::string(kStopLabel) + " [" + std::to_string(event.remaining) + "]";
                 gtk_button_set_label(GTK_BUTTON(state.widgets.stopButton), label.c_str());
             }
             break;
         case ProgressKind::kFinished:
-            FinishBatch(state, number);
+            FinishBatch(state, event.elapsedMs);
             break;
     }
 }

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
+#include "tone/pixbuf_format.h"
+
 namespace corvanta {
 namespace {
 
 constexpr Rgb kLogBackground{0xF8, 0xF8, 0xF8};
-constexpr Rgb kThumbnailBackground{0xE8, 0xE8, 0xE8};
-constexpr int kColorComponentMax = 255;
 constexpr int kSpinFieldChars = 1;
 constexpr int kNarrowEntryChars = 1;
 
@@ -32,23 +32,6 @@ constexpr const char* kStyleSheet = R"css(
 }
 )css";
 
-void Place(GtkWidget* parent, GtkWidget* child, const WidgetBox& box) {
-    gtk_widget_set_size_request(child, box.width, box.height);
-    if (GTK_IS_LAYOUT(parent)) {
-        gtk_layout_put(GTK_LAYOUT(parent), child, box.x, box.y);
-    } else {
-        gtk_fixed_put(GTK_FIXED(parent), child, box.x, box.y);
-    }
-}
-
-void Move(GtkWidget* parent, GtkWidget* child, int x, int y) {
-    if (GTK_IS_LAYOUT(parent)) {
-        gtk_layout_move(GTK_LAYOUT(parent), child, x, y);
-    } else {
-        gtk_fixed_move(GTK_FIXED(parent), child, x, y);
-    }
-}
-
 GtkWidget* Named(GtkWidget* widget, const char* name) {
     gtk_widget_set_name(widget, name);
     return widget;
@@ -71,11 +54,12 @@ GtkWidget* MakeEntry(const char* name, const char* text) {
 }
 
 GtkWidget* MakeSpinField(const char* name) {
-    GtkWidget* spin = Named(gtk_spin_button_new_with_range(0, kColorComponentMax, 1), name);
+    GtkWidget* spin = Named(gtk_spin_button_new_with_range(0, kComponentMax, 1), name);
     gtk_spin_button_set_digits(GTK_SPIN_BUTTON(spin), 0);
-    // Digits and a leading sign only; the typed text is read with
-    // ParseInteger and clamped by the editor.
-    gtk_spin_button_set_numeric(GTK_SPIN_BUTTON(spin), TRUE);
+    // The typed text stays as typed and is read with ParseInteger, so the
+    // "$1f" and "%101" forms work as they do everywhere else; the editor
+    // clamps the number.
+    gtk_spin_button_set_numeric(GTK_SPIN_BUTTON(spin), FALSE);
     gtk_entry_set_width_chars(GTK_ENTRY(spin), kSpinFieldChars);
     return spin;
 }
@@ -86,7 +70,7 @@ GtkWidget* FramedCanvas(GtkWidget* parent, DrawingCanvas& canvas, const WidgetBo
     GtkWidget* frame = Named(gtk_frame_new(nullptr), frameName);
     gtk_frame_set_shadow_type(GTK_FRAME(frame), GTK_SHADOW_IN);
     gtk_container_add(GTK_CONTAINER(frame), canvas.area);
-    Place(parent, frame,
+    PlaceWidget(parent, frame,
           {box.x - kCanvasFrameBorder, box.y - kCanvasFrameBorder,
            box.width + 2 * kCanvasFrameBorder, box.height + 2 * kCanvasFrameBorder});
     return frame;
@@ -114,13 +98,10 @@ void PaintDropHint(DrawingCanvas& hint, const GdkPixbuf* image) {
     for (int y = 0; y < h; ++y) {
         const guint8* p = pixels + static_cast<std::size_t>(y) * stride;
         for (int x = 0; x < w; ++x, p += 4) {
-            const unsigned a = p[3];
             const Rgb under = PixelAt(hint, x, y);
-            const auto blend = [a](unsigned over, unsigned below) {
-                return static_cast<std::uint8_t>((over * a + below * (255 - a) + 127) / 255);
-            };
             SetPixel(hint, x, y,
-                     {blend(p[0], under.red), blend(p[1], under.green), blend(p[2], under.blue)});
+                     {BlendChannel(p[0], under.red, p[3]), BlendChannel(p[1], under.green, p[3]),
+                      BlendChannel(p[2], under.blue, p[3])});
         }
     }
 }
@@ -152,32 +133,32 @@ void SetWindowBounds(GtkWindow* window) {
 void CreateOutputPanel(AppState& state) {
     MainWidgets& w = state.widgets;
     w.outputPanel = Named(gtk_fixed_new(), "OutputPanel");
-    Place(w.root, w.outputPanel, {6, 6, 6, 6});
+    PlaceWidget(w.root, w.outputPanel, kOutputPanelStartBox);
     GtkWidget* panel = w.outputPanel;
 
     w.outputFolderLabel = MakeLabel("Output folder", "OutputFolderLabel", false);
-    Place(panel, w.outputFolderLabel, kOutputFolderLabelBox);
+    PlaceWidget(panel, w.outputFolderLabel, kOutputFolderLabelBox);
     w.outputFolderField = MakeEntry("OutputFolderField", "");
     gtk_editable_set_editable(GTK_EDITABLE(w.outputFolderField), FALSE);
-    Place(panel, w.outputFolderField, kOutputFolderFieldBox);
+    PlaceWidget(panel, w.outputFolderField, kOutputFolderFieldBox);
     w.browseButton = Named(gtk_button_new_with_label("..."), "BrowseButton");
-    Place(panel, w.browseButton, kBrowseButtonBox);
+    PlaceWidget(panel, w.browseButton, kBrowseButtonBox);
     w.maxSizeLabel = MakeLabel("Max size", "MaxSizeLabel", false);
-    Place(panel, w.maxSizeLabel, kMaxSizeLabelBox);
+    PlaceWidget(panel, w.maxSizeLabel, kMaxSizeLabelBox);
     w.maxWidthField = MakeEntry("MaxWidthField", kStartMaxSize);
     gtk_entry_set_max_length(GTK_ENTRY(w.maxWidthField), kSizeFieldMaxChars);
-    Place(panel, w.maxWidthField, kMaxWidthFieldBox);
+    PlaceWidget(panel, w.maxWidthField, kMaxWidthFieldBox);
     w.sizeSeparatorLabel = MakeLabel("x", "SizeSeparatorLabel", true);
-    Place(panel, w.sizeSeparatorLabel, kSizeSeparatorLabelBox);
+    PlaceWidget(panel, w.sizeSeparatorLabel, kSizeSeparatorLabelBox);
     w.maxHeightField = MakeEntry("MaxHeightField", kStartMaxSize);
     gtk_entry_set_max_length(GTK_ENTRY(w.maxHeightField), kSizeFieldMaxChars);
-    Place(panel, w.maxHeightField, kMaxHeightFieldBox);
+    PlaceWidget(panel, w.maxHeightField, kMaxHeightFieldBox);
     w.jpegQualityLabel = MakeLabel("Jpeg quality", "JpegQualityLabel", false);
-    Place(panel, w.jpegQualityLabel, kJpegQualityLabelBox);
+    PlaceWidget(panel, w.jpegQualityLabel, kJpegQualityLabelBox);
     w.jpegQualityCombo = Named(gtk_combo_box_text_new(), "JpegQualityCombo");
     gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(w.jpegQualityCombo), "Medium");
     gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(w.jpegQualityCombo), "High");
-    Place(panel, w.jpegQualityCombo, kJpegQualityComboBox);
+    PlaceWidget(panel, w.jpegQualityCombo, kJpegQualityComboBox);
 }
 
 bool CreateSchemePanel(AppState& state) {
@@ -186,7 +167,7 @@ bool CreateSchemePanel(AppState& state) {
     gtk_widget_set_can_focus(w.schemePanel, TRUE);
     w.schemeFixed = gtk_fixed_new();
     gtk_container_add(GTK_CONTAINER(w.schemePanel), w.schemeFixed);
-    Place(w.root, w.schemePanel, {0, 0, kSchemePanelWidth, kMinWindowHeight});
+    PlaceWidget(w.root, w.schemePanel, {0, 0, kSchemePanelWidth, kMinWindowHeight});
     GtkWidget* panel = w.schemeFixed;
 
     if (!CreateDrawingCanvas(w.previewCanvas, kPreviewCanvasBox.width, kPreviewCanvasBox.height,
@@ -194,7 +175,7 @@ bool CreateSchemePanel(AppState& state) {
         !CreateDrawingCanvas(w.paletteCanvas, kPaletteCanvasBox.width, kPaletteCanvasBox.height,
                              {}) ||
         !CreateDrawingCanvas(w.swatchRow, kSwatchRowBox.width, kSwatchRowBox.height,
-                             {232, 232, 232}) ||
+                             kPanelBackground) ||
         !CreateDrawingCanvas(w.thumbnailCanvas, kThumbnailCanvasBox.width,
                              kThumbnailCanvasBox.height, kThumbnailBackground)) {
         return false;
@@ -204,29 +185,29 @@ bool CreateSchemePanel(AppState& state) {
     gtk_widget_set_name(w.paletteCanvas.area, "PaletteCanvas");
     w.paletteFrame = FramedCanvas(panel, w.paletteCanvas, kPaletteCanvasBox, "PaletteFrame");
     w.redField = MakeSpinField("RedField");
-    Place(panel, w.redField, kRedFieldBox);
+    PlaceWidget(panel, w.redField, kRedFieldBox);
     w.greenField = MakeSpinField("GreenField");
-    Place(panel, w.greenField, kGreenFieldBox);
+    PlaceWidget(panel, w.greenField, kGreenFieldBox);
     w.blueField = MakeSpinField("BlueField");
-    Place(panel, w.blueField, kBlueFieldBox);
+    PlaceWidget(panel, w.blueField, kBlueFieldBox);
 
     w.presetListScroll = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(w.presetListScroll), GTK_POLICY_AUTOMATIC,
                                    GTK_POLICY_AUTOMATIC);
     w.presetList = MakePresetList();
     gtk_container_add(GTK_CONTAINER(w.presetListScroll), w.presetList);
-    Place(panel, w.presetListScroll, kPresetListBox);
+    PlaceWidget(panel, w.presetListScroll, kPresetListBox);
 
     gtk_widget_set_name(w.swatchRow.area, "SwatchRow");
-    Place(panel, w.swatchRow.area, kSwatchRowBox);
+    PlaceWidget(panel, w.swatchRow.area, kSwatchRowBox);
     w.stopButton = Named(gtk_button_new_with_label(""), "StopButton");
-    Place(panel, w.stopButton, kStopButtonBox);
+    PlaceWidget(panel, w.stopButton, kStopButtonBox);
     gtk_widget_set_name(w.thumbnailCanvas.area, "ThumbnailCanvas");
-    Place(panel, w.thumbnailCanvas.area, kThumbnailCanvasBox);
+    PlaceWidget(panel, w.thumbnailCanvas.area, kThumbnailCanvasBox);
     w.helpIcon = ClickableImage("HelpIcon", state.images.helpIcon.get());
-    Place(panel, w.helpIcon, kHelpIconBox);
+    PlaceWidget(panel, w.helpIcon, kHelpIconBox);
     w.infoIcon = ClickableImage("InfoIcon", state.images.infoIcon.get());
-    Place(panel, w.infoIcon, kInfoIconBox);
+    PlaceWidget(panel, w.infoIcon, kInfoIconBox);
     return true;
 }
 
@@ -265,13 +246,13 @@ bool CreateMainWindow(AppState& state) {
     gtk_text_view_set_editable(GTK_TEXT_VIEW(w.progressLog), FALSE);
     gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(w.progressLog), GTK_WRAP_NONE);
     gtk_container_add(GTK_CONTAINER(w.progressLogScroll), w.progressLog);
-    Place(w.root, w.progressLogScroll, {0, 0, 10, 10});
+    PlaceWidget(w.root, w.progressLogScroll, kProgressLogStartBox);
 
     if (!CreateDrawingCanvas(w.dropHint, kDropHintBox.width, kDropHintBox.height, kLogBackground)) {
         return false;
     }
     gtk_widget_set_name(w.dropHint.area, "DropHint");
-    Place(w.root, w.dropHint.area, kDropHintBox);
+    PlaceWidget(w.root, w.dropHint.area, kDropHintBox);
     PaintDropHint(w.dropHint, state.images.dropHint.get());
 
     CreateOutputPanel(state);
@@ -282,24 +263,51 @@ bool CreateMainWindow(AppState& state) {
     return true;
 }
 
+MainLayout ComputeMainLayout(int width, int height) {
+    const int w = std::max(width, kMinWindowWidth);
+    const int h = std::max(height, kMinWindowHeight);
+    MainLayout layout{};
+    layout.schemePanelX = w - kSchemePanelWidth;
+    const int columnWidth = w - kSchemePanelWidth - kColumnGap - kWindowMargin;
+    layout.outputPanel = {kWindowMargin, h - kWindowMargin - kOutputPanelHeight, columnWidth,
+                          kOutputPanelHeight};
+    layout.progressLog = {kWindowMargin, kWindowMargin, columnWidth,
+                          layout.outputPanel.y - kRowGap - kWindowMargin};
+    // Centred across the log, a quarter down it.
+    layout.dropHint = {kWindowMargin + columnWidth / 2 - (kDropHintBox.width + 1) / 2,
+                       layout.progressLog.height / 4, kDropHintBox.width, kDropHintBox.height};
+    layout.browseButtonX = columnWidth - kBrowseButtonBox.width;
+    const int fieldToButton =
+        kBrowseButtonBox.x - (kOutputFolderFieldBox.x + kOutputFolderFieldBox.width);
+    layout.folderFieldWidth = layout.browseButtonX - fieldToButton - kOutputFolderFieldBox.x;
+    layout.qualityComboX = columnWidth - kJpegQualityComboBox.width;
+    layout.qualityLabelX =
+        layout.qualityComboX - (kJpegQualityComboBox.x - kJpegQualityLabelBox.x);
+    return layout;
+}
+
 void LayoutMainWindow(AppState& state, int width, int height) {
     MainWidgets& w = state.widgets;
     const int W = std::max(width, kMinWindowWidth);
     const int H = std::max(height, kMinWindowHeight);
     gtk_layout_set_size(GTK_LAYOUT(w.root), static_cast<guint>(W), static_cast<guint>(H));
+    const MainLayout layout = ComputeMainLayout(W, H);
 
-    Move(w.root, w.schemePanel, W - kSchemePanelWidth, 0);
+    MoveWidget(w.root, w.schemePanel, layout.schemePanelX, 0);
     gtk_widget_set_size_request(w.schemePanel, kSchemePanelWidth, H);
-    Move(w.root, w.outputPanel, 6, H - 74);
-    gtk_widget_set_size_request(w.outputPanel, W - 290, 68);
-    Move(w.root, w.progressLogScroll, 6, 6);
-    gtk_widget_set_size_request(w.progressLogScroll, W - 290, H - 90);
-    Move(w.root, w.dropHint.area, (W - 290) / 2 - 154, (H - 90) / 4);
+    const auto put = [&w](GtkWidget* widget, const WidgetBox& box) {
+        MoveWidget(w.root, widget, box.x, box.y);
+        gtk_widget_set_size_request(widget, box.width, box.height);
+    };
+    put(w.outputPanel, layout.outputPanel);
+    put(w.progressLogScroll, layout.progressLog);
+    MoveWidget(w.root, w.dropHint.area, layout.dropHint.x, layout.dropHint.y);
 
-    gtk_widget_set_size_request(w.outputFolderField, W - 434, kOutputFolderFieldBox.height);
-    Move(w.outputPanel, w.browseButton, W - 330, kBrowseButtonBox.y);
-    Move(w.outputPanel, w.jpegQualityLabel, W - 476, kJpegQualityLabelBox.y);
-    Move(w.outputPanel, w.jpegQualityCombo, W - 390, kJpegQualityComboBox.y);
+    gtk_widget_set_size_request(w.outputFolderField, layout.folderFieldWidth,
+                                kOutputFolderFieldBox.height);
+    MoveWidget(w.outputPanel, w.browseButton, layout.browseButtonX, kBrowseButtonBox.y);
+    MoveWidget(w.outputPanel, w.jpegQualityLabel, layout.qualityLabelX, kJpegQualityLabelBox.y);
+    MoveWidget(w.outputPanel, w.jpegQualityCombo, layout.qualityComboX, kJpegQualityComboBox.y);
 }
 
 void SetBatchLayout(AppState& state, bool on) {

@@ -3,25 +3,20 @@
 #pragma once
 
 #include "app/app_state.h"
+#include "ui/widget_box.h"
 
 namespace corvanta {
 
-struct WidgetBox {
-    int x;
-    int y;
-    int width;
-    int height;
-};
-
 constexpr int kMinWindowWidth = 740;
 constexpr int kMinWindowHeight = 444;
-constexpr int kMaxWindowSize = 16000;
 constexpr int kSchemePanelWidth = 268;
 constexpr const char* kWindowTitle = "Corvanta";
 
 // Positions in the parent's coordinates. The drawing areas with a sunken
 // frame sit at these places; their frame lies one border width outside.
 constexpr int kCanvasFrameBorder = 1;
+constexpr WidgetBox kProgressLogStartBox{0, 0, 10, 10};  // LayoutMainWindow sizes both
+constexpr WidgetBox kOutputPanelStartBox{6, 6, 6, 6};
 constexpr WidgetBox kDropHintBox{0, 0, 319, 25};
 constexpr WidgetBox kOutputFolderLabelBox{2, 3, 100, 22};
 constexpr WidgetBox kOutputFolderFieldBox{98, 0, 312, 22};
@@ -46,8 +41,33 @@ constexpr WidgetBox kInfoIconBox{234, 404, 24, 24};
 
 constexpr int kSizeFieldMaxChars = 5;
 constexpr const char* kStartMaxSize = "8192";
-constexpr int kQualityMedium = 0;
-constexpr int kQualityHigh = 1;
+
+// The light grey the thumbnail canvas shows around a small thumbnail.
+constexpr Rgb kThumbnailBackground{242, 242, 242};
+
+// The places that follow the window's client size. The left column (log
+// above the output panel) fills what the scheme panel leaves, inside the
+// window's margin; the output panel's folder field stretches and its right
+// edge keeps the browse button and the quality choice.
+constexpr int kWindowMargin = 6;
+constexpr int kColumnGap = 16;          // between the left column and the scheme panel
+constexpr int kRowGap = 10;             // between the log and the output panel
+constexpr int kOutputPanelHeight = 68;
+
+struct MainLayout {
+    int schemePanelX;
+    WidgetBox progressLog;
+    WidgetBox outputPanel;
+    WidgetBox dropHint;
+    // In the output panel's coordinates.
+    int folderFieldWidth;
+    int browseButtonX;
+    int qualityLabelX;
+    int qualityComboX;
+};
+
+// The layout for a client size of width x height (never below the minimum).
+MainLayout ComputeMainLayout(int width, int height);
 
 // Creates the hidden main window with every widget, its texts, options and
 // colours, and paints the drop hint. Returns false when a backing image

@@ -6,14 +6,17 @@
 
 #include <gtk/gtk.h>
 
+#include "app/batch_window.h"
 #include "app/embedded_images.h"
-#include "app/handler_seams.h"
 #include "app/main_window.h"
 #include "app/routing.h"
-#include "app/signal_block.h"
+#include "batch/drop_intake.h"
 #include "common/program_directory.h"
+#include "scheme/preset_store.h"
 #include "ui/preview_image.h"
 #include "ui/scheme_editor.h"
+#include "ui/signal_block.h"
+#include "ui/user_presets.h"
 
 namespace corvanta {
 namespace {
@@ -23,43 +26,45 @@ constexpr int kFirstPresetRow = 0;
 void SelectFirstPreset(AppState& state) {
     GtkTreeSelection* selection =
         gtk_tree_view_get_selection(GTK_TREE_VIEW(state.widgets.presetList));
-    const ScopedSignalBlock block(selection, "changed", &state);
+    const ScopedSignalBlock block(selection, "changed", &state.editor);
     GtkTreePath* path = gtk_tree_path_new_from_indices(kFirstPresetRow, -1);
     gtk_tree_selection_select_path(selection, path);
     gtk_tree_view_set_cursor(GTK_TREE_VIEW(state.widgets.presetList), path, nullptr, FALSE);
     gtk_tree_path_free(path);
 }
 
+std::string StorePath(const AppState& state) {
+    return state.programDirectory + kPresetStoreFileName;
+}
+
 }  // namespace
 
 std::unique_ptr<AppState> StartProgram(const char* argv0) {
     auto state = std::make_unique<AppState>();
-    state->aliveToken = std::make_shared<AppState*>(state.get());
-    state->sharedGradient.Rebuild(nullptr);  // the black-to-white ramp
-    state->sharedGradient.Snapshot(state->gradient);
     if (!LoadEmbeddedImages(state->images)) {
         std::fprintf(stderr, "corvanta: the built-in images cannot be decoded\n");
         return nullptr;
     }
     state->preview.source.reset(gdk_pixbuf_copy(state->images.defaultPreview.get()));
     state->programDirectory = FindProgramDirectory(argv0);
-    state->random = ClockSeededRandom();
+    state->editor.random = ClockSeededRandom();
 
     if (!state->preview.source || !CreateMainWindow(*state)) {
         std::fprintf(stderr, "corvanta: out of memory while building the window\n");
         return nullptr;
     }
+    ConnectParts(*state);
     SetBatchLayout(*state, false);
     LayoutMainWindow(*state, kMinWindowWidth, kMinWindowHeight);
-    DrawPalette(*state);
-    FillPresetList(*state);
-    gtk_combo_box_set_active(GTK_COMBO_BOX(state->widgets.jpegQualityCombo), kQualityHigh);
+    DrawPalette(state->widgets.paletteCanvas);
+    FillPresetList(state->widgets.presetList, state->scheme.Presets());
+    gtk_combo_box_set_active(GTK_COMBO_BOX(state->widgets.jpegQualityCombo), kHighQualityIndex);
     SelectFirstPreset(*state);
-    ApplySelectedPreset(*state);
+    ApplySelectedPreset(state->editor);
     RegisterDropTargets(*state);
     InstallShortcuts(*state);
     BindWidgetEvents(*state);
-    LoadPresetStore(*state);
+    LoadPresetStore(StorePath(*state), state->output, state->scheme.Presets());
     BindWindowEvents(*state);
     return state;
 }
@@ -72,7 +77,7 @@ void ShowMainWindow(AppState& state) {
 
 void ShutDown(AppState& state) {
     state.batch.shared.stop.store(true);
-    SavePresetStore(state);
+    SavePresetStore(StorePath(state), state.output, state.scheme.Presets());
     WaitForWorkerAtShutDown(state);
     if (state.widgets.mainWindow != nullptr) {
         if (state.css) {

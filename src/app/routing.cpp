@@ -2,22 +2,28 @@
 
 #include <algorithm>
 
-#include "app/handler_seams.h"
+#include "app/batch_window.h"
 #include "app/main_window.h"
-#include "common/parse_integer.h"
+#include "ui/clipboard_exchange.h"
+#include "ui/help_windows.h"
 #include "ui/preview_image.h"
 #include "ui/scheme_editor.h"
+#include "ui/user_presets.h"
 
 namespace corvanta {
 namespace {
 
 constexpr guint kLeftButton = 1;
 constexpr guint kRightButton = 3;
-constexpr int kComponentMax = 255;
 constexpr const char* kUriListTarget = "text/uri-list";
 
 AppState& StateOf(gpointer data) {
     return *static_cast<AppState*>(data);
+}
+
+// The editor's widgets report to the editor itself (see SchemeEditor).
+SchemeEditor& EditorOf(gpointer data) {
+    return *static_cast<SchemeEditor*>(data);
 }
 
 // ---- clicks: raised on release, on the widget that got the press ----------
@@ -69,19 +75,19 @@ void MakeDropTarget(GtkWidget* widget, GCallback handler, AppState& state) {
 // ---- swatch row, palette, preview, icons ------------------------------------
 
 gboolean OnSwatchMotion(GtkWidget*, GdkEventMotion* event, gpointer user) {
-    OnSwatchRowEvent(StateOf(user), {PointerEventKind::kMotion, event->x, event->y});
+    OnSwatchRowEvent(StateOf(user).editor, {PointerEventKind::kMotion, event->x, event->y});
     return FALSE;
 }
 
 gboolean OnSwatchLeave(GtkWidget*, GdkEventCrossing* event, gpointer user) {
-    OnSwatchRowEvent(StateOf(user), {PointerEventKind::kLeave, event->x, event->y});
+    OnSwatchRowEvent(StateOf(user).editor, {PointerEventKind::kLeave, event->x, event->y});
     return FALSE;
 }
 
 gboolean OnSwatchPress(GtkWidget*, GdkEventButton* event, gpointer user) {
     AppState& state = StateOf(user);
     TrackPress(state.clicks.swatchRow, event);
-    OnSwatchRowEvent(state, {PointerEventKind::kOther, event->x, event->y});
+    OnSwatchRowEvent(state.editor, {PointerEventKind::kOther, event->x, event->y});
     return TRUE;
 }
 
@@ -94,7 +100,7 @@ gboolean OnSwatchRelease(GtkWidget*, GdkEventButton* event, gpointer user) {
     } else if (button == kRightButton) {
         kind = PointerEventKind::kRightClick;
     }
-    OnSwatchRowEvent(state, {kind, event->x, event->y});
+    OnSwatchRowEvent(state.editor, {kind, event->x, event->y});
     return TRUE;
 }
 
@@ -106,7 +112,7 @@ gboolean OnPalettePress(GtkWidget*, GdkEventButton* event, gpointer user) {
 gboolean OnPaletteRelease(GtkWidget*, GdkEventButton* event, gpointer user) {
     AppState& state = StateOf(user);
     if (TrackRelease(state.clicks.palette, event) == kLeftButton) {
-        OnPaletteClick(state, event->x, event->y);
+        OnPaletteClick(state.editor, event->x, event->y);
     }
     return TRUE;
 }
@@ -120,7 +126,7 @@ gboolean OnPreviewRelease(GtkWidget* widget, GdkEventButton* event, gpointer use
     AppState& state = StateOf(user);
     if (TrackRelease(state.clicks.preview, event) == kRightButton &&
         ReleasedInside(widget, event)) {
-        RestoreDefaultPreview(state);
+        RestoreDefaultPreview(state.preview);
     }
     return TRUE;
 }
@@ -134,7 +140,7 @@ gboolean OnHelpRelease(GtkWidget* widget, GdkEventButton* event, gpointer user) 
     AppState& state = StateOf(user);
     if (TrackRelease(state.clicks.helpIcon, event) == kLeftButton &&
         ReleasedInside(widget, event)) {
-        ShowHelpWindow(state);
+        ShowHelpWindow(state.helpWindow);
     }
     return TRUE;
 }
@@ -151,9 +157,9 @@ gboolean OnInfoRelease(GtkWidget* widget, GdkEventButton* event, gpointer user) 
         return TRUE;
     }
     if (button == kLeftButton) {
-        ShowCreditsWindow(state);
+        ShowCreditsWindow(state.creditsWindow, state.images.appIconSmall.get());
     } else if (button == kRightButton) {
-        CopySchemeToClipboard(state);
+        CopySchemeToClipboard(state.clipboard);
     }
     return TRUE;
 }
@@ -168,19 +174,16 @@ void OnStopClicked(GtkButton*, gpointer user) {
 // ---- colour fields ----------------------------------------------------------
 
 int ClampedFieldNumber(GtkSpinButton* spin) {
-    return static_cast<int>(std::clamp<std::int64_t>(
-        ParseInteger(gtk_entry_get_text(GTK_ENTRY(spin))), 0, kComponentMax));
+    return ReadColorField(gtk_entry_get_text(GTK_ENTRY(spin))).value;
 }
 
 void OnColorFieldChanged(GtkEditable* editable, gpointer user) {
-    AppState& state = StateOf(user);
+    SchemeEditor& editor = EditorOf(user);
     const auto* widget = GTK_WIDGET(editable);
-    if (widget == state.widgets.redField) {
-        OnComponentEdited(state, ColorField::kRed);
-    } else if (widget == state.widgets.greenField) {
-        OnComponentEdited(state, ColorField::kGreen);
-    } else if (widget == state.widgets.blueField) {
-        OnComponentEdited(state, ColorField::kBlue);
+    for (ColorField field : {ColorField::kRed, ColorField::kGreen, ColorField::kBlue}) {
+        if (widget == ColorFieldWidget(editor, field)) {
+            OnComponentEdited(editor, field);
+        }
     }
 }
 
@@ -198,10 +201,10 @@ gboolean OnColorFieldOutput(GtkSpinButton* spin, gpointer) {
     return ClampedFieldNumber(spin) == value ? TRUE : FALSE;
 }
 
-void BindColorField(GtkWidget* field, AppState& state) {
-    g_signal_connect(field, "input", G_CALLBACK(OnColorFieldInput), &state);
-    g_signal_connect(field, "output", G_CALLBACK(OnColorFieldOutput), &state);
-    g_signal_connect(field, "changed", G_CALLBACK(OnColorFieldChanged), &state);
+void BindColorField(GtkWidget* field, SchemeEditor& editor) {
+    g_signal_connect(field, "input", G_CALLBACK(OnColorFieldInput), &editor);
+    g_signal_connect(field, "output", G_CALLBACK(OnColorFieldOutput), &editor);
+    g_signal_connect(field, "changed", G_CALLBACK(OnColorFieldChanged), &editor);
 }
 
 // ---- size fields: digits only ----------------------------------------------
@@ -230,18 +233,18 @@ void OnSizeFieldInsert(GtkEditable* editable, const gchar* text, gint length, gi
 // ---- preset list ------------------------------------------------------------
 
 void OnPresetSelectionChanged(GtkTreeSelection*, gpointer user) {
-    ApplySelectedPreset(StateOf(user));
+    ApplySelectedPreset(EditorOf(user));
 }
 
 gboolean OnPresetListRelease(GtkWidget*, GdkEventButton*, gpointer user) {
     // A click on the row that is already selected applies it again, which
     // discards the edits made since.
-    ApplySelectedPreset(StateOf(user));
+    ApplySelectedPreset(EditorOf(user));
     return FALSE;
 }
 
 void OnPresetRowActivated(GtkTreeView*, GtkTreePath*, GtkTreeViewColumn*, gpointer user) {
-    ApplySelectedPreset(StateOf(user));
+    ApplySelectedPreset(EditorOf(user));
 }
 
 // ---- shortcuts and the window -------------------------------------------------
@@ -283,17 +286,17 @@ std::vector<std::string> DroppedList(GtkSelectionData* data) {
 
 void RouteShortcut(AppState& state, int number) {
     if (number == kShortcutRandomColor) {
-        PickRandomColor(state);
+        PickRandomColor(state.editor);
     } else if (number >= kShortcutFirstUserPreset && number < kShortcutPaste) {
-        StoreUserPreset(state, number - kShortcutRandomColor);
+        StoreUserPreset(state.scheme, number - kShortcutRandomColor);
     } else if (number == kShortcutPaste) {
-        PasteSchemeFromClipboard(state);
+        PasteSchemeFromClipboard(state.clipboard);
     }
 }
 
 void RouteFileDrop(AppState& state, DropTarget target, const std::vector<std::string>& dropped) {
     if (target == DropTarget::kPreview) {
-        LoadPreviewImage(state, dropped);
+        LoadPreviewImage(state.preview, dropped);
     } else {
         HandleFileDrop(state, dropped);
     }
@@ -341,9 +344,10 @@ void BindWidgetEvents(AppState& state) {
     g_signal_connect(w.stopButton, "clicked", G_CALLBACK(OnStopClicked), &state);
 
     GtkTreeSelection* selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(w.presetList));
-    g_signal_connect(selection, "changed", G_CALLBACK(OnPresetSelectionChanged), &state);
-    g_signal_connect(w.presetList, "button-release-event", G_CALLBACK(OnPresetListRelease), &state);
-    g_signal_connect(w.presetList, "row-activated", G_CALLBACK(OnPresetRowActivated), &state);
+    SchemeEditor* editor = &state.editor;
+    g_signal_connect(selection, "changed", G_CALLBACK(OnPresetSelectionChanged), editor);
+    g_signal_connect(w.presetList, "button-release-event", G_CALLBACK(OnPresetListRelease), editor);
+    g_signal_connect(w.presetList, "row-activated", G_CALLBACK(OnPresetRowActivated), editor);
 
     gtk_widget_add_events(w.previewCanvas.area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
     g_signal_connect(w.previewCanvas.area, "button-press-event", G_CALLBACK(OnPreviewPress),
@@ -358,10 +362,10 @@ void BindWidgetEvents(AppState& state) {
                      &state);
 
     for (GtkWidget* field : {w.redField, w.greenField, w.blueField}) {
-        BindColorField(field, state);
+        BindColorField(field, *editor);
     }
     for (GtkWidget* field : {w.maxWidthField, w.maxHeightField}) {
-        g_signal_connect(field, "insert-text", G_CALLBACK(OnSizeFieldInsert), &state);
+        g_signal_connect(field, "insert-text", G_CALLBACK(OnSizeFieldInsert), &state.output);
     }
 }
 

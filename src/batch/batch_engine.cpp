@@ -45,7 +45,7 @@ class Dispatcher {
         index = next_++;
         ProgressEvent loading;
         loading.kind = ProgressKind::kLoading;
-        loading.object = static_cast<std::int64_t>(index) + 1;
+        loading.fileNumber = static_cast<std::int64_t>(index) + 1;
         loading.fileName = EventName(job_.files[index]);
         sink_.Post(std::move(loading));
         return true;
@@ -56,7 +56,7 @@ class Dispatcher {
         ++finished_;
         ProgressEvent remaining;
         remaining.kind = ProgressKind::kRemaining;
-        remaining.object = static_cast<std::int64_t>(job_.files.size() - finished_);
+        remaining.remaining = static_cast<std::int64_t>(job_.files.size() - finished_);
         sink_.Post(std::move(remaining));
     }
 
@@ -197,7 +197,7 @@ void ConversionWorker(ConversionJob job, const SharedGradientTable& gradient, Ba
     }
     ProgressEvent finished;
     finished.kind = ProgressKind::kFinished;
-    finished.object = elapsedMs;
+    finished.elapsedMs = elapsedMs;
     state.running.store(false);
     sink.Post(std::move(finished));
 }

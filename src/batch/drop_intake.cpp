@@ -11,14 +11,6 @@
 namespace corvanta {
 namespace {
 
-// The job's sizes are 32-bit; a field holds at most five digits, but a
-// number typed as "$FFFFFFFFF" must not wrap into a small limit.
-int SizeFromField(const std::string& text) {
-    const std::int64_t value = ParseInteger(text);
-    return static_cast<int>(std::clamp<std::int64_t>(value, std::numeric_limits<int>::min(),
-                                                     std::numeric_limits<int>::max()));
-}
-
 }  // namespace
 
 bool BuildConversionJob(const DropSettings& settings, std::vector<std::string> queue,
@@ -30,8 +22,8 @@ bool BuildConversionJob(const DropSettings& settings, std::vector<std::string> q
     }
     job.outputFolder = folder;
     g_free(folder);
-    job.maxWidth = SizeFromField(settings.maxWidthText);
-    job.maxHeight = SizeFromField(settings.maxHeightText);
+    job.maxWidth = ParseInteger32(settings.maxWidthText);
+    job.maxHeight = ParseInteger32(settings.maxHeightText);
     job.quality =
         settings.qualityIndex == kMediumQualityIndex ? kJpegQualityMedium : kJpegQualityHigh;
     job.files = std::move(queue);

@@ -10,15 +10,19 @@
 
 namespace corvanta {
 
+// The items of the quality combo box: "Medium" (80) and "High" (95).
+constexpr int kMediumQualityIndex = 0;
+constexpr int kHighQualityIndex = 1;
+
 // The output settings as they stand in the window's fields at drop time.
 struct DropSettings {
     std::string outputFolder;  // UTF-8, as shown in the folder field
     std::string maxWidthText;
     std::string maxHeightText;
-    int qualityIndex = 1;  // the quality combo box's active item; 0 is "Medium"
+    int qualityIndex = kHighQualityIndex;  // the quality combo box's active item
 };
 
-constexpr int kMediumQualityIndex = 0;
+
 
 // The job for queue: sizes read from the field texts (no number means no
 // limit), quality 80 for "Medium" and 95 for every other choice. The folder

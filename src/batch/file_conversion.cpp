@@ -15,7 +15,7 @@ void PostFileEvent(ProgressSink& sink, ProgressKind kind, std::int64_t number,
                    const std::string& name, std::string_view reason = {}) {
     ProgressEvent event;
     event.kind = kind;
-    event.object = number;
+    event.fileNumber = number;
     event.fileName = name;
     event.reason = reason;
     sink.Post(std::move(event));
@@ -119,7 +119,7 @@ FileReport ConvertPicture(const ConversionJob& job, const std::string& path,
     if (PixbufPtr thumbnail = CutThumbnail(image.get())) {
         ProgressEvent event;
         event.kind = ProgressKind::kThumbnail;
-        event.object = number;
+        event.fileNumber = number;
         event.thumbnail = std::move(thumbnail);
         sink.Post(std::move(event));
     }

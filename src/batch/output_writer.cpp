@@ -13,6 +13,8 @@
 #include <string>
 
 #include "batch/image_loader.h"
+#include "common/ascii.h"
+#include "tone/pixbuf_format.h"
 
 namespace corvanta {
 namespace {
@@ -73,15 +75,8 @@ NameParts SplitName(const std::string& path) {
     return parts;
 }
 
-std::string Lowered(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return text;
-}
-
 bool AcceptedExtension(const std::string& extension, OutputFormat format) {
-    const std::string lowered = Lowered(extension);
+    const std::string lowered = AsciiLowered(extension);
     return format == OutputFormat::kJpeg ? (lowered == "jpg" || lowered == "jpeg")
                                          : lowered == "png";
 }
@@ -172,15 +167,14 @@ std::size_t EndOfApp0Segments(const std::uint8_t* data, std::size_t size) {
 }
 
 bool IsWritableImage(const GdkPixbuf* image) {
-    if (image == nullptr || gdk_pixbuf_get_colorspace(image) != GDK_COLORSPACE_RGB ||
-        gdk_pixbuf_get_bits_per_sample(image) != 8) {
+    if (!IsRgb8(image)) {
         return false;
     }
     const int channels = gdk_pixbuf_get_n_channels(image);
     const int width = gdk_pixbuf_get_width(image);
     const int height = gdk_pixbuf_get_height(image);
     const int rowstride = gdk_pixbuf_get_rowstride(image);
-    if (channels != (gdk_pixbuf_get_has_alpha(image) ? 4 : 3) || width < 1 || height < 1 ||
+    if (width < 1 || height < 1 ||
         rowstride < width * channels || gdk_pixbuf_read_pixels(image) == nullptr) {
         return false;
     }

@@ -38,10 +38,10 @@ constexpr int kThumbnailHeight = 96;
 
 struct ProgressEvent {
     ProgressKind kind = ProgressKind::kLoading;
-    // The 1-based file number for the per-file kinds, the number of files
-    // not yet finished for kRemaining, the elapsed milliseconds for kFinished.
-    std::int64_t object = 0;
-    std::string fileName;  // per-file kinds: the name part of the path
+    std::int64_t fileNumber = 0;  // per-file kinds: 1-based, in queue order
+    std::int64_t remaining = 0;   // kRemaining: the files not yet finished
+    std::int64_t elapsedMs = 0;   // kFinished: the whole batch's time
+    std::string fileName;         // per-file kinds: the name part of the path
     PixbufPtr thumbnail;   // kThumbnail: at most 256 x 96, owned by the receiver
     std::string reason;    // kFailed: a few words on what went wrong
 };

@@ -37,9 +37,9 @@ class LinePrinter final : public ProgressSink {
             event.kind != ProgressKind::kCancelled) {
             return;  // loading, saving, thumbnails and counters are for the window
         }
-        const auto index = static_cast<std::size_t>(event.object - 1);
+        const auto index = static_cast<std::size_t>(event.fileNumber - 1);
         const std::string& name =
-            event.object > 0 && index < labels_.size() ? labels_[index] : event.fileName;
+            event.fileNumber > 0 && index < labels_.size() ? labels_[index] : event.fileName;
         const std::string line = FileStatusLine(event.kind, name, event.reason);
         std::lock_guard lock(mutex_);
         PrintLine(out_, line);

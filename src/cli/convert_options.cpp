@@ -3,28 +3,13 @@
 #include <charconv>
 #include <limits>
 
+#include "common/ascii.h"
 #include "scheme/scheme_text.h"
 
 namespace corvanta {
 namespace {
 
 constexpr std::size_t kListingNameColumn = 24;
-
-char AsciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool IsBuiltInRow(int row) {
     return row < kFirstUserPresetRow && row != kSeparatorRowA && row != kSeparatorRowB;
@@ -44,10 +29,10 @@ std::optional<int> ParseCount(std::string_view text, int max) {
 }
 
 std::optional<int> ParseQuality(std::string_view text) {
-    if (EqualsIgnoringCase(text, "high")) {
+    if (EqualsIgnoringAsciiCase(text, "high")) {
         return kJpegQualityHigh;
     }
-    if (EqualsIgnoringCase(text, "medium")) {
+    if (EqualsIgnoringAsciiCase(text, "medium")) {
         return kJpegQualityMedium;
     }
     const std::optional<int> value = ParseCount(text, 100);
@@ -86,7 +71,7 @@ std::optional<ColorScheme> FindBuiltInPreset(std::string_view name) {
     const PresetTable table = MakePresetTable();
     for (int row = 0; row < kPresetRows; ++row) {
         const Preset& preset = table.rows[static_cast<std::size_t>(row)];
-        if (IsBuiltInRow(row) && EqualsIgnoringCase(TrimmedPresetName(preset), name)) {
+        if (IsBuiltInRow(row) && EqualsIgnoringAsciiCase(TrimmedPresetName(preset), name)) {
             return preset.slots;
         }
     }

@@ -1,5 +1,8 @@
 #include "common/parse_integer.h"
 
+#include <algorithm>
+#include <limits>
+
 #include <limits>
 
 namespace corvanta {
@@ -62,6 +65,12 @@ std::int64_t ParseInteger(std::string_view text) {
     }
     return magnitude >= kCap ? std::numeric_limits<std::int64_t>::max()
                              : static_cast<std::int64_t>(magnitude);
+}
+
+std::int32_t ParseInteger32(std::string_view text) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(ParseInteger(text),
+                                                              std::numeric_limits<std::int32_t>::min(),
+                                                              std::numeric_limits<std::int32_t>::max()));
 }
 
 }  // namespace corvanta

@@ -14,4 +14,9 @@ namespace corvanta {
 // long run of digits never overflows; callers clamp to their own ranges.
 std::int64_t ParseInteger(std::string_view text);
 
+// ParseInteger clamped into the signed 32-bit range: what a size field or a
+// number of the preset store holds, so that "$FFFFFFFFF" cannot wrap into a
+// small limit.
+std::int32_t ParseInteger32(std::string_view text);
+
 }  // namespace corvanta

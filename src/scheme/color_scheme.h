@@ -20,6 +20,9 @@ constexpr std::uint32_t kOpaqueBlack = 0xFF000000u;
 constexpr std::uint32_t kOpaqueWhite = 0xFFFFFFFFu;
 constexpr std::uint32_t kOpaqueAlpha = 0xFF000000u;
 
+// The largest value of one colour component.
+constexpr int kComponentMax = 255;
+
 constexpr std::uint8_t SlotRed(std::uint32_t c) {
     return static_cast<std::uint8_t>(c);
 }

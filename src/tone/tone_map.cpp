@@ -1,5 +1,7 @@
 #include "tone/tone_map.h"
 
+#include "tone/pixbuf_format.h"
+
 #include <algorithm>
 #include <cstddef>
 
@@ -48,15 +50,11 @@ void ToneMapBuffer(std::uint8_t* pixels, int pitch, int rows, PixelLayout layout
 }
 
 void ToneMapImage(GdkPixbuf* image, const GradientTable& table) {
-    if (image == nullptr || gdk_pixbuf_get_colorspace(image) != GDK_COLORSPACE_RGB ||
-        gdk_pixbuf_get_bits_per_sample(image) != 8) {
+    if (!IsRgb8(image)) {
         return;
     }
     const bool hasAlpha = gdk_pixbuf_get_has_alpha(image) != FALSE;
     const int channels = gdk_pixbuf_get_n_channels(image);
-    if (channels != (hasAlpha ? 4 : 3)) {
-        return;
-    }
     const PixelLayout layout = hasAlpha ? PixelLayout::kRgba : PixelLayout::kRgb;
     const int rowstride = gdk_pixbuf_get_rowstride(image);
     const int height = gdk_pixbuf_get_height(image);

@@ -7,26 +7,23 @@
 
 #include "scheme/scheme_text.h"
 #include "ui/confirm_dialog.h"
-#include "ui/preview_image.h"
-#include "ui/scheme_editor.h"
 
 namespace corvanta {
 namespace {
 
-// Travels through the clipboard request. The state may be gone by the time
-// the owner answers (the window closed meanwhile); the token tells.
+// Travels through the clipboard request. The exchange may be gone by the
+// time the owner answers (the window closed meanwhile); the token tells.
 struct PasteRequest {
-    std::weak_ptr<AppState*> owner;
+    std::weak_ptr<ClipboardExchange*> owner;
 };
 
-GtkClipboard* SchemeClipboard(const AppState& state) {
-    GdkDisplay* display = state.widgets.mainWindow != nullptr
-                              ? gtk_widget_get_display(state.widgets.mainWindow)
-                              : gdk_display_get_default();
+GtkClipboard* SchemeClipboard(const ClipboardExchange& exchange) {
+    GdkDisplay* display = exchange.window != nullptr ? gtk_widget_get_display(exchange.window)
+                                                     : gdk_display_get_default();
     return gtk_clipboard_get_for_display(display, GDK_SELECTION_CLIPBOARD);
 }
 
-void PasteText(AppState& state, std::string_view text) {
+void PasteText(ClipboardExchange& exchange, std::string_view text) {
     // The parser counts the markers in one pass and stops at a tenth, so a
     // megabyte of text costs one scan and no copy.
     const std::optional<ColorScheme> pasted = ParseSchemeText(text);
@@ -36,47 +33,43 @@ void PasteText(AppState& state, std::string_view text) {
     if (!AskYesNo(kPasteTitle, kPasteQuestion)) {
         return;
     }
-    state.scheme = *pasted;
-    RebuildGradientTable(state);
-    ShowSlotComponents(state);
-    DrawSwatchRow(state);
-    RefreshPreview(state);
+    exchange.model->Replace(*pasted);
 }
 
 void OnClipboardText(GtkClipboard*, const gchar* text, gpointer data) {
     const std::unique_ptr<PasteRequest> request(static_cast<PasteRequest*>(data));
-    const std::shared_ptr<AppState*> owner = request->owner.lock();
+    const std::shared_ptr<ClipboardExchange*> owner = request->owner.lock();
     if (!owner || *owner == nullptr) {
         return;
     }
-    AppState& state = **owner;
+    ClipboardExchange& exchange = **owner;
     // No text (an empty clipboard, pictures, an owner that never answered)
     // counts as the empty text.
-    PasteText(state, text != nullptr ? std::string_view(text) : std::string_view());
-    state.pasteInProgress = false;
+    PasteText(exchange, text != nullptr ? std::string_view(text) : std::string_view());
+    exchange.pasteInProgress = false;
 }
 
 }  // namespace
 
-void CopySchemeToClipboard(AppState& state) {
-    GtkClipboard* clipboard = SchemeClipboard(state);
-    const std::string text = FormatSchemeText(state.scheme);
+void CopySchemeToClipboard(ClipboardExchange& exchange) {
+    GtkClipboard* clipboard = SchemeClipboard(exchange);
+    const std::string text = FormatSchemeText(exchange.model->Scheme());
     gtk_clipboard_set_text(clipboard, text.c_str(), -1);
     // Every target may be stored; the manager keeps the text after we exit.
     gtk_clipboard_set_can_store(clipboard, nullptr, 0);
     gtk_clipboard_store(clipboard);
 }
 
-void PasteSchemeFromClipboard(AppState& state) {
-    if (state.pasteInProgress) {
+void PasteSchemeFromClipboard(ClipboardExchange& exchange) {
+    if (exchange.pasteInProgress) {
         return;
     }
     // Asked without waiting: a slow or stuck owner never holds up the
     // window thread, and GTK gives up on an owner that stops answering.
     auto request = std::make_unique<PasteRequest>();
-    request->owner = state.aliveToken;
-    state.pasteInProgress = true;
-    gtk_clipboard_request_text(SchemeClipboard(state), OnClipboardText, request.release());
+    request->owner = exchange.alive;
+    exchange.pasteInProgress = true;
+    gtk_clipboard_request_text(SchemeClipboard(exchange), OnClipboardText, request.release());
 }
 
 }  // namespace corvanta

@@ -2,22 +2,40 @@
 // the info icon copies the current scheme, Ctrl+9 pastes one after asking.
 #pragma once
 
-#include "app/app_state.h"
+#include <memory>
+
+#include <gtk/gtk.h>
+
+#include "ui/scheme_model.h"
 
 namespace corvanta {
 
 constexpr const char* kPasteTitle = "Clipboard data";
 constexpr const char* kPasteQuestion = "Paste from clipboard ?";
 
+// The clipboard exchange's part of the program.
+struct ClipboardExchange {
+    ClipboardExchange() : alive(std::make_shared<ClipboardExchange*>(this)) {}
+    ClipboardExchange(const ClipboardExchange&) = delete;
+    ClipboardExchange& operator=(const ClipboardExchange&) = delete;
+
+    SchemeModel* model = nullptr;
+    GtkWidget* window = nullptr;  // whose display's clipboard is used; none: the default display
+    // A paste waits for the clipboard's owner or for the user.
+    bool pasteInProgress = false;
+    // An answer arriving after the exchange is gone finds this expired.
+    std::shared_ptr<ClipboardExchange*> alive;
+};
+
 // Puts "!dd " and the nine slots on the clipboard and hands the text to the
 // clipboard manager, so that it stays available after the program ends.
-void CopySchemeToClipboard(AppState& state);
+void CopySchemeToClipboard(ClipboardExchange& exchange);
 
 // Asks the clipboard's owner for its text and returns at once; when the text
 // arrives and holds exactly nine "0x" items, asks "Paste from clipboard ?"
 // and on Yes makes them the current scheme. The selected slot and the
 // preset list's selection stay. While one paste is under way (waiting for
 // the owner or for the answer) a second request is ignored.
-void PasteSchemeFromClipboard(AppState& state);
+void PasteSchemeFromClipboard(ClipboardExchange& exchange);
 
 }  // namespace corvanta

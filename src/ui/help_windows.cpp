@@ -47,11 +47,6 @@ gboolean OnHelpConfigure(GtkWidget*, GdkEventConfigure* event, gpointer textScro
     return FALSE;
 }
 
-void PutAt(GtkWidget* fixed, GtkWidget* child, const WidgetBox& box) {
-    gtk_widget_set_size_request(child, box.width, box.height);
-    gtk_fixed_put(GTK_FIXED(fixed), child, box.x, box.y);
-}
-
 GtkWidget* CentredLabel(const char* text) {
     GtkWidget* label = gtk_label_new(text);
     gtk_label_set_xalign(GTK_LABEL(label), 0.5F);
@@ -62,8 +57,8 @@ GtkWidget* CentredLabel(const char* text) {
 
 }  // namespace
 
-void ShowHelpWindow(AppState& state) {
-    state.helpWindow.Close();
+void ShowHelpWindow(OwnedToplevel& holder) {
+    holder.Close();
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     if (window == nullptr) {
         return;
@@ -95,7 +90,7 @@ void ShowHelpWindow(AppState& state) {
                                           GDK_DECOR_MENU | GDK_DECOR_MINIMIZE),
              static_cast<GdkWMFunction>(GDK_FUNC_MOVE | GDK_FUNC_RESIZE | GDK_FUNC_MINIMIZE |
                                         GDK_FUNC_CLOSE));
-    state.helpWindow.Replace(window);
+    holder.Replace(window);
     gtk_widget_show_all(window);
 }
 
@@ -105,8 +100,8 @@ void LayoutHelpWindow(GtkWidget* textScroll, int width, int height) {
     gtk_widget_set_size_request(textScroll, w - 2 * kHelpMargin, h - 2 * kHelpMargin);
 }
 
-void ShowCreditsWindow(AppState& state) {
-    state.creditsWindow.Close();
+void ShowCreditsWindow(OwnedToplevel& holder, const GdkPixbuf* iconImage) {
+    holder.Close();
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     if (window == nullptr) {
         return;
@@ -118,23 +113,23 @@ void ShowCreditsWindow(AppState& state) {
     GtkWidget* fixed = gtk_fixed_new();
     gtk_widget_set_size_request(fixed, kCreditsWindowWidth, kCreditsWindowHeight);
     gtk_container_add(GTK_CONTAINER(window), fixed);
-    GtkWidget* icon = state.images.appIconSmall
-                          ? gtk_image_new_from_pixbuf(state.images.appIconSmall.get())
+    GtkWidget* icon = iconImage != nullptr
+                          ? gtk_image_new_from_pixbuf(const_cast<GdkPixbuf*>(iconImage))
                           : gtk_image_new();
-    PutAt(fixed, icon, kCreditsIconBox);
-    PutAt(fixed, CentredLabel(kVersionLine), kCreditsVersionBox);
-    PutAt(fixed, CentredLabel(kAuthorLine), kCreditsAuthorBox);
+    PlaceWidget(fixed, icon, kCreditsIconBox);
+    PlaceWidget(fixed, CentredLabel(kVersionLine), kCreditsVersionBox);
+    PlaceWidget(fixed, CentredLabel(kAuthorLine), kCreditsAuthorBox);
     GtkWidget* view = nullptr;
     GtkWidget* scroll = TextInScrolledWindow(CreditsText(), &view);
     // A text to read, not to work in: no cursor and no keyboard focus.
     gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(view), FALSE);
     gtk_widget_set_can_focus(view, FALSE);
-    PutAt(fixed, scroll, kCreditsTextBox);
+    PlaceWidget(fixed, scroll, kCreditsTextBox);
 
     SetFrame(window,
              static_cast<GdkWMDecoration>(GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU),
              static_cast<GdkWMFunction>(GDK_FUNC_MOVE | GDK_FUNC_CLOSE));
-    state.creditsWindow.Replace(window);
+    holder.Replace(window);
     gtk_widget_show_all(window);
 }
 

@@ -5,8 +5,10 @@
 
 #include <string>
 
-#include "app/app_state.h"
-#include "app/main_window.h"  // WidgetBox
+#include <gtk/gtk.h>
+
+#include "ui/owned_toplevel.h"
+#include "ui/widget_box.h"
 
 namespace corvanta {
 
@@ -29,14 +31,15 @@ constexpr const char* kAuthorLine = "by the Corvanta developers";
 constexpr const char* kIconAuthor = "the Corvanta developers";
 
 // Closes an open help window and opens a new one at its initial size.
-void ShowHelpWindow(AppState& state);
+void ShowHelpWindow(OwnedToplevel& window);
 
 // Places the help text for a client size of width x height: at (10, 10),
 // leaving a 10-pixel margin on every side.
 void LayoutHelpWindow(GtkWidget* textScroll, int width, int height);
 
 // Closes an open credits window and opens a new one.
-void ShowCreditsWindow(AppState& state);
+// icon is the 96 x 96 program icon (none: no icon).
+void ShowCreditsWindow(OwnedToplevel& window, const GdkPixbuf* icon);
 
 // The credits window's text, assembled at each opening: the icon credit and
 // the notices of the JPEG and PNG libraries the program is linked with.

@@ -7,20 +7,18 @@
 
 #include <cairo.h>
 
-#include "app/helper_thread.h"
 #include "batch/file_conversion.h"
 #include "batch/decoder_process.h"
 #include "batch/image_loader.h"
 #include "batch/input_file.h"
-#include "tone/preview.h"
+#include "tone/pixbuf_format.h"
+#include "tone/preview_render.h"
+#include "ui/helper_thread.h"
 
 namespace corvanta {
 namespace {
 
-constexpr int kRgbBytes = 3;
-constexpr int kRgbaBytes = 4;
 constexpr int kCairoBytes = 4;
-constexpr int kOpaque = 255;
 constexpr double kHalfTurn = std::numbers::pi;
 constexpr double kQuarterTurn = std::numbers::pi / 2;
 
@@ -32,15 +30,6 @@ struct ContextDestroy {
 };
 using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDestroy>;
 using ContextPtr = std::unique_ptr<cairo_t, ContextDestroy>;
-
-bool Is8BitRgb(const GdkPixbuf* image) {
-    if (image == nullptr || gdk_pixbuf_get_colorspace(image) != GDK_COLORSPACE_RGB ||
-        gdk_pixbuf_get_bits_per_sample(image) != 8) {
-        return false;
-    }
-    const int channels = gdk_pixbuf_get_n_channels(image);
-    return channels == (gdk_pixbuf_get_has_alpha(image) ? kRgbaBytes : kRgbBytes);
-}
 
 std::uint32_t* SurfaceRow(cairo_surface_t* surface, int y) {
     return reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(surface) +
@@ -67,8 +56,8 @@ SurfacePtr SurfaceFromPixbuf(const GdkPixbuf* image) {
         const guint8* p = pixels + static_cast<std::size_t>(y) * stride;
         std::uint32_t* out = SurfaceRow(surface.get(), y);
         for (int x = 0; x < w; ++x, p += channels) {
-            const unsigned a = alpha ? p[3] : kOpaque;
-            const auto premultiply = [a](unsigned c) { return (c * a + kOpaque / 2) / kOpaque; };
+            const unsigned a = alpha ? p[3] : kMaxAlpha;
+            const auto premultiply = [a](unsigned c) { return unsigned{BlendChannel(c, 0, a)}; };
             out[x] = (a << 24) | (premultiply(p[0]) << 16) | (premultiply(p[1]) << 8) |
                      premultiply(p[2]);
         }
@@ -90,7 +79,7 @@ PixbufPtr RgbPixbufFromSurface(cairo_surface_t* surface) {
     for (int y = 0; y < h; ++y) {
         guchar* p = pixels + static_cast<std::size_t>(y) * stride;
         const std::uint32_t* in = SurfaceRow(surface, y);
-        for (int x = 0; x < w; ++x, p += kRgbBytes) {
+        for (int x = 0; x < w; ++x, p += kRgbChannels) {
             p[0] = static_cast<guchar>(in[x] >> 16);
             p[1] = static_cast<guchar>(in[x] >> 8);
             p[2] = static_cast<guchar>(in[x]);
@@ -160,14 +149,19 @@ PixbufPtr LoadPreviewPicture(const std::string& path, std::uint8_t* orientation)
 
 }  // namespace
 
-void RefreshPreview(AppState& state) {
-    RefreshPreview(state.widgets.previewCanvas, state.preview.source.get(), CurrentGradient(state));
+void RefreshPreview(PreviewState& preview) {
+    if (preview.canvas == nullptr || preview.table == nullptr) {
+        return;
+    }
+    if (RenderPreview(preview.canvas->image.get(), preview.source.get(), *preview.table)) {
+        ShowCanvas(*preview.canvas);
+    }
 }
 
 PixbufPtr ComposePreviewSource(const GdkPixbuf* frame, const GdkPixbuf* loaded, int orientation) {
-    if (!Is8BitRgb(frame) || gdk_pixbuf_get_has_alpha(frame) ||
+    if (!IsRgb8(frame) || gdk_pixbuf_get_has_alpha(frame) ||
         gdk_pixbuf_get_width(frame) != kPreviewWidth ||
-        gdk_pixbuf_get_height(frame) != kPreviewHeight || !Is8BitRgb(loaded)) {
+        gdk_pixbuf_get_height(frame) != kPreviewHeight || !IsRgb8(loaded)) {
         return nullptr;
     }
     SurfacePtr target = SurfaceFromPixbuf(frame);
@@ -193,12 +187,12 @@ PixbufPtr ComposePreviewSource(const GdkPixbuf* frame, const GdkPixbuf* loaded, 
     return RgbPixbufFromSurface(target.get());
 }
 
-void LoadPreviewImage(AppState& state, const std::vector<std::string>& dropped) {
-    if (dropped.empty() || !state.images.previewFrame) {
+void LoadPreviewImage(PreviewState& preview, const std::vector<std::string>& dropped) {
+    if (dropped.empty() || preview.frame == nullptr) {
         return;
     }
-    const unsigned number = ++state.preview.latestLoad;
-    PixbufPtr frame(GDK_PIXBUF(g_object_ref(state.images.previewFrame.get())));
+    const unsigned number = ++preview.latestLoad;
+    PixbufPtr frame(GDK_PIXBUF(g_object_ref(const_cast<GdkPixbuf*>(preview.frame))));
     // Reading a file can take long (a huge picture, a slow disk): the window
     // thread only waits for the finished picture.
     auto load = [path = dropped.front(), frame = std::move(frame)] {
@@ -210,24 +204,25 @@ void LoadPreviewImage(AppState& state, const std::vector<std::string>& dropped) 
         }
         return composed;
     };
-    auto show = [number](AppState& owner, PixbufPtr composed) {
-        --owner.preview.pendingLoads;
-        if (composed && number == owner.preview.latestLoad) {
-            owner.preview.source = std::move(composed);
+    auto show = [number](PreviewState& owner, PixbufPtr composed) {
+        --owner.pendingLoads;
+        if (composed && number == owner.latestLoad) {
+            owner.source = std::move(composed);
         }
         RefreshPreview(owner);
     };
-    if (!RunOnHelperThread(state, "preview-load", std::move(load), std::move(show))) {
+    if (!RunOnHelperThread(std::weak_ptr<PreviewState*>(preview.alive), "preview-load",
+                           std::move(load), std::move(show))) {
         return;  // no thread to be had: the preview stays as it is
     }
-    ++state.preview.pendingLoads;
+    ++preview.pendingLoads;
 }
 
-void RestoreDefaultPreview(AppState& state) {
-    if (state.images.defaultPreview) {
-        state.preview.source.reset(gdk_pixbuf_copy(state.images.defaultPreview.get()));
+void RestoreDefaultPreview(PreviewState& preview) {
+    if (preview.defaultPicture != nullptr) {
+        preview.source.reset(gdk_pixbuf_copy(preview.defaultPicture));
     }
-    RefreshPreview(state);
+    RefreshPreview(preview);
 }
 
 }  // namespace corvanta

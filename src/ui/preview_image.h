@@ -6,7 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include <memory>
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
+#include "batch/image_loader.h"  // PixbufPtr
+#include "scheme/gradient_table.h"
+#include "ui/drawing_canvas.h"
 
 namespace corvanta {
 
@@ -16,8 +22,26 @@ constexpr int kPreviewHeight = 192;
 constexpr int kPhotoTop = 25;
 constexpr int kPhotoHeight = 142;
 
+// The preview's part of the program: the canvas it shows, the picture it
+// maps (previewSource, never mapped itself) and the loads in flight.
+struct PreviewState {
+    PreviewState() : alive(std::make_shared<PreviewState*>(this)) {}
+    PreviewState(const PreviewState&) = delete;
+    PreviewState& operator=(const PreviewState&) = delete;
+
+    DrawingCanvas* canvas = nullptr;         // the PreviewCanvas, owned by the window
+    const GradientTable* table = nullptr;    // the scheme model's table
+    const GdkPixbuf* frame = nullptr;        // 256 x 192 RGB, built into the program
+    const GdkPixbuf* defaultPicture = nullptr;
+    PixbufPtr source;         // previewSource: 256 x 192 RGB
+    unsigned latestLoad = 0;  // number of the newest preview drop
+    int pendingLoads = 0;     // preview loads still running on a helper thread
+    // Loads finishing after the preview is gone find this expired.
+    std::shared_ptr<PreviewState*> alive;
+};
+
 // Maps previewSource into the PreviewCanvas with the current gradient table.
-void RefreshPreview(AppState& state);
+void RefreshPreview(PreviewState& preview);
 
 // A copy of frame (256 x 192 RGB) with loaded drawn into its photo area:
 // centred, turned and mirrored by the EXIF orientation (1 .. 8, others
@@ -29,9 +53,9 @@ PixbufPtr ComposePreviewSource(const GdkPixbuf* frame, const GdkPixbuf* loaded, 
 // Loads the first dropped path in the background and, once it is read,
 // puts it into the preview. A file that no loader reads, a folder or an
 // empty list leave the preview as it was. Only the newest drop is shown.
-void LoadPreviewImage(AppState& state, const std::vector<std::string>& dropped);
+void LoadPreviewImage(PreviewState& preview, const std::vector<std::string>& dropped);
 
 // Puts the built-in sample image back and refreshes the preview.
-void RestoreDefaultPreview(AppState& state);
+void RestoreDefaultPreview(PreviewState& preview);
 
 }  // namespace corvanta

@@ -1,39 +1,25 @@
 #include "ui/scheme_editor.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <random>
 #include <string>
 
-#include "app/signal_block.h"
-#include "common/parse_integer.h"
-#include "ui/preview_image.h"
+#include "ui/signal_block.h"
 
 namespace corvanta {
 namespace {
 
-constexpr int kFirstSwatchTop = 1;  // rows 0 and 19 are left to the hover marker
+// Inside the swatch row: rows 0 and 19 are left to the hover marker; each
+// swatch is a frame, a background ring and the colour (or a cross) inside.
 constexpr int kHoverBottomRow = kSwatchRowHeight - 1;
+constexpr int kFrameTop = 1;
+constexpr int kFrameHeight = kSwatchSize + 2;  // the selected frame reaches both marker rows' neighbours
+constexpr int kRingInset = 1;
+constexpr int kRingTop = 3;
+constexpr int kColorInset = 2;
+constexpr int kColorTop = 4;
 constexpr int kRailTop = 9;
 constexpr int kRailHeight = 2;
 constexpr int kCrossLength = 12;
-
-constexpr int kPaletteBlocks = 10;
-constexpr int kPaletteBlocksPerRow = 5;
-constexpr int kBlockColumns = 4;  // blue levels
-constexpr int kBlockRows = 6;     // red levels
-constexpr int kGreyCells = 12;
-
-constexpr int kRandomCandidates = 32;
-constexpr std::uint32_t kRandomColorMask = 0xFFFFFF;
-constexpr std::int64_t kNoCandidateYet = 65536;
-constexpr int kLumaPerSlot = 32;
-constexpr int kComponentMax = 255;
-
-int ClampComponent(std::int64_t v) {
-    return static_cast<int>(std::clamp<std::int64_t>(v, 0, kComponentMax));
-}
 
 int ComponentOf(std::uint32_t color, ColorField field) {
     switch (field) {
@@ -47,20 +33,16 @@ int ComponentOf(std::uint32_t color, ColorField field) {
     return 0;
 }
 
-std::int64_t FieldNumber(const AppState& state, ColorField field) {
-    return ParseInteger(gtk_entry_get_text(GTK_ENTRY(ColorFieldWidget(state, field))));
+int FieldValue(const SchemeEditor& editor, ColorField field) {
+    return ReadColorField(gtk_entry_get_text(GTK_ENTRY(ColorFieldWidget(editor, field)))).value;
 }
 
 // Keeps the spin value in step with the typed text without rewriting the
 // text, so the arrows stop at the right bounds and "007" stays as typed.
-void SyncSpinValue(AppState& state, ColorField field, int value) {
-    GtkWidget* widget = ColorFieldWidget(state, field);
-    const ScopedSignalBlock block(widget, "changed", &state);
+void SyncSpinValue(SchemeEditor& editor, ColorField field, int value) {
+    GtkWidget* widget = ColorFieldWidget(editor, field);
+    const ScopedSignalBlock block(widget, "changed", &editor);
     gtk_spin_button_set_value(GTK_SPIN_BUTTON(widget), value);
-}
-
-GtkTreeModel* PresetModel(const AppState& state) {
-    return gtk_tree_view_get_model(GTK_TREE_VIEW(state.widgets.presetList));
 }
 
 void DrawHoverMarker(DrawingCanvas& row, int slot) {
@@ -72,92 +54,87 @@ void DrawHoverMarker(DrawingCanvas& row, int slot) {
     }
 }
 
-bool InsideSwatchRow(const PointerEvent& event) {
-    return event.x >= 0 && event.y >= 0 && event.x < kSwatchRowWidth && event.y < kSwatchRowHeight;
-}
-
 }  // namespace
 
-GtkWidget* ColorFieldWidget(const AppState& state, ColorField field) {
+GtkWidget* ColorFieldWidget(const SchemeEditor& editor, ColorField field) {
     switch (field) {
         case ColorField::kRed:
-            return state.widgets.redField;
+            return editor.widgets.redField;
         case ColorField::kGreen:
-            return state.widgets.greenField;
+            return editor.widgets.greenField;
         case ColorField::kBlue:
-            return state.widgets.blueField;
+            return editor.widgets.blueField;
     }
     return nullptr;
 }
 
-void SetColorFieldSilently(AppState& state, ColorField field, int value) {
-    GtkWidget* widget = ColorFieldWidget(state, field);
-    const ScopedSignalBlock block(widget, "changed", &state);
+void SetColorFieldSilently(SchemeEditor& editor, ColorField field, int value) {
+    GtkWidget* widget = ColorFieldWidget(editor, field);
+    const ScopedSignalBlock block(widget, "changed", &editor);
     gtk_entry_set_text(GTK_ENTRY(widget), std::to_string(value).c_str());
     gtk_spin_button_set_value(GTK_SPIN_BUTTON(widget), value);
 }
 
-int SwatchHitSlot(int x) {
-    return (x + 1) / kSwatchPitch;
+void ConnectEditorViews(SchemeEditor& editor) {
+    editor.model->AddView([&editor](const SchemeModel& model, const SchemeChange& change) {
+        // Typed values stay as typed; everything else shows the slot anew.
+        if (!change.fromColorFields) {
+            ShowSlotComponents(editor);
+        }
+        if (editor.widgets.swatchRow != nullptr) {
+            DrawSwatchRow(*editor.widgets.swatchRow, model);
+        }
+    });
 }
 
-void SchemeChanged(AppState& state) {
-    RebuildGradientTable(state);
-    RefreshPreview(state);
-}
-
-void DrawSwatchRow(AppState& state) {
-    DrawingCanvas& row = state.widgets.swatchRow;
+void DrawSwatchRow(DrawingCanvas& row, const SchemeModel& model) {
     FillRect(row, 0, 0, kSwatchRowWidth, kSwatchRowHeight, kPanelBackground);
     FillRect(row, 0, kRailTop, kSwatchRowWidth, kRailHeight, kSwatchGrey);
     for (int i = 0; i < kSchemeSlots; ++i) {
         const int x0 = kSwatchPitch * i;
-        if (i == state.selectedSlot) {
-            FillRect(row, x0, kFirstSwatchTop, kSwatchSize, kSwatchSize + 2, kSelectedFrame);
+        if (i == model.SelectedSlot()) {
+            FillRect(row, x0, kFrameTop, kSwatchSize, kFrameHeight, kSelectedFrame);
         } else {
-            FillRect(row, x0, kFirstSwatchTop + 1, kSwatchSize, kSwatchSize, kSwatchGrey);
+            FillRect(row, x0, kFrameTop + 1, kSwatchSize, kSwatchSize, kSwatchGrey);
         }
-        FillRect(row, x0 + 1, 3, kSwatchSize - 2, kSwatchSize - 2, kPanelBackground);
-        const std::uint32_t color = state.scheme[static_cast<std::size_t>(i)];
+        FillRect(row, x0 + kRingInset, kRingTop, kSwatchSize - 2 * kRingInset,
+                 kSwatchSize - 2 * kRingInset, kPanelBackground);
+        const std::uint32_t color = model.Scheme()[static_cast<std::size_t>(i)];
         if (SlotAlpha(color) != 0) {
-            FillRect(row, x0 + 2, 4, kSwatchSize - 4, kSwatchSize - 4,
+            FillRect(row, x0 + kColorInset, kColorTop, kSwatchSize - 2 * kColorInset,
+                     kSwatchSize - 2 * kColorInset,
                      {SlotRed(color), SlotGreen(color), SlotBlue(color)});
         } else {
+            const int crossBottom = kColorTop + kCrossLength - 1;
             for (int k = 0; k < kCrossLength; ++k) {
-                SetPixel(row, x0 + 2 + k, 4 + k, kSwatchGrey);
-                SetPixel(row, x0 + 2 + k, 15 - k, kSwatchGrey);
+                SetPixel(row, x0 + kColorInset + k, kColorTop + k, kSwatchGrey);
+                SetPixel(row, x0 + kColorInset + k, crossBottom - k, kSwatchGrey);
             }
         }
     }
 }
 
-void OnSwatchRowEvent(AppState& state, const PointerEvent& event) {
-    const int x = static_cast<int>(std::floor(event.x));
-    const int slot = SwatchHitSlot(x);
+void OnSwatchRowEvent(SchemeEditor& editor, const PointerEvent& event) {
+    DrawingCanvas& row = *editor.widgets.swatchRow;
     switch (event.kind) {
-        case PointerEventKind::kMotion:
+        case PointerEventKind::kMotion: {
             // While a button is held the row keeps reporting motion outside
             // itself; nothing is under the pointer then.
-            DrawHoverMarker(state.widgets.swatchRow, InsideSwatchRow(event) ? slot : -1);
+            const std::optional<int> slot = SwatchClickSlot(event.x, event.y);
+            DrawHoverMarker(row, slot.value_or(-1));
             break;
+        }
         case PointerEventKind::kLeave:
-            DrawHoverMarker(state.widgets.swatchRow, -1);
+            DrawHoverMarker(row, -1);
             break;
         case PointerEventKind::kLeftClick:
         case PointerEventKind::kRightClick:
-            // A press on the row released elsewhere hits no slot.
-            if (!InsideSwatchRow(event) || slot < 0 || slot >= kSchemeSlots) {
-                break;
-            }
-            state.selectedSlot = slot;
-            if (event.kind == PointerEventKind::kLeftClick) {
-                ShowSlotComponents(state);
-                DrawSwatchRow(state);
-            } else {
-                state.scheme[static_cast<std::size_t>(slot)] = 0;
-                ShowSlotComponents(state);
-                DrawSwatchRow(state);
-                SchemeChanged(state);
+            if (const std::optional<int> slot = SwatchClickSlot(event.x, event.y)) {
+                if (event.kind == PointerEventKind::kLeftClick) {
+                    editor.model->SelectSlot(*slot);
+                } else {
+                    editor.model->ClearSlot(*slot);
+                }
             }
             break;
         case PointerEventKind::kOther:
@@ -165,117 +142,55 @@ void OnSwatchRowEvent(AppState& state, const PointerEvent& event) {
     }
 }
 
-void DrawPalette(AppState& state) {
-    DrawingCanvas& palette = state.widgets.paletteCanvas;
-    const int ox = (CanvasWidth(palette) - kPaletteWidth) / 2;
-    const int oy = (CanvasHeight(palette) - kPaletteHeight) / 2;
-    const int blockWidth = kBlockColumns * kPaletteCell;
-    const int blockHeight = kBlockRows * kPaletteCell;
-    for (int b = 0; b < kPaletteBlocks; ++b) {
-        for (int j = 0; j < kBlockRows; ++j) {
-            for (int k = 0; k < kBlockColumns; ++k) {
-                const Rgb color{static_cast<std::uint8_t>(255 * j / (kBlockRows - 1)),
-                                static_cast<std::uint8_t>(255 * b / (kPaletteBlocks - 1)),
-                                static_cast<std::uint8_t>(255 * k / (kBlockColumns - 1))};
-                FillRect(palette, ox + blockWidth * (b % kPaletteBlocksPerRow) + kPaletteCell * k,
-                         oy + blockHeight * (b / kPaletteBlocksPerRow) + kPaletteCell * j,
-                         kPaletteCell, kPaletteCell, color);
-            }
+void DrawPalette(DrawingCanvas& palette) {
+    for (int y = 0; y < kPaletteHeight; y += kPaletteCell) {
+        for (int x = 0; x < kPaletteWidth; x += kPaletteCell) {
+            const std::uint32_t c = PaletteColorAt(x, y).value_or(0);
+            FillRect(palette, x, y, kPaletteCell, kPaletteCell, {SlotRed(c), SlotGreen(c), SlotBlue(c)});
         }
     }
-    const int greyColumn = blockWidth * kPaletteBlocksPerRow;
-    for (int n = 0; n < kGreyCells; ++n) {
-        const auto v = static_cast<std::uint8_t>(255 * n / (kGreyCells - 1));
-        FillRect(palette, ox + greyColumn, oy + kPaletteCell * n, kPaletteCell, kPaletteCell,
-                 {v, v, v});
+}
+
+void OnPaletteClick(SchemeEditor& editor, double x, double y) {
+    if (const std::optional<std::uint32_t> color = PaletteColorAt(x, y)) {
+        editor.model->SetSelectedColor(*color);
     }
 }
 
-void OnPaletteClick(AppState& state, double x, double y) {
-    const DrawingCanvas& palette = state.widgets.paletteCanvas;
-    const int px = static_cast<int>(std::floor(x));
-    const int py = static_cast<int>(std::floor(y));
-    if (px < 0 || py < 0 || px >= CanvasWidth(palette) || py >= CanvasHeight(palette)) {
-        return;  // released outside the palette: no cell under the pointer
-    }
-    const Rgb c = PixelAt(palette, px, py);
-    state.scheme[static_cast<std::size_t>(state.selectedSlot)] =
-        MakeOpaqueColor(c.red, c.green, c.blue);
-    RebuildGradientTable(state);
-    ShowSlotComponents(state);
-    DrawSwatchRow(state);
-    RefreshPreview(state);
-}
-
-void ShowSlotComponents(AppState& state) {
-    const std::uint32_t color = state.scheme[static_cast<std::size_t>(state.selectedSlot)];
+void ShowSlotComponents(SchemeEditor& editor) {
+    const std::uint32_t color = editor.model->SelectedColor();
     for (ColorField f : {ColorField::kRed, ColorField::kGreen, ColorField::kBlue}) {
-        SetColorFieldSilently(state, f, ComponentOf(color, f));
-    }
-}
-
-void OnComponentEdited(AppState& state, ColorField field) {
-    const std::int64_t typed = FieldNumber(state, field);
-    if (typed < 0) {
-        SetColorFieldSilently(state, field, 0);
-    } else if (typed > kComponentMax) {
-        SetColorFieldSilently(state, field, kComponentMax);
-    } else {
-        SyncSpinValue(state, field, static_cast<int>(typed));
-    }
-    const int r = ClampComponent(FieldNumber(state, ColorField::kRed));
-    const int g = ClampComponent(FieldNumber(state, ColorField::kGreen));
-    const int b = ClampComponent(FieldNumber(state, ColorField::kBlue));
-    state.scheme[static_cast<std::size_t>(state.selectedSlot)] = MakeOpaqueColor(r, g, b);
-    RebuildGradientTable(state);
-    DrawSwatchRow(state);
-    RefreshPreview(state);
-}
-
-std::uint32_t ChooseRandomColor(int slot, const RandomSource& random) {
-    const std::int64_t target =
-        static_cast<std::int64_t>(kLumaPerSlot * slot) * (kLumaPerSlot * slot);
-    std::int64_t best = kNoCandidateYet;
-    std::uint32_t choice = 0;
-    for (int n = 0; n < kRandomCandidates; ++n) {
-        const std::uint32_t v = random() & kRandomColorMask;
-        const double r = SlotRed(v);
-        const double g = SlotGreen(v);
-        const double b = SlotBlue(v);
-        const std::int64_t luma = std::llround(0.23 * r * r + 0.7 * g * g + 0.07 * b * b);
-        const std::int64_t d = luma > target ? luma - target : target - luma;
-        if (d < best) {
-            best = d;
-            choice = v;
+        if (ColorFieldWidget(editor, f) != nullptr) {
+            SetColorFieldSilently(editor, f, ComponentOf(color, f));
         }
     }
-    return choice;
 }
 
-RandomSource ClockSeededRandom() {
-    return [] {
-        thread_local std::mt19937 generator(static_cast<std::mt19937::result_type>(
-            std::chrono::system_clock::now().time_since_epoch().count()));
-        std::uniform_int_distribution<std::uint32_t> colors(0, kRandomColorMask);
-        return colors(generator);
-    };
-}
-
-void PickRandomColor(AppState& state) {
-    if (!state.random) {
-        state.random = ClockSeededRandom();
+void OnComponentEdited(SchemeEditor& editor, ColorField field) {
+    const ColorFieldReading reading =
+        ReadColorField(gtk_entry_get_text(GTK_ENTRY(ColorFieldWidget(editor, field))));
+    if (reading.rewrite) {
+        SetColorFieldSilently(editor, field, *reading.rewrite);
+    } else {
+        SyncSpinValue(editor, field, reading.value);
     }
-    state.scheme[static_cast<std::size_t>(state.selectedSlot)] =
-        kOpaqueAlpha | ChooseRandomColor(state.selectedSlot, state.random);
-    RebuildGradientTable(state);
-    ShowSlotComponents(state);
-    DrawSwatchRow(state);
-    RefreshPreview(state);
+    editor.model->SetSelectedComponents(FieldValue(editor, ColorField::kRed),
+                                        FieldValue(editor, ColorField::kGreen),
+                                        FieldValue(editor, ColorField::kBlue));
 }
 
-void FillPresetList(AppState& state) {
-    GtkListStore* store = GTK_LIST_STORE(PresetModel(state));
-    for (const Preset& preset : state.presets.rows) {
+void PickRandomColor(SchemeEditor& editor) {
+    if (!editor.random) {
+        editor.random = ClockSeededRandom();
+    }
+    editor.model->SetSelectedColor(
+        kOpaqueAlpha | ChooseRandomColor(editor.model->SelectedSlot(), editor.random));
+}
+
+void FillPresetList(GtkWidget* presetList, const PresetTable& presets) {
+    GtkListStore* store =
+        GTK_LIST_STORE(gtk_tree_view_get_model(GTK_TREE_VIEW(presetList)));
+    for (const Preset& preset : presets.rows) {
         if (preset.name[0] == '\0') {
             break;  // the walk ends at the first record without a name
         }
@@ -286,9 +201,9 @@ void FillPresetList(AppState& state) {
     }
 }
 
-void ApplySelectedPreset(AppState& state) {
+void ApplySelectedPreset(SchemeEditor& editor) {
     GtkTreeSelection* selection =
-        gtk_tree_view_get_selection(GTK_TREE_VIEW(state.widgets.presetList));
+        gtk_tree_view_get_selection(GTK_TREE_VIEW(editor.widgets.presetList));
     GtkTreeModel* model = nullptr;
     GtkTreeIter iter;
     if (!gtk_tree_selection_get_selected(selection, &model, &iter)) {
@@ -297,14 +212,7 @@ void ApplySelectedPreset(AppState& state) {
     GtkTreePath* path = gtk_tree_model_get_path(model, &iter);
     const int row = path != nullptr ? gtk_tree_path_get_indices(path)[0] : -1;
     gtk_tree_path_free(path);
-    if (row < 0 || row >= kPresetRows) {
-        return;
-    }
-    state.scheme = state.presets.rows[static_cast<std::size_t>(row)].slots;
-    RebuildGradientTable(state);
-    ShowSlotComponents(state);
-    DrawSwatchRow(state);
-    RefreshPreview(state);
+    editor.model->ApplyPreset(row);
 }
 
 }  // namespace corvanta

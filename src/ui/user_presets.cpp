@@ -3,31 +3,25 @@
 #include <algorithm>
 #include <limits>
 
-#include "app/main_window.h"
-#include "app/signal_block.h"
+#include "batch/drop_intake.h"  // the quality items
 #include "common/parse_integer.h"
 #include "scheme/preset_store.h"
 #include "ui/confirm_dialog.h"
+#include "ui/signal_block.h"
 
 namespace corvanta {
 namespace {
 
-std::string StorePath(const AppState& state) {
-    return state.programDirectory + kPresetStoreFileName;
-}
-
 // Program-set text: neither the digits-only filter nor any change handler
 // of ours sees it.
-void SetSizeFieldSilently(AppState& state, GtkWidget* field, std::int32_t stored) {
-    const ScopedSignalBlock filter(field, "insert-text", &state);
-    const ScopedSignalBlock changed(field, "changed", &state);
+void SetSizeFieldSilently(OutputFields& fields, GtkWidget* field, std::int32_t stored) {
+    const ScopedSignalBlock filter(field, "insert-text", &fields);
+    const ScopedSignalBlock changed(field, "changed", &fields);
     gtk_entry_set_text(GTK_ENTRY(field), SizeFieldTextFor(stored).c_str());
 }
 
-bool HasSettingWidgets(const AppState& state) {
-    const MainWidgets& w = state.widgets;
-    return w.maxWidthField != nullptr && w.maxHeightField != nullptr &&
-           w.jpegQualityCombo != nullptr;
+bool HasSettingWidgets(const OutputFields& fields) {
+    return fields.maxWidth != nullptr && fields.maxHeight != nullptr && fields.quality != nullptr;
 }
 
 }  // namespace
@@ -47,46 +41,42 @@ std::string SizeFieldTextFor(std::int32_t stored) {
 // takes every item but the first as the high quality, so the combo shows
 // what a batch would then use: "Medium" for 0, "High" for everything else.
 int QualityItemFor(std::int32_t stored) {
-    return stored == kQualityMedium ? kQualityMedium : kQualityHigh;
+    return stored == kMediumQualityIndex ? kMediumQualityIndex : kHighQualityIndex;
 }
 
 std::int32_t StoredSizeOf(const char* text) {
-    const std::int64_t value = ParseInteger(text != nullptr ? text : "");
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-        value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+    return ParseInteger32(text != nullptr ? text : "");
 }
 
-void LoadPresetStore(AppState& state) {
-    if (!HasSettingWidgets(state)) {
+void LoadPresetStore(const std::string& path, OutputFields& fields, PresetTable& presets) {
+    if (!HasSettingWidgets(fields)) {
         return;
     }
     StoredSettings settings;
-    if (!LoadPresetStoreFile(StorePath(state), settings, state.presets)) {
+    if (!LoadPresetStoreFile(path, settings, presets)) {
         return;  // missing, unreadable or foreign: the start-up values stay
     }
-    MainWidgets& w = state.widgets;
-    SetSizeFieldSilently(state, w.maxWidthField, settings.maxWidth);
-    SetSizeFieldSilently(state, w.maxHeightField, settings.maxHeight);
-    const ScopedSignalBlock changed(w.jpegQualityCombo, "changed", &state);
-    gtk_combo_box_set_active(GTK_COMBO_BOX(w.jpegQualityCombo),
-                             QualityItemFor(settings.qualityIndex));
+    SetSizeFieldSilently(fields, fields.maxWidth, settings.maxWidth);
+    SetSizeFieldSilently(fields, fields.maxHeight, settings.maxHeight);
+    const ScopedSignalBlock changed(fields.quality, "changed", &fields);
+    gtk_combo_box_set_active(GTK_COMBO_BOX(fields.quality), QualityItemFor(settings.qualityIndex));
     // The preset list was filled before the load and keeps the built-in
     // names; the records carry the file's names back to the file unchanged.
 }
 
-void SavePresetStore(AppState& state) {
-    if (!HasSettingWidgets(state)) {
+void SavePresetStore(const std::string& path, const OutputFields& fields,
+                     const PresetTable& presets) {
+    if (!HasSettingWidgets(fields)) {
         return;
     }
-    const MainWidgets& w = state.widgets;
     StoredSettings settings;
-    settings.maxWidth = StoredSizeOf(gtk_entry_get_text(GTK_ENTRY(w.maxWidthField)));
-    settings.maxHeight = StoredSizeOf(gtk_entry_get_text(GTK_ENTRY(w.maxHeightField)));
-    settings.qualityIndex = gtk_combo_box_get_active(GTK_COMBO_BOX(w.jpegQualityCombo));
-    SavePresetStoreFile(StorePath(state), settings, state.presets);  // failures are silent
+    settings.maxWidth = StoredSizeOf(gtk_entry_get_text(GTK_ENTRY(fields.maxWidth)));
+    settings.maxHeight = StoredSizeOf(gtk_entry_get_text(GTK_ENTRY(fields.maxHeight)));
+    settings.qualityIndex = gtk_combo_box_get_active(GTK_COMBO_BOX(fields.quality));
+    SavePresetStoreFile(path, settings, presets);  // failures are silent
 }
 
-void StoreUserPreset(AppState& state, int number) {
+void StoreUserPreset(SchemeModel& model, int number) {
     if (number < 1 || number > kUserPresetCount) {
         return;
     }
@@ -94,9 +84,7 @@ void StoreUserPreset(AppState& state, int number) {
     if (!AskYesNo(kUserPresetsTitle, question.c_str())) {
         return;
     }
-    // The colours only; the name, the list and the current scheme stay.
-    state.presets.rows[static_cast<std::size_t>(kFirstUserPresetRow - 1 + number)].slots =
-        state.scheme;
+    model.StoreUserPreset(number);
 }
 
 }  // namespace corvanta

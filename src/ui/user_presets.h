@@ -7,7 +7,10 @@
 #include <cstdint>
 #include <string>
 
-#include "app/app_state.h"
+#include <gtk/gtk.h>
+
+#include "scheme/color_scheme.h"
+#include "ui/scheme_model.h"
 
 namespace corvanta {
 
@@ -29,18 +32,27 @@ int QualityItemFor(std::int32_t stored);
 // the signed 32-bit range of the file.
 std::int32_t StoredSizeOf(const char* text);
 
-// Reads Corvanta.dat from programDirectory into the size fields, the quality
-// choice and the user presets; a missing or foreign file changes nothing.
-// The fields are set from the program, so no change events are raised.
-void LoadPresetStore(AppState& state);
+// The output settings' widgets the store reads and fills. Every signal
+// handler on them is connected with this object as its user data.
+struct OutputFields {
+    GtkWidget* maxWidth = nullptr;  // GtkEntry, digits only
+    GtkWidget* maxHeight = nullptr;
+    GtkWidget* quality = nullptr;   // GtkComboBoxText
+};
 
-// Writes the size fields, the quality choice and the user presets to
-// Corvanta.dat. A non-empty file of another kind is never overwritten;
+// Reads the store at path into the size fields, the quality choice and the
+// user presets; a missing or foreign file changes nothing. The fields are
+// set from the program, so no change events are raised.
+void LoadPresetStore(const std::string& path, OutputFields& fields, PresetTable& presets);
+
+// Writes the size fields, the quality choice and the user presets to the
+// store at path. A non-empty file of another kind is never overwritten;
 // failures are silent.
-void SavePresetStore(AppState& state);
+void SavePresetStore(const std::string& path, const OutputFields& fields,
+                     const PresetTable& presets);
 
 // Ctrl+N: asks "Overwrite user preset N ?" and on Yes copies the current
 // scheme's nine slots into user preset N (1 .. 8). Nothing else changes.
-void StoreUserPreset(AppState& state, int number);
+void StoreUserPreset(SchemeModel& model, int number);
 
 }  // namespace corvanta

@@ -51,7 +51,11 @@ class RecordingSink final : public ProgressSink {
             hook(event);
         }
         std::lock_guard lock(mutex_);
-        seen_.push_back({event.kind, event.object, event.fileName});
+        // One number per event: the file's, the count left or the time.
+        const std::int64_t number = event.kind == ProgressKind::kRemaining ? event.remaining
+                                    : event.kind == ProgressKind::kFinished ? event.elapsedMs
+                                                                            : event.fileNumber;
+        seen_.push_back({event.kind, number, event.fileName});
         events_.push_back(std::move(event));
     }
 
@@ -118,7 +122,7 @@ TEST_F(BatchEngineTest, BatchOfThreeWithOneNonImage) {
     };
     EXPECT_EQ(sink.Sequence(), expected);
     EXPECT_EQ(sink.Events()[6].reason, failure_reason::kNotAnImage);
-    EXPECT_GE(sink.Events().back().object, 0);
+    EXPECT_GE(sink.Events().back().elapsedMs, 0);
     EXPECT_FALSE(state.running);
     EXPECT_EQ(OutputNames(), (std::vector<std::string>{"a.jpg", "c.png"}));
 }
@@ -175,7 +179,7 @@ TEST_F(BatchEngineTest, StopDuringTheSecondOfFive) {
     BatchState state;
     RecordingSink sink;
     sink.hook = [&](const ProgressEvent& event) {
-        if (event.kind == kLoading && event.object == 2) {
+        if (event.kind == kLoading && event.fileNumber == 2) {
             state.stop = true;  // as the stop button would, while file 2 loads
         }
     };
@@ -222,7 +226,7 @@ TEST_F(BatchEngineTest, EveryFileEndsWithItsOwnStatus) {
     for (const ProgressEvent& e : sink.Events()) {
         if (e.kind == kDone || e.kind == kFailed || e.kind == kCancelled) {
             finals.push_back({e.kind, e.fileName, e.reason});
-            numbers.push_back(e.object);
+            numbers.push_back(e.fileNumber);
         }
     }
     ASSERT_EQ(finals.size(), 6u);

@@ -10,13 +10,13 @@ add_executable(corvanta_worker_tests
 )
 target_include_directories(corvanta_worker_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(corvanta_worker_tests PRIVATE
-  corvanta_core corvanta_test_support GTest::gtest_main)
+  corvanta_batch corvanta_test_support GTest::gtest_main)
 gtest_discover_tests(corvanta_worker_tests DISCOVERY_TIMEOUT 60)
 
 # The decoder process and its faults, with a stand-in decoder that misbehaves
 # on purpose.
 add_executable(corvanta_misbehaving_decoder batch/misbehaving_decoder.cpp)
-target_link_libraries(corvanta_misbehaving_decoder PRIVATE corvanta_core)
+target_link_libraries(corvanta_misbehaving_decoder PRIVATE corvanta_batch)
 target_sources(corvanta_worker_tests PRIVATE batch/decoder_process_test.cpp)
 target_compile_definitions(corvanta_worker_tests PRIVATE
   CORVANTA_TEST_DECODER="$<TARGET_FILE:corvanta_misbehaving_decoder>")

@@ -80,7 +80,7 @@ void WorkerGate::Release() {
 
 WorkerGate::Match At(ProgressKind kind, std::int64_t object) {
     return [kind, object](const ProgressEvent& event) {
-        return event.kind == kind && event.object == object;
+        return event.kind == kind && event.fileNumber == object;
     };
 }
 

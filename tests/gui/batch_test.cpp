@@ -256,7 +256,8 @@ TEST_F(BatchTest, AFileNumberWithoutEventsShiftsNoOtherLine) {
     const auto post = [&](ProgressKind kind, std::int64_t number, const std::string& name) {
         ProgressEvent event;
         event.kind = kind;
-        event.object = number;
+        event.fileNumber = number;
+        event.elapsedMs = number;
         event.fileName = name;
         HandleProgressEvent(State(), std::move(event));
     };
@@ -375,10 +376,9 @@ TEST_F(BatchTest, StopWithTwoFilesInHandCancelsBothAndLeavesTheRest) {
 TEST_F(BatchTest, SchemeChangesDuringABatchReachTheNextWholeImage) {
     const std::string first = Png("first.png", 64, 48, false);
     const std::string second = Png("second.png", 48, 64, false);
-    for (std::uint32_t& slot : State().scheme) {
-        slot = MakeOpaqueColor(255, 0, 0);
-    }
-    RebuildGradientTable(State());
+    ColorScheme red{};
+    red.fill(MakeOpaqueColor(255, 0, 0));
+    Model().Replace(red);
     WorkerGate& secondLoading = Gate(At(kLoading, 2));
     Drop({first, second});
     // The second file waits to start until the first, mapped by another job,
@@ -387,10 +387,10 @@ TEST_F(BatchTest, SchemeChangesDuringABatchReachTheNextWholeImage) {
         PumpUntil([&] { return secondLoading.Reached() && Line(2) == "[Done]  first.png"; }));
 
     // Shortcuts and preview drops still work while the batch runs.
-    const ColorScheme before = State().scheme;
-    State().random = Replay({0x00FF00});
+    const ColorScheme before = Scheme();
+    Editor().random = Replay({0x00FF00});
     RouteShortcut(State(), kShortcutRandomColor);
-    EXPECT_NE(State().scheme, before);
+    EXPECT_NE(Scheme(), before);
     RouteFileDrop(State(), DropTarget::kPreview, {first});
     ASSERT_TRUE(PumpUntil([&] { return State().preview.pendingLoads == 0; }));
     EXPECT_NE(
@@ -398,10 +398,9 @@ TEST_F(BatchTest, SchemeChangesDuringABatchReachTheNextWholeImage) {
                     gdk_pixbuf_read_pixels(State().images.defaultPreview.get()), 256 * 192 * 3),
         0);
 
-    for (std::uint32_t& slot : State().scheme) {
-        slot = MakeOpaqueColor(0, 0, 255);
-    }
-    RebuildGradientTable(State());
+    ColorScheme blue{};
+    blue.fill(MakeOpaqueColor(0, 0, 255));
+    Model().Replace(blue);
     secondLoading.Release();
     ASSERT_TRUE(WaitForBatchEnd(State()));
     EXPECT_TRUE(AllPixelsAre(out_ + "/first.png", {255, 0, 0}));

@@ -23,7 +23,7 @@ class ClipboardTest : public MainWindowTest {
     std::size_t Paste(GtkResponseType answer = GTK_RESPONSE_YES) {
         DialogAnswerer answerer("Clipboard data", answer);
         RouteShortcut(State(), kShortcutPaste);
-        EXPECT_TRUE(PumpUntil([&] { return !State().pasteInProgress; }, 30000));
+        EXPECT_TRUE(PumpUntil([&] { return !State().clipboard.pasteInProgress; }, 30000));
         for (const DialogAnswerer::Seen& seen : answerer.Answered()) {
             EXPECT_EQ(seen.text, "Paste from clipboard ?");
             EXPECT_EQ(seen.type, GTK_MESSAGE_INFO);
@@ -35,26 +35,26 @@ class ClipboardTest : public MainWindowTest {
     // The paste must leave the scheme exactly as it was.
     void ExpectIgnored(const std::string& text) {
         OfferClipboard(text, dir_.Path());
-        const ColorScheme before = State().scheme;
+        const ColorScheme before = Scheme();
         EXPECT_EQ(Paste(), 0u) << text.substr(0, 60);
-        EXPECT_EQ(State().scheme, before);
+        EXPECT_EQ(Scheme(), before);
     }
 
     TempDir dir_;
 };
 
 TEST_F(ClipboardTest, AnotherClientReadsTheCopiedLine) {
-    State().scheme = {};
-    CopySchemeToClipboard(State());
+    Model().Replace({});
+    CopySchemeToClipboard(State().clipboard);
     const std::string empty = ReadClipboard();
     EXPECT_EQ(empty.size(), 102u);
     EXPECT_EQ(empty,
               "!dd 0x00000000,0x00000000,0x00000000,0x00000000,0x00000000,0x00000000,"
               "0x00000000,0x00000000,0x00000000");
     // Every bit of every slot, alpha included, in lower case.
-    State().scheme = {0xFF000000, 0x00ABCDEF, 0x80FFFFFF, 0x1, 0,
-                      0xFFFFFFFF, 0x7F00FF00, 0xDEADBEEF, 0x10};
-    CopySchemeToClipboard(State());
+    Model().Replace({0xFF000000, 0x00ABCDEF, 0x80FFFFFF, 0x1, 0,
+                      0xFFFFFFFF, 0x7F00FF00, 0xDEADBEEF, 0x10});
+    CopySchemeToClipboard(State().clipboard);
     EXPECT_EQ(ReadClipboard(),
               "!dd 0xff000000,0x00abcdef,0x80ffffff,0x00000001,0x00000000,0xffffffff,"
               "0x7f00ff00,0xdeadbeef,0x00000010");
@@ -63,28 +63,26 @@ TEST_F(ClipboardTest, AnotherClientReadsTheCopiedLine) {
 TEST_F(ClipboardTest, CopyThenPasteRestoresEverySlotAndKeepsTheSelections) {
     const ColorScheme copied{0xFF000000, 0x00ABCDEF, 0x80FFFFFF, 0x1,       0,
                              0xFFFFFFFF, 0x7F00FF00, 0xDEADBEEF, 0xFF336699};
-    State().scheme = copied;
-    CopySchemeToClipboard(State());
+    Model().Replace(copied);
+    CopySchemeToClipboard(State().clipboard);
     // Something else in the editor meanwhile: another slot, emptied colours.
-    State().scheme = {};
-    State().selectedSlot = 8;
-    ShowSlotComponents(State());
-    RebuildGradientTable(State());
+    Model().Replace({});
+    Model().SelectSlot(8);
     EXPECT_EQ(Paste(GTK_RESPONSE_NO), 1u);
-    EXPECT_EQ(State().scheme, ColorScheme{});
+    EXPECT_EQ(Scheme(), ColorScheme{});
     EXPECT_EQ(Paste(GTK_RESPONSE_DELETE_EVENT), 1u);
-    EXPECT_EQ(State().scheme, ColorScheme{});
+    EXPECT_EQ(Scheme(), ColorScheme{});
 
     EXPECT_EQ(Paste(), 1u);
-    EXPECT_EQ(State().scheme, copied);
-    EXPECT_EQ(State().selectedSlot, 8);
+    EXPECT_EQ(Scheme(), copied);
+    EXPECT_EQ(Model().SelectedSlot(), 8);
     EXPECT_EQ(EntryText(Widgets().redField), "153");  // slot 8: 0xFF336699
     EXPECT_EQ(EntryText(Widgets().greenField), "102");
     EXPECT_EQ(EntryText(Widgets().blueField), "51");
     EXPECT_EQ(PixelAt(Widgets().swatchRow, 19 * 8 + 8, 10), (Rgb{153, 102, 51}));
     GradientTable want{};
     BuildGradientTable(&copied, want);
-    EXPECT_EQ(CurrentGradient(State()), want);
+    EXPECT_EQ(Model().Table(), want);
     GtkTreeModel* model = nullptr;
     GtkTreeIter iter;
     ASSERT_TRUE(gtk_tree_selection_get_selected(
@@ -100,7 +98,7 @@ TEST_F(ClipboardTest, ItemsAreFoundInsideProseAndShortItemsReadWhatIsThere) {
         "0x00000000 0xff, 0xZZ 0x7fffffff99 -- end",
         dir_.Path());
     EXPECT_EQ(Paste(), 1u);
-    EXPECT_EQ(State().scheme, (ColorScheme{0xFF0000FF, 0xFF00FF00, 0xFFFF0000, 0x12345678,
+    EXPECT_EQ(Scheme(), (ColorScheme{0xFF0000FF, 0xFF00FF00, 0xFFFF0000, 0x12345678,
                                            0xABCDEF01, 0, 0xFF, 0, 0x7FFFFFFF}));
 }
 
@@ -116,9 +114,9 @@ TEST_F(ClipboardTest, TextsWithoutExactlyNineItemsAreIgnoredWithoutAQuestion) {
     ExpectIgnored("");
     // Not text at all: a picture's bytes under an image target only.
     OfferClipboard(nine, dir_.Path(), "image/png");
-    const ColorScheme before = State().scheme;
+    const ColorScheme before = Scheme();
     EXPECT_EQ(Paste(), 0u);
-    EXPECT_EQ(State().scheme, before);
+    EXPECT_EQ(Scheme(), before);
 }
 
 TEST_F(ClipboardTest, AMegabyteOfTextIsReadInFull) {
@@ -130,7 +128,7 @@ TEST_F(ClipboardTest, AMegabyteOfTextIsReadInFull) {
     }
     OfferClipboard(text, dir_.Path());
     EXPECT_EQ(Paste(), 1u);
-    EXPECT_EQ(State().scheme, (ColorScheme{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    EXPECT_EQ(Scheme(), (ColorScheme{1, 2, 3, 4, 5, 6, 7, 8, 9}));
     // A megabyte of items is no scheme.
     std::string many;
     while (many.size() < (1u << 20)) {
@@ -144,10 +142,10 @@ TEST_F(ClipboardTest, ASecondCtrl9WhileTheFirstWaitsIsIgnored) {
     DialogAnswerer yes("Clipboard data", GTK_RESPONSE_YES);
     RouteShortcut(State(), kShortcutPaste);
     RouteShortcut(State(), kShortcutPaste);
-    EXPECT_TRUE(PumpUntil([&] { return !State().pasteInProgress; }, 30000));
+    EXPECT_TRUE(PumpUntil([&] { return !State().clipboard.pasteInProgress; }, 30000));
     PumpFor(200);
     EXPECT_EQ(yes.Answered().size(), 1u);
-    EXPECT_EQ(State().scheme, MakePresetTable().rows[7].slots);
+    EXPECT_EQ(Scheme(), MakePresetTable().rows[7].slots);
 }
 
 }  // namespace

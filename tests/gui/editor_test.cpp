@@ -30,7 +30,7 @@ void SelectPresetRow(AppState& state, int row) {
 }
 
 void Click(AppState& state, PointerEventKind kind, double x, double y = 10) {
-    OnSwatchRowEvent(state, {kind, x, y});
+    OnSwatchRowEvent(state.editor, {kind, x, y});
 }
 
 // What the swatch of slot i must look like, pixel by pixel, in its own
@@ -70,8 +70,8 @@ void ExpectSwatchRow(AppState& state) {
         const int slot = x / 19;
         for (int y = 0; y < 20; ++y) {
             const Rgb want =
-                ExpectedSwatchPixel(slot, slot == state.selectedSlot,
-                                    state.scheme[static_cast<std::size_t>(slot)], x % 19, y);
+                ExpectedSwatchPixel(slot, slot == state.scheme.SelectedSlot(),
+                                    state.scheme.Scheme()[static_cast<std::size_t>(slot)], x % 19, y);
             ASSERT_EQ(PixelAt(state.widgets.swatchRow, x, y), want) << "pixel " << x << "," << y;
         }
     }
@@ -104,14 +104,12 @@ void ExpectPreviewMapped(AppState& state, const ColorScheme& scheme) {
 
 TEST_F(EditorTest, SwatchRowShowsColoursCrossesAndTheSelectedFrame) {
     ExpectSwatchRow(State());                          // "Gray": black and white with seven crosses
-    State().scheme = MakePresetTable().rows[9].slots;  // "Heat camera": only slot 6 empty
-    State().selectedSlot = 8;
-    DrawSwatchRow(State());
+    Model().Replace(MakePresetTable().rows[9].slots);  // "Heat camera": only slot 6 empty
+    Model().SelectSlot(8);
     ExpectSwatchRow(State());
     // A colour with a small alpha is drawn opaque; only alpha 0 is empty.
-    State().scheme[2] = 0x01336699;
-    State().selectedSlot = 2;
-    DrawSwatchRow(State());
+    Model().SelectSlot(2);
+    Model().SetSelectedColor(0x01336699);
     EXPECT_EQ(PixelAt(Widgets().swatchRow, 38 + 5, 8), (Rgb{0x99, 0x66, 0x33}));
     ExpectSwatchRow(State());
 }
@@ -193,7 +191,7 @@ TEST_F(EditorTest, PreviewIsTheSourceMappedThroughEachPreset) {
     ExpectPreviewMapped(State(), presets.rows[0].slots);
     for (int row : {2, 6, 9, 11, 14, 17}) {
         SelectPresetRow(State(), row);
-        EXPECT_EQ(State().scheme, presets.rows[static_cast<std::size_t>(row)].slots)
+        EXPECT_EQ(Scheme(), presets.rows[static_cast<std::size_t>(row)].slots)
             << "row " << row;
         ExpectPreviewMapped(State(), presets.rows[static_cast<std::size_t>(row)].slots);
     }
@@ -211,7 +209,7 @@ TEST_F(EditorTest, PreviewIsTheSourceMappedThroughEachPreset) {
     const std::vector<guint8> before(
         gdk_pixbuf_read_pixels(Widgets().previewCanvas.image.get()),
         gdk_pixbuf_read_pixels(Widgets().previewCanvas.image.get()) + 768 * 192);
-    RefreshPreview(State());
+    RefreshPreview(State().preview);
     EXPECT_EQ(
         std::memcmp(before.data(), gdk_pixbuf_read_pixels(Widgets().previewCanvas.image.get()),
                     before.size()),
@@ -220,51 +218,56 @@ TEST_F(EditorTest, PreviewIsTheSourceMappedThroughEachPreset) {
 
 TEST_F(EditorTest, PresetChoiceCopiesAllNineSlotsAndSeparatorsEmptyTheScheme) {
     const PresetTable presets = MakePresetTable();
-    State().scheme.fill(0xFF123456);
+    Model().Replace([] {
+        ColorScheme all{};
+        all.fill(0xFF123456);
+        return all;
+    }());
     SelectPresetRow(State(), 6);  // "Deep green": only slots 0, 4 and 8
-    EXPECT_EQ(State().scheme, presets.rows[6].slots);
+    EXPECT_EQ(Scheme(), presets.rows[6].slots);
     SelectPresetRow(State(), 1);  // "-"
-    EXPECT_EQ(State().scheme, ColorScheme{});
+    EXPECT_EQ(Scheme(), ColorScheme{});
     ExpectSwatchRow(State());
     // The table is the plain ramp then, as for "Gray".
     GradientTable gray{};
     BuildGradientTable(&presets.rows[0].slots, gray);
-    EXPECT_EQ(State().gradient, gray);
+    EXPECT_EQ(Model().Table(), gray);
     SelectPresetRow(State(), 25);  // a user preset never stored
-    EXPECT_EQ(State().scheme, ColorScheme{});
+    EXPECT_EQ(Scheme(), ColorScheme{});
     SelectPresetRow(State(), 0);
-    EXPECT_EQ(State().scheme[0], 0xFF000000u);
-    EXPECT_EQ(State().scheme[8], 0xFFFFFFFFu);
+    EXPECT_EQ(Scheme()[0], 0xFF000000u);
+    EXPECT_EQ(Scheme()[8], 0xFFFFFFFFu);
     // The selected slot stays where it was.
-    State().selectedSlot = 4;
+    Model().SelectSlot(4);
     SelectPresetRow(State(), 4);  // "Blue": slot 4 is 0xFFFF9060
-    EXPECT_EQ(State().selectedSlot, 4);
+    EXPECT_EQ(Model().SelectedSlot(), 4);
     EXPECT_EQ(EntryText(Widgets().redField), "96");
     EXPECT_EQ(EntryText(Widgets().greenField), "144");
     EXPECT_EQ(EntryText(Widgets().blueField), "255");
 }
 
 TEST_F(EditorTest, ListEventWithoutASelectedRowChangesNothing) {
-    State().scheme[3] = 0xFF010203;
+    Model().SelectSlot(3);
+    Model().SetSelectedColor(0xFF010203);
     gtk_tree_selection_unselect_all(
         gtk_tree_view_get_selection(GTK_TREE_VIEW(Widgets().presetList)));
-    ApplySelectedPreset(State());
-    EXPECT_EQ(State().scheme[3], 0xFF010203u);
+    ApplySelectedPreset(Editor());
+    EXPECT_EQ(Scheme()[3], 0xFF010203u);
 }
 
 TEST_F(EditorTest, LeftClickSelectsRightClickSelectsAndClears) {
     // A left click on an empty slot selects it and keeps its cross.
     Click(State(), PointerEventKind::kLeftClick, 19 * 3 + 5);
-    EXPECT_EQ(State().selectedSlot, 3);
-    EXPECT_EQ(State().scheme[3], 0u);
+    EXPECT_EQ(Model().SelectedSlot(), 3);
+    EXPECT_EQ(Scheme()[3], 0u);
     EXPECT_EQ(EntryText(Widgets().redField), "0");
     ExpectSwatchRow(State());
     // A right click on white slot 8 selects and clears it; the gradient
     // falls back to its white default, which the preview shows.
     SelectPresetRow(State(), 6);
     Click(State(), PointerEventKind::kRightClick, 19 * 4 + 1);
-    EXPECT_EQ(State().selectedSlot, 4);
-    EXPECT_EQ(State().scheme[4], 0u);
+    EXPECT_EQ(Model().SelectedSlot(), 4);
+    EXPECT_EQ(Scheme()[4], 0u);
     EXPECT_EQ(EntryText(Widgets().greenField), "0");
     ExpectSwatchRow(State());
     ColorScheme cleared = MakePresetTable().rows[6].slots;
@@ -273,33 +276,33 @@ TEST_F(EditorTest, LeftClickSelectsRightClickSelectsAndClears) {
 }
 
 TEST_F(EditorTest, ClicksReleasedOutsideTheRowOrPaletteChangeNothing) {
-    const ColorScheme before = State().scheme;
+    const ColorScheme before = Scheme();
     for (double x : {-30.0, -1.5, 168.0, 400.0}) {
         Click(State(), PointerEventKind::kRightClick, x);
         Click(State(), PointerEventKind::kLeftClick, x);
     }
     Click(State(), PointerEventKind::kRightClick, 50, -3);
     Click(State(), PointerEventKind::kRightClick, 50, 20);
-    EXPECT_EQ(State().selectedSlot, 0);
-    EXPECT_EQ(State().scheme, before);
-    OnPaletteClick(State(), -1, 10);
-    OnPaletteClick(State(), 10, 96);
-    OnPaletteClick(State(), 168, 10);
-    EXPECT_EQ(State().scheme, before);
+    EXPECT_EQ(Model().SelectedSlot(), 0);
+    EXPECT_EQ(Scheme(), before);
+    OnPaletteClick(Editor(), -1, 10);
+    OnPaletteClick(Editor(), 10, 96);
+    OnPaletteClick(Editor(), 168, 10);
+    EXPECT_EQ(Scheme(), before);
 }
 
 TEST_F(EditorTest, PaletteClickSetsTheSelectedSlotToTheCell) {
     Click(State(), PointerEventKind::kLeftClick, 19 * 2);
-    OnPaletteClick(State(), 32 * 3 + 8 * 2 + 3,
+    OnPaletteClick(Editor(), 32 * 3 + 8 * 2 + 3,
                    48 + 8 * 4 + 7);  // block 8, red row 4, blue column 2
-    EXPECT_EQ(State().scheme[2], MakeOpaqueColor(204, 226, 170));
+    EXPECT_EQ(Scheme()[2], MakeOpaqueColor(204, 226, 170));
     EXPECT_EQ(EntryText(Widgets().redField), "204");
     EXPECT_EQ(EntryText(Widgets().greenField), "226");
     EXPECT_EQ(EntryText(Widgets().blueField), "170");
     ExpectSwatchRow(State());
-    ExpectPreviewMapped(State(), State().scheme);
-    OnPaletteClick(State(), 163, 95);  // the last grey
-    EXPECT_EQ(State().scheme[2], 0xFFFFFFFFu);
+    ExpectPreviewMapped(State(), Scheme());
+    OnPaletteClick(Editor(), 163, 95);  // the last grey
+    EXPECT_EQ(Scheme()[2], 0xFFFFFFFFu);
 }
 
 TEST_F(EditorTest, FieldsClampReadAndKeepWhatWasTyped) {
@@ -308,24 +311,30 @@ TEST_F(EditorTest, FieldsClampReadAndKeepWhatWasTyped) {
     Click(State(), PointerEventKind::kLeftClick, 19 * 5);  // empty slot 5
     gtk_entry_set_text(red, "300");
     EXPECT_EQ(EntryText(Widgets().redField), "255");
-    EXPECT_EQ(State().scheme[5], MakeOpaqueColor(255, 0, 0));  // an edit fills an empty slot
+    EXPECT_EQ(Scheme()[5], MakeOpaqueColor(255, 0, 0));  // an edit fills an empty slot
     gtk_entry_set_text(red, "-4");
     EXPECT_EQ(EntryText(Widgets().redField), "0");
-    EXPECT_EQ(State().scheme[5], MakeOpaqueColor(0, 0, 0));
+    EXPECT_EQ(Scheme()[5], MakeOpaqueColor(0, 0, 0));
     gtk_entry_set_text(green, "007");
     EXPECT_EQ(EntryText(Widgets().greenField), "007");
-    EXPECT_EQ(State().scheme[5], MakeOpaqueColor(0, 7, 0));
+    EXPECT_EQ(Scheme()[5], MakeOpaqueColor(0, 7, 0));
     gtk_entry_set_text(red, "31");
-    EXPECT_EQ(State().scheme[5], MakeOpaqueColor(31, 7, 0));
+    EXPECT_EQ(Scheme()[5], MakeOpaqueColor(31, 7, 0));
     gint end = 2;
-    gtk_editable_insert_text(GTK_EDITABLE(red), "x", 1, &end);  // a numeric field refuses letters
-    EXPECT_EQ(EntryText(Widgets().redField), "31");
-    EXPECT_EQ(State().scheme[5], MakeOpaqueColor(31, 7, 0));
+    gtk_editable_insert_text(GTK_EDITABLE(red), "x", 1, &end);  // reading stops at the letter
+    EXPECT_EQ(EntryText(Widgets().redField), "31x");
+    EXPECT_EQ(Scheme()[5], MakeOpaqueColor(31, 7, 0));
+    // Hexadecimal and binary numbers are typed with their prefixes.
+    gtk_entry_set_text(red, "$1f");
+    EXPECT_EQ(Scheme()[5], MakeOpaqueColor(31, 7, 0));
+    gtk_entry_set_text(red, "%101");
+    EXPECT_EQ(Scheme()[5], MakeOpaqueColor(5, 7, 0));
+    gtk_entry_set_text(red, "31");
     gtk_entry_set_text(green, "");
     EXPECT_EQ(EntryText(Widgets().greenField), "");
-    EXPECT_EQ(State().scheme[5], MakeOpaqueColor(31, 0, 0));
+    EXPECT_EQ(Scheme()[5], MakeOpaqueColor(31, 0, 0));
     ExpectSwatchRow(State());
-    ExpectPreviewMapped(State(), State().scheme);
+    ExpectPreviewMapped(State(), Scheme());
 
     // The texts stay as typed when the field loses its value update, and
     // an arrow step writes the next number and counts as an edit.
@@ -334,7 +343,7 @@ TEST_F(EditorTest, FieldsClampReadAndKeepWhatWasTyped) {
     EXPECT_EQ(EntryText(Widgets().greenField), "007");
     gtk_spin_button_spin(GTK_SPIN_BUTTON(green), GTK_SPIN_STEP_FORWARD, 1);
     EXPECT_EQ(EntryText(Widgets().greenField), "8");
-    EXPECT_EQ(State().scheme[5], MakeOpaqueColor(31, 8, 0));
+    EXPECT_EQ(Scheme()[5], MakeOpaqueColor(31, 8, 0));
     gtk_entry_set_text(red, "255");
     gtk_spin_button_spin(GTK_SPIN_BUTTON(red), GTK_SPIN_STEP_FORWARD, 1);
     EXPECT_EQ(EntryText(Widgets().redField), "255");
@@ -349,31 +358,20 @@ TEST_F(EditorTest, RandomColourPicksTheDarkestForSlotZeroAndTheBrightestForSlotE
     candidates[19] = 0x000102;  // darkest
     candidates[6] = 0xFEFFFF;   // brightest
     candidates[25] = 0x000102;  // a tie later on loses
-    State().random = Replay(candidates);
-    State().selectedSlot = 0;
-    PickRandomColor(State());
-    EXPECT_EQ(State().scheme[0], 0xFF000102u);
+    Editor().random = Replay(candidates);
+    Model().SelectSlot(0);
+    PickRandomColor(Editor());
+    EXPECT_EQ(Scheme()[0], 0xFF000102u);
     EXPECT_EQ(EntryText(Widgets().blueField), "0");
     EXPECT_EQ(EntryText(Widgets().greenField), "1");
     EXPECT_EQ(EntryText(Widgets().redField), "2");
-    State().random = Replay(candidates);
+    Editor().random = Replay(candidates);
     Click(State(), PointerEventKind::kLeftClick, 19 * 8);
-    PickRandomColor(State());
-    EXPECT_EQ(State().scheme[8], 0xFFFEFFFFu);
+    PickRandomColor(Editor());
+    EXPECT_EQ(Scheme()[8], 0xFFFEFFFFu);
     ExpectSwatchRow(State());
-    ExpectPreviewMapped(State(), State().scheme);
+    ExpectPreviewMapped(State(), Scheme());
 
-    // Slot 4 aims at luma 128^2: grey 128 has Y = 16384 exactly.
-    std::vector<std::uint32_t> mid(32, 0x000000);
-    mid[31] = 0x808080;
-    EXPECT_EQ(ChooseRandomColor(4, Replay(mid)), 0x808080u);
-    // Slot 8 with only black candidates never comes closer than 65536.
-    EXPECT_EQ(ChooseRandomColor(8, Replay({0})), 0u);
-    // The clock-seeded source stays within 24 bits.
-    const RandomSource clock = ClockSeededRandom();
-    for (int i = 0; i < 1000; ++i) {
-        EXPECT_LE(clock(), 0xFFFFFFu);
-    }
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ endif()
 
 add_library(corvanta_gui_harness STATIC gui/gui_harness.cpp gui/gui_main.cpp)
 target_include_directories(corvanta_gui_harness PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/gui ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(corvanta_gui_harness PUBLIC corvanta_gui corvanta_test_support GTest::gtest)
+target_link_libraries(corvanta_gui_harness PUBLIC corvanta_app corvanta_test_support GTest::gtest)
 
 function(corvanta_gui_test name)
   add_executable(${name} ${ARGN})
@@ -39,7 +39,7 @@ corvanta_gui_test(corvanta_gui_tests
 # The embedded images need no display.
 add_executable(corvanta_asset_tests gui/embedded_images_test.cpp)
 target_include_directories(corvanta_asset_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(corvanta_asset_tests PRIVATE corvanta_gui GTest::gtest_main)
+target_link_libraries(corvanta_asset_tests PRIVATE corvanta_app GTest::gtest_main)
 gtest_discover_tests(corvanta_asset_tests DISCOVERY_TIMEOUT 60)
 
 # Synthesized input through the X server, and the real program's lifetime.

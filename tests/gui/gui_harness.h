@@ -39,6 +39,9 @@ class MainWindowTest : public ::testing::Test {
 
     AppState& State() { return *state_; }
     MainWidgets& Widgets() { return state_->widgets; }
+    SchemeModel& Model() { return state_->scheme; }
+    const ColorScheme& Scheme() { return state_->scheme.Scheme(); }
+    SchemeEditor& Editor() { return state_->editor; }
 
     // Resizes the window and waits until the layout has followed.
     void ResizeWindow(int width, int height);

@@ -97,7 +97,7 @@ TEST(HelpText, IsTheManualOf2047AsciiCharactersWithItsHeadings) {
 }
 
 TEST_F(HelpWindowsTest, HelpWindowShowsTheTextAndFollowsItsSize) {
-    ShowHelpWindow(State());
+    ShowHelpWindow(State().helpWindow);
     GtkWidget* help = State().helpWindow.Get();
     ASSERT_NE(help, nullptr);
     ASSERT_TRUE(PumpUntil([&] { return Mapped(help); }));
@@ -161,7 +161,7 @@ TEST_F(HelpWindowsTest, HelpWindowShowsTheTextAndFollowsItsSize) {
 }
 
 TEST_F(HelpWindowsTest, OpeningAgainReplacesAndClosingLeavesTheProgramRunning) {
-    ShowHelpWindow(State());
+    ShowHelpWindow(State().helpWindow);
     GtkWidget* first = State().helpWindow.Get();
     ASSERT_TRUE(PumpUntil([&] { return Mapped(first); }));
     bool firstGone = false;
@@ -172,7 +172,7 @@ TEST_F(HelpWindowsTest, OpeningAgainReplacesAndClosingLeavesTheProgramRunning) {
     gtk_window_resize(GTK_WINDOW(first), 800, 600);
     PumpFor(100);
 
-    ShowHelpWindow(State());
+    ShowHelpWindow(State().helpWindow);
     EXPECT_TRUE(firstGone);
     GtkWidget* second = State().helpWindow.Get();
     ASSERT_TRUE(PumpUntil([&] { return Mapped(second); }));
@@ -183,7 +183,7 @@ TEST_F(HelpWindowsTest, OpeningAgainReplacesAndClosingLeavesTheProgramRunning) {
     EXPECT_EQ(w, 520);  // a fresh window at its initial size
     EXPECT_EQ(h, 350);
 
-    ShowCreditsWindow(State());
+    ShowCreditsWindow(State().creditsWindow, State().images.appIconSmall.get());
     GtkWidget* credits = State().creditsWindow.Get();
     ASSERT_TRUE(PumpUntil([&] { return Mapped(credits); }));
     EXPECT_TRUE(Mapped(second));  // both can be open at once
@@ -197,11 +197,11 @@ TEST_F(HelpWindowsTest, OpeningAgainReplacesAndClosingLeavesTheProgramRunning) {
     EXPECT_FALSE(State().closeRequested);
     EXPECT_TRUE(Mapped(Widgets().mainWindow));
     // A window left open goes with the state at the end (TearDown).
-    ShowHelpWindow(State());
+    ShowHelpWindow(State().helpWindow);
 }
 
 TEST_F(HelpWindowsTest, CreditsWindowIsFixedAndNamesTheLibraries) {
-    ShowCreditsWindow(State());
+    ShowCreditsWindow(State().creditsWindow, State().images.appIconSmall.get());
     GtkWidget* credits = State().creditsWindow.Get();
     ASSERT_NE(credits, nullptr);
     ASSERT_TRUE(PumpUntil([&] { return Mapped(credits); }));
@@ -277,7 +277,7 @@ TEST_F(HelpWindowsTest, IconClicksThroughTheXServerOpenTheWindowsAndCopy) {
     EXPECT_TRUE(PumpUntil([&] { return Mapped(State().helpWindow.Get()); }));
     clickIcon(Widgets().infoIcon, 1);
     EXPECT_TRUE(PumpUntil([&] { return Mapped(State().creditsWindow.Get()); }));
-    State().scheme = MakePresetTable().rows[9].slots;
+    Model().Replace(MakePresetTable().rows[9].slots);
     clickIcon(Widgets().infoIcon, 3);
     EXPECT_EQ(ReadClipboard(), FormatSchemeText(MakePresetTable().rows[9].slots));
 }

@@ -62,37 +62,37 @@ TEST_F(InputTest, PointerOnTheSwatchRowHoversSelectsAndClears) {
     EXPECT_EQ(PixelAt(Widgets().swatchRow, 19 * 5, 0), (Rgb{176, 176, 176}));
     EXPECT_EQ(PixelAt(Widgets().swatchRow, 19 * 4, 0), (Rgb{232, 232, 232}));
     ClickAt(Widgets().swatchRow.area, 19 * 3 + 8, 10);
-    EXPECT_EQ(State().selectedSlot, 3);
+    EXPECT_EQ(Model().SelectedSlot(), 3);
     EXPECT_EQ(PixelAt(Widgets().swatchRow, 19 * 3, 1), (Rgb{240, 144, 144}));
     ClickAt(Widgets().swatchRow.area, 19 * 8 + 8, 10, 3);
-    EXPECT_EQ(State().selectedSlot, 8);
-    EXPECT_EQ(State().scheme[8], 0u);
+    EXPECT_EQ(Model().SelectedSlot(), 8);
+    EXPECT_EQ(Scheme()[8], 0u);
     // Pressed on the row, released beside it: nothing happens.
     MoveTo(Widgets().swatchRow.area, 19 * 1 + 8, 10);
     Xdo({"mousedown", "3"});
     MoveTo(Widgets().swatchRow.area, 19 * 1 + 8, 60);
     Xdo({"mouseup", "3"});
-    EXPECT_EQ(State().selectedSlot, 8);
-    EXPECT_EQ(State().scheme[0], 0xFF000000u);
+    EXPECT_EQ(Model().SelectedSlot(), 8);
+    EXPECT_EQ(Scheme()[0], 0xFF000000u);
 }
 
 TEST_F(InputTest, TypingInAColourFieldEditsTheSelectedSlot) {
     ClickAt(Widgets().swatchRow.area, 19 * 2 + 8, 10);
     TypeInto(Widgets().redField, "300");
     EXPECT_EQ(EntryText(Widgets().redField), "255");
-    EXPECT_EQ(State().scheme[2], MakeOpaqueColor(255, 0, 0));
+    EXPECT_EQ(Scheme()[2], MakeOpaqueColor(255, 0, 0));
     TypeInto(Widgets().greenField, "007");
     EXPECT_EQ(EntryText(Widgets().greenField), "007");
-    EXPECT_EQ(State().scheme[2], MakeOpaqueColor(255, 7, 0));
+    EXPECT_EQ(Scheme()[2], MakeOpaqueColor(255, 7, 0));
     TypeInto(Widgets().blueField, "");
     Xdo({"key", "minus", "4"});
     EXPECT_EQ(EntryText(Widgets().blueField), "0");
-    EXPECT_EQ(State().scheme[2], MakeOpaqueColor(255, 7, 0));
+    EXPECT_EQ(Scheme()[2], MakeOpaqueColor(255, 7, 0));
     Xdo({"key", "BackSpace"});  // the field may be emptied: it counts as 0
     TypeInto(Widgets().greenField, "1");
     Xdo({"key", "BackSpace"});
     EXPECT_EQ(EntryText(Widgets().greenField), "");
-    EXPECT_EQ(State().scheme[2], MakeOpaqueColor(255, 0, 0));
+    EXPECT_EQ(Scheme()[2], MakeOpaqueColor(255, 0, 0));
     TypeInto(Widgets().maxWidthField, "12a3");
     EXPECT_EQ(EntryText(Widgets().maxWidthField), "123");
     Xdo({"type", "--delay", "30", "456"});
@@ -102,19 +102,19 @@ TEST_F(InputTest, TypingInAColourFieldEditsTheSelectedSlot) {
 TEST_F(InputTest, CtrlRPutsTheClosestRandomColourIntoTheSelectedSlot) {
     std::vector<std::uint32_t> candidates(32, 0x808080);
     candidates[4] = 0x020100;  // the darkest of them
-    State().random = Replay(candidates);
+    Editor().random = Replay(candidates);
     ClickAt(Widgets().swatchRow.area, 19 * 0 + 8, 10);
     Xdo({"key", "ctrl+r"});
-    EXPECT_EQ(State().scheme[0], 0xFF020100u);
+    EXPECT_EQ(Scheme()[0], 0xFF020100u);
     EXPECT_EQ(EntryText(Widgets().blueField), "2");
     // Also while a colour field has the keyboard focus.
-    State().random = Replay({0xFFFFFF});
+    Editor().random = Replay({0xFFFFFF});
     ClickAt(Widgets().swatchRow.area, 19 * 8 + 8, 10);
     ClickAt(Widgets().redField, 12, 12);
     Xdo({"key", "ctrl+r"});
-    EXPECT_EQ(State().scheme[8], 0xFFFFFFFFu);
+    EXPECT_EQ(Scheme()[8], 0xFFFFFFFFu);
     // The user preset shortcuts ask first; No keeps everything.
-    const ColorScheme before = State().scheme;
+    const ColorScheme before = Scheme();
     {
         DialogAnswerer no("User presets", GTK_RESPONSE_NO);
         Xdo({"key", "ctrl+1"});
@@ -122,8 +122,8 @@ TEST_F(InputTest, CtrlRPutsTheClosestRandomColourIntoTheSelectedSlot) {
         ASSERT_EQ(no.Answered().size(), 1u);
         EXPECT_EQ(no.Answered()[0].text, "Overwrite user preset 1 ?");
     }
-    EXPECT_EQ(State().scheme, before);
-    EXPECT_EQ(State().presets.rows[21].slots, MakePresetTable().rows[21].slots);
+    EXPECT_EQ(Scheme(), before);
+    EXPECT_EQ(Model().Presets().rows[21].slots, MakePresetTable().rows[21].slots);
 }
 
 TEST_F(InputTest, ClickingAPresetRowAppliesItAndClickingAgainDiscardsEdits) {
@@ -139,19 +139,19 @@ TEST_F(InputTest, ClickingAPresetRowAppliesItAndClickingAgainDiscardsEdits) {
     gtk_tree_view_convert_bin_window_to_widget_coords(list, cell.x + 40, cell.y + cell.height / 2,
                                                       &wx, &wy);
     ClickAt(Widgets().presetList, wx, wy);
-    EXPECT_EQ(State().scheme, MakePresetTable().rows[6].slots);
+    EXPECT_EQ(Scheme(), MakePresetTable().rows[6].slots);
     ClickAt(Widgets().swatchRow.area, 19 * 4 + 8, 10, 3);
-    EXPECT_EQ(State().scheme[4], 0u);
+    EXPECT_EQ(Scheme()[4], 0u);
     ClickAt(Widgets().presetList, wx, wy);
-    EXPECT_EQ(State().scheme, MakePresetTable().rows[6].slots);
+    EXPECT_EQ(Scheme(), MakePresetTable().rows[6].slots);
 }
 
 TEST_F(InputTest, PaletteAndPreviewClicks) {
     ClickAt(Widgets().swatchRow.area, 19 * 1 + 8, 10);
     ClickAt(Widgets().paletteCanvas.area, 164, 4);  // the top grey: black
-    EXPECT_EQ(State().scheme[1], 0xFF000000u);
+    EXPECT_EQ(Scheme()[1], 0xFF000000u);
     ClickAt(Widgets().paletteCanvas.area, 3, 45);  // block 0, red row 5, blue 0
-    EXPECT_EQ(State().scheme[1], MakeOpaqueColor(255, 0, 0));
+    EXPECT_EQ(Scheme()[1], MakeOpaqueColor(255, 0, 0));
     // A left click on the preview does nothing; a right click restores it.
     PixbufPtr other(gdk_pixbuf_copy(State().images.previewFrame.get()));
     State().preview.source = std::move(other);

@@ -258,8 +258,8 @@ TEST_F(PreviewDropTest, SidewaysJpegIsShownUprightAndFitted) {
     // 400 x 284, which fits the 256 x 142 photo area at 200 x 142.
     PixbufPtr stored = Quarters(284, 400);
     ASSERT_TRUE(WriteJpeg(dir.File("sideways.jpg"), stored.get(), 6));
-    const ColorScheme scheme = State().scheme;
-    LoadPreviewImage(State(), {dir.File("sideways.jpg")});
+    const ColorScheme scheme = Scheme();
+    LoadPreviewImage(State().preview, {dir.File("sideways.jpg")});
     WaitForPreviewLoads(State());
     const GdkPixbuf* source = State().preview.source.get();
     // Upright: blue top left, red top right, yellow bottom left, green bottom right.
@@ -274,7 +274,7 @@ TEST_F(PreviewDropTest, SidewaysJpegIsShownUprightAndFitted) {
     EXPECT_EQ(PixelOf(source, 235, 96), Checker(235, 96));
     EXPECT_FALSE(Near(PixelOf(source, 32, 96), Checker(32, 96), 2));
     EXPECT_FALSE(Near(PixelOf(source, 223, 96), Checker(223, 96), 2));
-    EXPECT_EQ(State().scheme, scheme);  // a drop never changes the scheme
+    EXPECT_EQ(Scheme(), scheme);  // a drop never changes the scheme
 }
 
 TEST_F(PreviewDropTest, SmallPngIsCentredAndTransparencyShowsTheCheckerboard) {
@@ -289,7 +289,7 @@ TEST_F(PreviewDropTest, SmallPngIsCentredAndTransparencyShowsTheCheckerboard) {
     // Three files: only the first one counts.
     ASSERT_TRUE(gdk_pixbuf_save(Quarters(30, 30).get(), dir.File("other.png").c_str(), "png",
                                 nullptr, nullptr));
-    LoadPreviewImage(State(),
+    LoadPreviewImage(State().preview,
                      {dir.File("small.png"), dir.File("other.png"), dir.File("other.png")});
     WaitForPreviewLoads(State());
     const GdkPixbuf* source = State().preview.source.get();
@@ -303,7 +303,7 @@ TEST_F(PreviewDropTest, SmallPngIsCentredAndTransparencyShowsTheCheckerboard) {
     EXPECT_EQ(PixelOf(source, 100, 121), Checker(100, 121));
     // The canvas shows it mapped like every other pixel.
     GradientTable table{};
-    BuildGradientTable(&State().scheme, table);
+    BuildGradientTable(&Scheme(), table);
     PixbufPtr expected(gdk_pixbuf_copy(source));
     ToneMapImage(expected.get(), table);
     EXPECT_EQ(Pixels(expected.get()), Pixels(Widgets().previewCanvas.image.get()));
@@ -316,23 +316,23 @@ TEST_F(PreviewDropTest, UnreadableDropsChangeNothingAndRightClickRestores) {
     ASSERT_EQ(g_mkdir(dir.File("folder").c_str(), 0700), 0);
     for (const std::string& path :
          {dir.File("notes.txt"), dir.File("folder"), dir.File("missing.png")}) {
-        LoadPreviewImage(State(), {path});
+        LoadPreviewImage(State().preview, {path});
         WaitForPreviewLoads(State());
         EXPECT_EQ(Pixels(State().preview.source.get()), original) << path;
     }
-    LoadPreviewImage(State(), {});
+    LoadPreviewImage(State().preview, {});
     EXPECT_EQ(State().preview.pendingLoads, 0);
 
     ASSERT_TRUE(gdk_pixbuf_save(Quarters(40, 40).get(), dir.File("q.png").c_str(), "png", nullptr,
                                 nullptr));
-    LoadPreviewImage(State(), {dir.File("q.png")});
+    LoadPreviewImage(State().preview, {dir.File("q.png")});
     WaitForPreviewLoads(State());
     EXPECT_NE(Pixels(State().preview.source.get()), original);
     SelectPresetRow(State(), 9);
-    const ColorScheme scheme = State().scheme;
-    RestoreDefaultPreview(State());
+    const ColorScheme scheme = Scheme();
+    RestoreDefaultPreview(State().preview);
     EXPECT_EQ(Pixels(State().preview.source.get()), original);
-    EXPECT_EQ(State().scheme, scheme);
+    EXPECT_EQ(Scheme(), scheme);
 }
 
 TEST_F(PreviewDropTest, OnlyTheNewestOfOverlappingDropsIsShown) {
@@ -341,8 +341,8 @@ TEST_F(PreviewDropTest, OnlyTheNewestOfOverlappingDropsIsShown) {
                                 nullptr, nullptr));
     ASSERT_TRUE(gdk_pixbuf_save(Quarters(20, 20).get(), dir.File("second.png").c_str(), "png",
                                 nullptr, nullptr));
-    LoadPreviewImage(State(), {dir.File("first.png")});
-    LoadPreviewImage(State(), {dir.File("second.png")});
+    LoadPreviewImage(State().preview, {dir.File("first.png")});
+    LoadPreviewImage(State().preview, {dir.File("second.png")});
     WaitForPreviewLoads(State());
     const GdkPixbuf* source = State().preview.source.get();
     EXPECT_EQ(PixelOf(source, 128 - 15, 96), Checker(128 - 15, 96));  // 40 wide would reach here

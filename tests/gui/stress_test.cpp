@@ -290,7 +290,7 @@ TEST_F(StressTest, AHundredSchemeChangesDuringABatchMapEveryImageWithOneWholeSch
             return;
         }
         const gint64 deadline = g_get_monotonic_time() + 60 * G_USEC_PER_SEC;
-        while (changesMade.load() < event.object && !giveUp.load() &&
+        while (changesMade.load() < event.fileNumber && !giveUp.load() &&
                g_get_monotonic_time() < deadline) {
             g_usleep(200);
         }
@@ -298,9 +298,9 @@ TEST_F(StressTest, AHundredSchemeChangesDuringABatchMapEveryImageWithOneWholeSch
 
     // Ctrl+R on a middle slot changes the mapping of mid-tones, which the
     // picture has plenty of.
-    State().selectedSlot = 4;
+    Model().SelectSlot(4);
     State().batch.jobs = 2;
-    std::vector<ColorScheme> schemes{State().scheme};
+    std::vector<ColorScheme> schemes{Scheme()};
     DialogAnswerer yes("Clipboard data", GTK_RESPONSE_YES);
     GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
     std::mt19937 random(7);
@@ -315,10 +315,10 @@ TEST_F(StressTest, AHundredSchemeChangesDuringABatchMapEveryImageWithOneWholeSch
             }
             gtk_clipboard_set_text(clipboard, FormatSchemeText(pasted).c_str(), -1);
             RouteShortcut(State(), kShortcutPaste);
-            EXPECT_TRUE(PumpUntil([&] { return !State().pasteInProgress; }, 30000));
-            EXPECT_EQ(State().scheme, pasted);
+            EXPECT_TRUE(PumpUntil([&] { return !State().clipboard.pasteInProgress; }, 30000));
+            EXPECT_EQ(Scheme(), pasted);
         }
-        schemes.push_back(State().scheme);
+        schemes.push_back(Scheme());
         ++changesMade;
         EXPECT_TRUE(State().batch.active) << "the batch ended before change " << change;
         PumpFor(1);

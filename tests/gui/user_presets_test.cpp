@@ -31,6 +31,8 @@ class UserPresetsTest : public MainWindowTest {
         State().programDirectory = dir_.Path() + "/";
     }
     std::string StoreFile() const { return dir_.File(kPresetStoreFileName); }
+    void Load() { LoadPresetStore(StoreFile(), State().output, Model().Presets()); }
+    void Save() { SavePresetStore(StoreFile(), State().output, Model().Presets()); }
     void WriteStore(const std::vector<std::uint8_t>& bytes) const {
         std::ofstream out(StoreFile(), std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()),
@@ -65,31 +67,31 @@ TEST_F(UserPresetsTest, LoadFillsTheFieldsSilentlyAndKeepsTheBuiltInNames) {
     table.rows[27].slots = {0xFF0000FF, 0, 0, 0, 0x12345678, 0, 0, 0, 0xFFFFFFFF};
     WriteStore(Bytes({-1, 100000, 7}, table));
     gtk_combo_box_set_active(GTK_COMBO_BOX(Widgets().jpegQualityCombo), 0);
-    LoadPresetStore(State());
+    Load();
     EXPECT_EQ(EntryText(Widgets().maxWidthField), "-1");  // the digit filter did not see it
     // Wider than the five-character field: clamped, not cut to "10000".
     EXPECT_EQ(EntryText(Widgets().maxHeightField), "99999");
     EXPECT_EQ(Quality(), 1);  // anything but 0 is "High"
-    EXPECT_EQ(State().presets.rows[27].slots, table.rows[27].slots);
-    EXPECT_EQ(State().presets.rows[22].name, table.rows[22].name);
+    EXPECT_EQ(Model().Presets().rows[27].slots, table.rows[27].slots);
+    EXPECT_EQ(Model().Presets().rows[22].name, table.rows[22].name);
     for (int n = 1; n <= 8; ++n) {
         EXPECT_EQ(ListName(20 + n), "User preset " + std::to_string(n) + "           ");
     }
     EXPECT_EQ(ListName(0).substr(0, 4), "Gray");
 
     // The names go back to the file exactly as they came.
-    SavePresetStore(State());
+    Save();
     EXPECT_EQ(ReadStore(), Bytes({-1, 99999, 1}, table));
 }
 
 TEST_F(UserPresetsTest, QualityZeroIsMediumAndAnEmptiedFieldIsSavedAsZero) {
     WriteStore(Bytes({0, 640, 0}, MakePresetTable()));
-    LoadPresetStore(State());
+    Load();
     EXPECT_EQ(EntryText(Widgets().maxWidthField), "0");
     EXPECT_EQ(EntryText(Widgets().maxHeightField), "640");
     EXPECT_EQ(Quality(), 0);
     gtk_entry_set_text(GTK_ENTRY(Widgets().maxHeightField), "");
-    SavePresetStore(State());
+    Save();
     EXPECT_EQ(ReadStore(), Bytes({0, 0, 0}, MakePresetTable()));
     EXPECT_EQ(SizeFieldTextFor(-2147483647 - 1), "-9999");
     EXPECT_EQ(SizeFieldTextFor(99999), "99999");
@@ -99,12 +101,12 @@ TEST_F(UserPresetsTest, QualityZeroIsMediumAndAnEmptiedFieldIsSavedAsZero) {
 }
 
 TEST_F(UserPresetsTest, AMissingOrForeignFileChangesNothing) {
-    LoadPresetStore(State());  // no file yet
+    Load();  // no file yet
     EXPECT_EQ(EntryText(Widgets().maxWidthField), "8192");
     const std::vector<std::uint8_t> foreign{'C', 'V', '1', '1', 1, 0, 0, 0};
     WriteStore(foreign);
-    LoadPresetStore(State());
-    SavePresetStore(State());
+    Load();
+    Save();
     EXPECT_EQ(EntryText(Widgets().maxWidthField), "8192");
     EXPECT_EQ(Quality(), 1);
     EXPECT_EQ(ReadStore(), foreign);
@@ -112,9 +114,9 @@ TEST_F(UserPresetsTest, AMissingOrForeignFileChangesNothing) {
 
 TEST_F(UserPresetsTest, CtrlNAsksAndYesStoresTheSlotsOnly) {
     const ColorScheme scheme{0xFF0000FF, 0, 0x80FFFFFF, 0, 0, 0, 0, 0, 0x00000001};
-    State().scheme = scheme;
-    State().selectedSlot = 2;
-    const PresetTable before = State().presets;
+    Model().Replace(scheme);
+    Model().SelectSlot(2);
+    const PresetTable before = Model().Presets();
     {
         DialogAnswerer no("User presets", GTK_RESPONSE_NO);
         RouteShortcut(State(), kShortcutFirstUserPreset + 4);  // Ctrl+5
@@ -126,10 +128,10 @@ TEST_F(UserPresetsTest, CtrlNAsksAndYesStoresTheSlotsOnly) {
     }
     {
         DialogAnswerer closed("User presets", GTK_RESPONSE_DELETE_EVENT);
-        StoreUserPreset(State(), 5);
+        StoreUserPreset(Model(), 5);
         EXPECT_EQ(closed.Answered().size(), 1u);
     }
-    EXPECT_EQ(std::memcmp(&State().presets, &before, sizeof before), 0);
+    EXPECT_EQ(std::memcmp(&Model().Presets(), &before, sizeof before), 0);
 
     {
         DialogAnswerer yes("User presets", GTK_RESPONSE_YES);
@@ -137,30 +139,30 @@ TEST_F(UserPresetsTest, CtrlNAsksAndYesStoresTheSlotsOnly) {
         ASSERT_EQ(yes.Answered().size(), 1u);
         EXPECT_EQ(yes.Answered()[0].text, "Overwrite user preset 3 ?");
     }
-    EXPECT_EQ(State().presets.rows[23].slots, scheme);
-    EXPECT_EQ(State().presets.rows[23].name, before.rows[23].name);
-    EXPECT_EQ(State().scheme, scheme);
-    EXPECT_EQ(State().selectedSlot, 2);
+    EXPECT_EQ(Model().Presets().rows[23].slots, scheme);
+    EXPECT_EQ(Model().Presets().rows[23].name, before.rows[23].name);
+    EXPECT_EQ(Scheme(), scheme);
+    EXPECT_EQ(Model().SelectedSlot(), 2);
     EXPECT_EQ(ListName(23), "User preset 3           ");
     for (int row = 0; row < kPresetRows; ++row) {
         if (row != 23) {
-            EXPECT_EQ(State().presets.rows[row].slots, before.rows[row].slots) << row;
+            EXPECT_EQ(Model().Presets().rows[row].slots, before.rows[row].slots) << row;
         }
     }
 
     // Choosing the row applies the stored colours, empty slots included.
-    State().scheme = MakePresetTable().rows[0].slots;
+    Model().Replace(MakePresetTable().rows[0].slots);
     GtkTreePath* path = gtk_tree_path_new_from_indices(23, -1);
     gtk_tree_selection_select_path(gtk_tree_view_get_selection(GTK_TREE_VIEW(Widgets().presetList)),
                                    path);
     gtk_tree_path_free(path);
-    EXPECT_EQ(State().scheme, scheme);
+    EXPECT_EQ(Scheme(), scheme);
     EXPECT_EQ(PixelAt(Widgets().swatchRow, 8, 10), (Rgb{255, 0, 0}));
     EXPECT_EQ(PixelAt(Widgets().swatchRow, 19 * 2 + 8, 10), (Rgb{255, 255, 255}));
     EXPECT_EQ(PixelAt(Widgets().swatchRow, 19 * 1 + 2, 4), (Rgb{176, 176, 176}));  // a cross
     EXPECT_EQ(PixelAt(Widgets().swatchRow, 19 * 8 + 2, 4), (Rgb{176, 176, 176}));  // alpha 0
 
-    SavePresetStore(State());
+    Save();
     PresetTable want = MakePresetTable();
     want.rows[23].slots = scheme;
     EXPECT_EQ(ReadStore(), Bytes({8192, 8192, 1}, want));

@@ -1,7 +1,6 @@
 // The main window: start-up state, layout, bounds, styles and routing.
 #include <string>
 
-#include "app/handler_seams.h"
 #include "app/progress_log.h"
 #include "app/routing.h"
 #include "common/program_directory.h"
@@ -82,8 +81,8 @@ TEST_F(WindowTest, StartsCentredAtMinimumSizeWithItsStartValues) {
     EXPECT_EQ(gtk_button_get_label(GTK_BUTTON(Widgets().browseButton)), std::string("..."));
 
     // The scheme is "Gray", slot 0 selected, its components in the fields.
-    EXPECT_EQ(State().scheme, MakePresetTable().rows[0].slots);
-    EXPECT_EQ(State().selectedSlot, 0);
+    EXPECT_EQ(Scheme(), MakePresetTable().rows[0].slots);
+    EXPECT_EQ(Model().SelectedSlot(), 0);
     for (GtkWidget* field : {Widgets().redField, Widgets().greenField, Widgets().blueField}) {
         EXPECT_EQ(EntryText(field), "0");
     }
@@ -248,21 +247,20 @@ TEST_F(WindowTest, ProgressLogLineOperations) {
 
 TEST_F(WindowTest, SettingWidgetsFromTheProgramRaisesNoEvent) {
     // If the fields' change handler ran, the empty slot would be filled.
-    State().scheme[0] = 0;
-    ShowSlotComponents(State());
-    EXPECT_EQ(State().scheme[0], 0u);
+    Model().SelectSlot(0);
+    Model().SetSelectedColor(0);
+    EXPECT_EQ(Scheme()[0], 0u);
     EXPECT_EQ(EntryText(Widgets().redField), "0");
     // Selecting from the program at start-up did not apply twice either:
     // the fields and the scheme are set by exactly one apply of "Gray".
-    State().scheme[8] = 0x12345678;
-    SetColorFieldSilently(State(), ColorField::kBlue, 9);
-    EXPECT_EQ(State().scheme[8], 0x12345678u);
+    SetColorFieldSilently(Editor(), ColorField::kBlue, 9);
+    EXPECT_EQ(Scheme()[0], 0u);
 }
 
 TEST_F(WindowTest, ShortcutsReachTheirHandlers) {
-    State().random = Replay({0x00FFFFFF});
-    State().selectedSlot = 4;
-    const ColorScheme before = State().scheme;
+    Editor().random = Replay({0x00FFFFFF});
+    Model().SelectSlot(4);
+    const ColorScheme before = Scheme();
     {
         // Ctrl+1 .. Ctrl+8 each ask about their own user preset.
         DialogAnswerer no("User presets", GTK_RESPONSE_NO);
@@ -273,10 +271,10 @@ TEST_F(WindowTest, ShortcutsReachTheirHandlers) {
         EXPECT_EQ(no.Answered()[7].text, "Overwrite user preset 8 ?");
     }
     RouteShortcut(State(), kShortcutPaste);  // nothing on the clipboard here
-    PumpUntil([&] { return !State().pasteInProgress; });
-    EXPECT_EQ(State().scheme, before);
+    PumpUntil([&] { return !State().clipboard.pasteInProgress; });
+    EXPECT_EQ(Scheme(), before);
     RouteShortcut(State(), kShortcutRandomColor);
-    EXPECT_EQ(State().scheme[4], 0xFFFFFFFFu);
+    EXPECT_EQ(Scheme()[4], 0xFFFFFFFFu);
 }
 
 TEST_F(WindowTest, PreviewLogAndHintTakeFileDropsOnly) {

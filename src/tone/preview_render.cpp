@@ -1,8 +1,9 @@
-#include "tone/preview.h"
+#include "tone/preview_render.h"
 
 #include <algorithm>
 #include <cstring>
 
+#include "tone/pixbuf_format.h"
 #include "tone/tone_map.h"
 
 namespace corvanta {
@@ -10,13 +11,6 @@ namespace {
 
 constexpr int kPictureWidth = 256;
 constexpr int kPictureHeight = 192;
-constexpr int kRgbBytes = 3;
-
-bool IsPlainRgb(const GdkPixbuf* image) {
-    return image != nullptr && gdk_pixbuf_get_colorspace(image) == GDK_COLORSPACE_RGB &&
-           gdk_pixbuf_get_bits_per_sample(image) == 8 &&
-           gdk_pixbuf_get_n_channels(image) == kRgbBytes && !gdk_pixbuf_get_has_alpha(image);
-}
 
 // Copies source into target with its top-left corner at (x, y), clipped.
 void DrawPicture(GdkPixbuf* target, const GdkPixbuf* source, int x, int y) {
@@ -35,30 +29,29 @@ void DrawPicture(GdkPixbuf* target, const GdkPixbuf* source, int x, int y) {
     const int sStride = gdk_pixbuf_get_rowstride(source);
     guchar* tPixels = gdk_pixbuf_get_pixels(target);
     const guint8* sPixels = gdk_pixbuf_read_pixels(source);
-    const auto rowBytes = static_cast<std::size_t>(x1 - x0) * kRgbBytes;
+    const auto rowBytes = static_cast<std::size_t>(x1 - x0) * kRgbChannels;
     for (int row = y0; row < y1; ++row) {
         std::memcpy(tPixels + static_cast<std::size_t>(row) * tStride +
-                        static_cast<std::size_t>(x0) * kRgbBytes,
+                        static_cast<std::size_t>(x0) * kRgbChannels,
                     sPixels + static_cast<std::size_t>(row - y) * sStride +
-                        static_cast<std::size_t>(x0 - x) * kRgbBytes,
+                        static_cast<std::size_t>(x0 - x) * kRgbChannels,
                     rowBytes);
     }
 }
 
 }  // namespace
 
-void RefreshPreview(DrawingCanvas& canvas, const GdkPixbuf* source, const GradientTable& table) {
-    GdkPixbuf* target = canvas.image.get();
-    if (!IsPlainRgb(target)) {
-        return;
+bool RenderPreview(GdkPixbuf* target, const GdkPixbuf* source, const GradientTable& table) {
+    if (!IsOpaqueRgb8(target)) {
+        return false;
     }
-    if (IsPlainRgb(source)) {
+    if (IsOpaqueRgb8(source)) {
         const int x = (gdk_pixbuf_get_width(target) - kPictureWidth) / 2;
         const int y = (gdk_pixbuf_get_height(target) - kPictureHeight) / 2;
         DrawPicture(target, source, x, y);
     }
     ToneMapImage(target, table);
-    ShowCanvas(canvas);
+    return true;
 }
 
 }  // namespace corvanta

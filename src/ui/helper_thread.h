@@ -1,8 +1,9 @@
 // File work the window thread must not wait for (reading a dropped picture,
 // listing a dropped folder on a slow share) runs on a short-lived helper
 // thread. The helper touches no widget and no state; its result comes back
-// to the window thread through an idle callback, and only while the state
-// is still alive.
+// to the window thread through an idle callback, and only while its owner
+// (the part of the program that asked) is still alive: an owner keeps a
+// shared_ptr to a pointer to itself and hands out weak references to it.
 #pragma once
 
 #include <memory>
@@ -13,17 +14,16 @@
 
 #include <glib.h>
 
-#include "app/app_state.h"
 
 namespace corvanta {
 
 namespace helper_thread_detail {
 
-template <typename Work, typename Finish>
+template <typename Owner, typename Work, typename Finish>
 struct Task {
     using Result = std::invoke_result_t<Work&>;
 
-    std::weak_ptr<AppState*> owner;  // gone once the program has shut down
+    std::weak_ptr<Owner*> owner;  // gone once the owner has been destroyed
     Work work;
     Finish finish;
 
@@ -41,7 +41,7 @@ gboolean FinishOnWindowThread(gpointer data) {
         const std::lock_guard<std::mutex> lock(task->mutex);
         result = std::move(task->result);
     }
-    const std::shared_ptr<AppState*> owner = task->owner.lock();
+    const auto owner = task->owner.lock();
     if (owner && result) {
         task->finish(**owner, std::move(*result));
     }
@@ -63,13 +63,14 @@ gpointer RunOnHelper(gpointer data) {
 
 }  // namespace helper_thread_detail
 
-// Runs work() on a helper thread named name, then finish(state, result) on
-// the window thread unless the state is gone by then. Both are destroyed on
+// Runs work() on a helper thread named name, then finish(owner, result) on
+// the window thread unless the owner is gone by then. Both are destroyed on
 // the window thread. False when no thread could be had: neither runs.
-template <typename Work, typename Finish>
-bool RunOnHelperThread(AppState& state, const char* name, Work work, Finish finish) {
-    using TaskType = helper_thread_detail::Task<Work, Finish>;
-    auto task = std::make_unique<TaskType>(state.aliveToken, std::move(work), std::move(finish));
+template <typename Owner, typename Work, typename Finish>
+bool RunOnHelperThread(const std::weak_ptr<Owner*>& owner, const char* name, Work work,
+                       Finish finish) {
+    using TaskType = helper_thread_detail::Task<Owner, Work, Finish>;
+    auto task = std::make_unique<TaskType>(owner, std::move(work), std::move(finish));
     GThread* thread =
         g_thread_try_new(name, helper_thread_detail::RunOnHelper<TaskType>, task.get(), nullptr);
     if (thread == nullptr) {
