@@ -96,8 +96,9 @@ echo "lintian: no errors or warnings"
 
 if $install; then
   echo "== installing"
-  # apt-get wants a path with a slash to know it is a file.
-  "${sudo_cmd[@]}" apt-get install -y -q "$out/corvanta_${version}_${arch}.deb"
+  # apt-get wants a path with a slash to know it is a file; --reinstall so
+  # that a package of the same version from an earlier run is replaced.
+  "${sudo_cmd[@]}" apt-get install -y -q --reinstall "$out/corvanta_${version}_${arch}.deb"
   /usr/bin/corvanta-convert --version
   /usr/bin/corvanta-convert --list-presets >/dev/null
   test -x /usr/bin/corvanta
