@@ -9,6 +9,10 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool xclip x11-utils libjpeg-turbo-progs
   python3 python3-pil fonts-dejavu-core valgrind
+  # the installed tree's checks (tests/install)
+  desktop-file-utils appstream man-db bash-completion
+  # more input formats through gdk-pixbuf, and the tools that make test images
+  webp-pixbuf-loader heif-gdk-pixbuf libavif-gdk-pixbuf libheif-examples libavif-bin webp
 )
 
 sudo_cmd=()

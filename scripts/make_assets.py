@@ -1,7 +1,9 @@
 #!/usr/bin/python3
-"""Draws the six images that are built into Corvanta and writes them to assets/.
+"""Draws the six images that are built into Corvanta and writes them to assets/,
+and the program's icon for the desktop to data/icons/hicolor/.
 
-    scripts/make_assets.py [--photo PATH] [--out DIR]
+    scripts/make_assets.py [--photo PATH] [--out DIR] [--icons-dir DIR]
+    scripts/make_assets.py --icons-only [--icons-dir DIR]
 
 The frame, the pattern band and the ramp are computed pixel by pixel; the
 icons and the drop hint are drawn here with Pillow and the DejaVu font. The
@@ -10,6 +12,10 @@ NASA portrait of astronaut Eileen Collins as shipped in Debian's
 python3-skimage package (skimage/data/astronaut.png). Without --photo the
 script downloads that package with apt-get into a temporary folder, unpacks
 it there and reads the picture; nothing of the package is kept.
+
+The desktop icons (48, 64, 128 and 256 pixels, named by the application id)
+are the sun of the window's own icon drawn again at each size. --icons-only
+writes just those, with no photo and no download.
 
 Needs: python3-pil, fonts-dejavu-core (and apt-get/dpkg-deb without --photo).
 """
@@ -124,37 +130,72 @@ def info_icon():
     return supersampled((24, 24), scale, draw)
 
 
-def app_icon():
+SUN_GRID = 192  # the sun is laid out on a 192 x 192 grid
+SUN_COLOURS = [
+    (0, 0, 0),        # 0: transparent background
+    (250, 204, 30),   # 1: yellow
+    (200, 140, 0),    # 2: yellow outline
+    (150, 150, 150),  # 3: grey
+    (90, 90, 90),     # 4: grey outline
+]
+HICOLOR_SIZES = (48, 64, 128, 256)
+APP_ID = "io.github.corvanta.Corvanta"
+
+
+def draw_sun(d, k, ink):
     """A sun with twelve rays, the left half yellow and the right half grey,
-    as a palette image with a transparent background."""
+    drawn at k times the 192-pixel grid; ink(n) gives the fill for colour n."""
     import math
 
-    size = 192
-    palette = [
-        (0, 0, 0),        # 0: transparent background
-        (250, 204, 30),   # 1: yellow
-        (200, 140, 0),    # 2: yellow outline
-        (150, 150, 150),  # 3: grey
-        (90, 90, 90),     # 4: grey outline
-    ]
-    img = Image.new("P", (size, size), 0)
-    flat = [c for rgb in palette for c in rgb]
-    img.putpalette(flat + [0] * (768 - len(flat)))
-    d = ImageDraw.Draw(img)
-    cx = cy = size / 2
+    cx = cy = SUN_GRID * k / 2
     for i in range(12):
         a = math.pi * 2 * (i + 0.5) / 12
-        inner, outer, half = 62, 92, 0.13
+        inner, outer, half = 62 * k, 92 * k, 0.13
         pts = [(cx + inner * math.cos(a - half), cy + inner * math.sin(a - half)),
                (cx + outer * math.cos(a), cy + outer * math.sin(a)),
                (cx + inner * math.cos(a + half), cy + inner * math.sin(a + half))]
         left = math.cos(a) < 0
-        d.polygon(pts, fill=1 if left else 3, outline=2 if left else 4)
-    d.ellipse((cx - 56, cy - 56, cx + 56, cy + 56), fill=1, outline=2, width=3)
+        d.polygon(pts, fill=ink(1 if left else 3), outline=ink(2 if left else 4),
+                  width=max(1, round(k)))
+    r = 56 * k
+    line = max(1, round(3 * k))
+    d.ellipse((cx - r, cy - r, cx + r, cy + r), fill=ink(1), outline=ink(2), width=line)
     # Grey right half of the disc, with its own outline.
-    d.pieslice((cx - 56, cy - 56, cx + 56, cy + 56), -90, 90, fill=3, outline=4, width=3)
+    d.pieslice((cx - r, cy - r, cx + r, cy + r), -90, 90, fill=ink(3), outline=ink(4),
+               width=line)
+
+
+def app_icon():
+    """The window's sun as a 192-pixel palette image with a transparent
+    background, drawn without smoothing so the palette stays five colours."""
+    img = Image.new("P", (SUN_GRID, SUN_GRID), 0)
+    flat = [c for rgb in SUN_COLOURS for c in rgb]
+    img.putpalette(flat + [0] * (768 - len(flat)))
+    draw_sun(ImageDraw.Draw(img), 1, lambda n: n)
     img.info["transparency"] = 0
     return img
+
+
+def hicolor_icon(size):
+    """The same sun for the desktop's icon theme: true colour with alpha,
+    drawn at about 1024 pixels and shrunk, so that every size has smooth
+    edges and outlines as thick, for its size, as the window's icon."""
+    scale = max(2, 1024 // size)
+
+    def ink(n):
+        return SUN_COLOURS[n] + (255,)
+
+    def draw(d, s):
+        draw_sun(d, size * s / SUN_GRID, ink)
+
+    return supersampled((size, size), scale, draw)
+
+
+def write_hicolor_icons(icons_dir):
+    for size in HICOLOR_SIZES:
+        folder = os.path.join(icons_dir, f"{size}x{size}", "apps")
+        os.makedirs(folder, exist_ok=True)
+        hicolor_icon(size).save(os.path.join(folder, APP_ID + ".png"), optimize=True)
 
 
 def fetch_photo(workdir):
@@ -174,7 +215,15 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--photo", help="path of astronaut.png (default: fetch the package)")
     parser.add_argument("--out", default=os.path.join(root, "assets"))
+    parser.add_argument("--icons-dir", default=os.path.join(root, "data", "icons", "hicolor"),
+                        help="the hicolor theme folder for the desktop icons")
+    parser.add_argument("--icons-only", action="store_true",
+                        help="write only the desktop icons (needs no photo)")
     args = parser.parse_args()
+
+    write_hicolor_icons(args.icons_dir)
+    if args.icons_only:
+        return
     os.makedirs(args.out, exist_ok=True)
 
     with tempfile.TemporaryDirectory() as workdir:
