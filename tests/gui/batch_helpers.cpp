@@ -62,10 +62,10 @@ std::vector<std::string> BatchRecorder::LineHistory(int index) const {
 }
 
 void WorkerGate::Arrive(const ProgressEvent& event) {
-    if (used_ || !match_(event)) {
+    // Several jobs arrive at once: one of them takes the gate.
+    if (!match_(event) || used_.exchange(true)) {
         return;
     }
-    used_ = true;
     std::unique_lock lock(mutex_);
     reached_.store(true);
     // Bounded, so that a failing test ends instead of hanging.

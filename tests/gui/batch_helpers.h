@@ -59,7 +59,7 @@ class WorkerGate {
     explicit WorkerGate(Match match) : match_(std::move(match)) {}
     ~WorkerGate() { Release(); }
 
-    // Worker thread.
+    // Worker threads.
     void Arrive(const ProgressEvent& event);
     // Window thread: true once the worker waits at the gate.
     bool Reached() const { return reached_.load(); }
@@ -71,7 +71,7 @@ class WorkerGate {
     std::mutex mutex_;
     std::condition_variable open_;
     bool released_ = false;
-    bool used_ = false;  // worker thread only
+    std::atomic<bool> used_{false};
 };
 
 // Matches kind for file (or count) number object.
