@@ -109,6 +109,7 @@ struct AppState {
     // touching the state: it expires when the state is destroyed.
     std::shared_ptr<AppState*> aliveToken;
     std::string programDirectory;  // ends with '/'
+    std::string presetStorePath;   // Corvanta.dat, chosen once at start-up
     EmbeddedImages images;
     MainWidgets widgets;
     GObjectPtr<GtkCssProvider> css;

@@ -10,6 +10,7 @@
 #include "app/embedded_images.h"
 #include "app/main_window.h"
 #include "app/routing.h"
+#include "install_names.h"
 #include "batch/drop_intake.h"
 #include "common/program_directory.h"
 #include "scheme/preset_store.h"
@@ -33,8 +34,10 @@ void SelectFirstPreset(AppState& state) {
     gtk_tree_path_free(path);
 }
 
-std::string StorePath(const AppState& state) {
-    return state.programDirectory + kPresetStoreFileName;
+std::string StorePath(const std::string& programDirectory) {
+    return PresetStorePath({.programDirectory = programDirectory,
+                            .installedProgramDirectory = std::string(CORVANTA_INSTALLED_BINDIR) + "/",
+                            .configDirectory = g_get_user_config_dir()});
 }
 
 }  // namespace
@@ -47,6 +50,7 @@ std::unique_ptr<AppState> StartProgram(const char* argv0) {
     }
     state->preview.source.reset(gdk_pixbuf_copy(state->images.defaultPreview.get()));
     state->programDirectory = FindProgramDirectory(argv0);
+    state->presetStorePath = StorePath(state->programDirectory);
     state->editor.random = ClockSeededRandom();
 
     if (!state->preview.source || !CreateMainWindow(*state)) {
@@ -64,7 +68,7 @@ std::unique_ptr<AppState> StartProgram(const char* argv0) {
     RegisterDropTargets(*state);
     InstallShortcuts(*state);
     BindWidgetEvents(*state);
-    LoadPresetStore(StorePath(*state), state->output, state->scheme.Presets());
+    LoadPresetStore(state->presetStorePath, state->output, state->scheme.Presets());
     BindWindowEvents(*state);
     return state;
 }
@@ -77,7 +81,7 @@ void ShowMainWindow(AppState& state) {
 
 void ShutDown(AppState& state) {
     state.batch.shared.stop.store(true);
-    SavePresetStore(StorePath(state), state.output, state.scheme.Presets());
+    SavePresetStore(state.presetStorePath, state.output, state.scheme.Presets());
     WaitForWorkerAtShutDown(state);
     if (state.widgets.mainWindow != nullptr) {
         if (state.css) {
@@ -95,7 +99,12 @@ int RunProgram(int argc, char** argv) {
     // A full disk or a file-size limit fails the one output being written
     // (its write returns EFBIG) instead of ending the program.
     std::signal(SIGXFSZ, SIG_IGN);
+    // One name for the program, its window class and its icon: the desktop
+    // ties the window to its launcher entry by it.
+    g_set_prgname(CORVANTA_APP_ID);
     gtk_init(&argc, &argv);
+    gdk_set_program_class(CORVANTA_APP_ID);
+    gtk_window_set_default_icon_name(CORVANTA_APP_ID);
     std::unique_ptr<AppState> state = StartProgram(argc > 0 ? argv[0] : nullptr);
     if (!state) {
         return 1;

@@ -26,10 +26,7 @@
 #include "batch/failure_reason.h"
 #include "batch/scoped_fd.h"
 #include "common/program_directory.h"
-
-#ifndef CORVANTA_DECODER_RELATIVE_PATH
-#define CORVANTA_DECODER_RELATIVE_PATH "../libexec/corvanta/corvanta-decode"
-#endif
+#include "install_names.h"
 
 extern char** environ;
 
@@ -595,7 +592,7 @@ bool DecoderServer::WaitForEnd(pid_t pid, Clock::time_point deadline, const std:
 // ---- decoding ------------------------------------------------------------------
 
 std::string DefaultDecoderProgram() {
-    return FindProgramDirectory(nullptr) + CORVANTA_DECODER_RELATIVE_PATH;
+    return FindProgramDirectory(nullptr) + CORVANTA_HELPER_DIR_FROM_BINDIR "/corvanta-decode";
 }
 
 DecodedPicture DecodeInHelper(int fd, std::int64_t size, std::string_view nameHint, int maxWidth,

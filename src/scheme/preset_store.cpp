@@ -1,6 +1,7 @@
 #include "scheme/preset_store.h"
 
 #include <fcntl.h>
+#include <glib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -133,8 +134,29 @@ bool LoadPresetStoreFile(const std::string& path, StoredSettings& settings, Pres
     return ApplyPresetStoreBytes(bytes.data(), length, settings, table);
 }
 
+std::string PresetStorePath(const PresetStorePlaces& places) {
+    const std::string beside = places.programDirectory + kPresetStoreFileName;
+    struct stat info {};
+    if (::lstat(beside.c_str(), &info) == 0) {
+        return beside;
+    }
+    const bool installed = !places.installedProgramDirectory.empty() &&
+                           places.programDirectory == places.installedProgramDirectory;
+    if (!installed && ::access(places.programDirectory.c_str(), W_OK) == 0) {
+        return beside;
+    }
+    return places.configDirectory + "/" + kPresetStoreFolderName + "/" + kPresetStoreFileName;
+}
+
 bool SavePresetStoreFile(const std::string& path, const StoredSettings& settings,
                          const PresetTable& table) {
+    // The configuration folder of a user who never saved settings before
+    // may not exist yet.
+    const std::string::size_type slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0 &&
+        g_mkdir_with_parents(path.substr(0, slash).c_str(), 0700) != 0) {
+        return false;
+    }
     const int fd = OpenRegularFile(path, O_RDWR | O_CREAT, 0644);
     if (fd < 0) {
         return false;

@@ -12,6 +12,7 @@
 namespace corvanta {
 
 constexpr char kPresetStoreFileName[] = "Corvanta.dat";
+constexpr char kPresetStoreFolderName[] = "corvanta";  // in the user's configuration folder
 constexpr std::array<char, 4> kPresetStoreMagic = {'C', 'V', '1', '0'};
 constexpr std::size_t kUserPresetBlockSize = sizeof(Preset) * kUserPresetCount;  // 480
 constexpr std::size_t kPresetStoreSize = 16 + kUserPresetBlockSize;              // 496
@@ -39,7 +40,24 @@ std::array<std::uint8_t, kPresetStoreSize> SerializePresetStore(const StoredSett
 // foreign file (or anything but a regular file) changes nothing.
 bool LoadPresetStoreFile(const std::string& path, StoredSettings& settings, PresetTable& table);
 
-// Writes the file at path, creating it when missing. A non-empty file that
+// The places the file may live in.
+struct PresetStorePlaces {
+    std::string programDirectory;  // the running program's folder, ends with '/'
+    // The folder a package installs the programs into (ends with '/'): it
+    // belongs to the system, even when the user running it is root.
+    std::string installedProgramDirectory;
+    std::string configDirectory;  // the user's configuration folder
+};
+
+// Where the file is read from and written to. A copy of the program in a
+// folder of its own keeps it beside itself, so that such a copy can be
+// carried around: when the file is already there, or when the folder is
+// the user's to write (and is not the installed programs' folder). Every
+// other program keeps it in configDirectory/corvanta/. A file beside the
+// program always wins, so it is never left behind for the other place.
+std::string PresetStorePath(const PresetStorePlaces& places);
+
+// Writes the file at path, creating it (and a missing last folder) when missing. A non-empty file that
 // does not start with the magic is never overwritten; a longer file is cut to
 // 496 bytes. Returns true when everything was written.
 bool SavePresetStoreFile(const std::string& path, const StoredSettings& settings,

@@ -88,8 +88,8 @@ void MainWindowTest::SetUp() {
     state_ = StartProgram("/nonexistent/corvanta");
     ASSERT_TRUE(state_);
     // Window tests keep no Corvanta.dat: the save at the end of each test
-    // goes nowhere. Tests of the store give the state a folder of their own.
-    state_->programDirectory = "/nonexistent/";
+    // goes nowhere. Tests of the store give it a folder of their own.
+    state_->presetStorePath.clear();
     ShowMainWindow(*state_);
     GtkWidget* window = state_->widgets.mainWindow;
     ASSERT_TRUE(PumpUntil([&] {

@@ -23,12 +23,12 @@ std::vector<std::uint8_t> Bytes(const StoredSettings& settings, const PresetTabl
     return {bytes.begin(), bytes.end()};
 }
 
-// A window whose program directory is a fresh temporary folder.
+// A window whose preset store lives in a fresh temporary folder.
 class UserPresetsTest : public MainWindowTest {
   protected:
     void SetUp() override {
         MainWindowTest::SetUp();
-        State().programDirectory = dir_.Path() + "/";
+        State().presetStorePath = StoreFile();
     }
     std::string StoreFile() const { return dir_.File(kPresetStoreFileName); }
     void Load() { LoadPresetStore(StoreFile(), State().output, Model().Presets()); }

@@ -1,6 +1,7 @@
 #include "scheme/preset_store.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -166,6 +167,109 @@ TEST_F(PresetStoreFile, NonRegularFilesAndUnwritableFoldersFailQuietly) {
         ASSERT_EQ(::chmod(dir_.c_str(), 0555), 0);
         EXPECT_FALSE(SavePresetStoreFile(path_, settings, table));
     }
+}
+
+}  // namespace
+}  // namespace corvanta
+
+namespace corvanta {
+namespace {
+
+// A program folder, the user's configuration folder and the folder an
+// installed program would run from, all inside one temporary folder.
+class PresetStorePlace : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/corvanta-place-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        places_.programDirectory = root_ + "/portable/";
+        places_.installedProgramDirectory = root_ + "/usr/bin/";
+        places_.configDirectory = root_ + "/home/.config";
+        ASSERT_EQ(::mkdir(places_.programDirectory.c_str(), 0755), 0);
+        ASSERT_EQ(std::system(("mkdir -p " + places_.installedProgramDirectory).c_str()), 0);
+        ::chmod(root_.c_str(), 0755);  // the unprivileged run below must reach into it
+    }
+    void TearDown() override {
+        ::chmod(places_.programDirectory.c_str(), 0755);
+        ASSERT_EQ(std::system(("rm -rf " + root_).c_str()), 0);
+    }
+    std::string Beside() const { return places_.programDirectory + kPresetStoreFileName; }
+    std::string InConfig() const {
+        return places_.configDirectory + "/corvanta/" + kPresetStoreFileName;
+    }
+
+    // PresetStorePath as a user who may not write the program folder: as
+    // root, run by the unprivileged "nobody" in a child process.
+    std::string PathAsAnotherUser() const {
+        if (::geteuid() != 0) {
+            return PresetStorePath(places_);
+        }
+        int pipeFds[2];
+        if (::pipe(pipeFds) != 0) {
+            return "pipe failed";
+        }
+        const pid_t child = ::fork();
+        if (child == 0) {
+            constexpr uid_t kNobody = 65534;
+            if (::setresgid(kNobody, kNobody, kNobody) != 0 ||
+                ::setresuid(kNobody, kNobody, kNobody) != 0) {
+                ::_exit(1);
+            }
+            const std::string path = PresetStorePath(places_);
+            const bool sent = ::write(pipeFds[1], path.data(), path.size()) ==
+                              static_cast<ssize_t>(path.size());
+            ::_exit(sent ? 0 : 1);
+        }
+        ::close(pipeFds[1]);
+        std::string path;
+        char buffer[256];
+        for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
+            path.append(buffer, static_cast<std::size_t>(n));
+        }
+        ::close(pipeFds[0]);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? path : "child failed";
+    }
+
+    std::string root_;
+    PresetStorePlaces places_;
+};
+
+TEST_F(PresetStorePlace, APortableCopyKeepsItsFileBesideItself) {
+    EXPECT_EQ(PresetStorePath(places_), Beside());  // a folder the user may write
+    // A file already there wins, even in a folder the user may not write,
+    // and even when the configuration folder has one too.
+    ASSERT_TRUE(SavePresetStoreFile(Beside(), StoredSettings{}, MakePresetTable()));
+    ASSERT_TRUE(SavePresetStoreFile(InConfig(), StoredSettings{}, MakePresetTable()));
+    ASSERT_EQ(::chmod(places_.programDirectory.c_str(), 0555), 0);
+    EXPECT_EQ(PathAsAnotherUser(), Beside());
+}
+
+TEST_F(PresetStorePlace, AnInstalledProgramKeepsItInTheUsersConfigurationFolder) {
+    // A folder the user may not write.
+    ASSERT_EQ(::chmod(places_.programDirectory.c_str(), 0555), 0);
+    EXPECT_EQ(PathAsAnotherUser(), InConfig());
+    // The installed programs' folder, even for root, who may write it.
+    PresetStorePlaces installed = places_;
+    installed.programDirectory = places_.installedProgramDirectory;
+    EXPECT_EQ(PresetStorePath(installed), InConfig());
+
+    // Nothing there yet: reading changes nothing; the first save makes the
+    // folders, and the next start reads what it wrote.
+    StoredSettings settings;
+    PresetTable table = MakePresetTable();
+    EXPECT_FALSE(LoadPresetStoreFile(InConfig(), settings, table));
+    settings.maxWidth = 640;
+    table.rows[kFirstUserPresetRow].slots[4] = 0xFF123456;
+    ASSERT_TRUE(SavePresetStoreFile(InConfig(), settings, table));
+    StoredSettings read;
+    PresetTable readTable = MakePresetTable();
+    ASSERT_TRUE(LoadPresetStoreFile(InConfig(), read, readTable));
+    EXPECT_EQ(read.maxWidth, 640);
+    EXPECT_EQ(readTable.rows[kFirstUserPresetRow].slots, table.rows[kFirstUserPresetRow].slots);
+    EXPECT_EQ(::access(Beside().c_str(), F_OK), -1);  // nothing beside the program
 }
 
 }  // namespace
