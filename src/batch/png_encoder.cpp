@@ -29,7 +29,17 @@ void OnPngWrite(png_structp png, png_bytep data, size_t length) {
 
 void OnPngFlush(png_structp) {}
 
+constexpr std::size_t kReferenceBufferBytes = std::size_t{256} << 10;
+
 }  // namespace
+
+PngSettings ZlibReferencePngSettings() {
+    PngSettings settings;
+    settings.compressionLevel = Z_BEST_COMPRESSION;
+    settings.strategy = Z_DEFAULT_STRATEGY;
+    settings.zlibBufferBytes = kReferenceBufferBytes;
+    return settings;
+}
 
 // A plain C-style function on purpose: it holds no object with a destructor
 // while the setjmp is armed.

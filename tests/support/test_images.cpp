@@ -84,6 +84,58 @@ int ChannelsOfColorType(int colorType) {
     }
 }
 
+// The predictor as the PNG format describes it, branch for branch.
+std::uint8_t Paeth(int left, int above, int upperLeft) {
+    const int estimate = left + above - upperLeft;
+    const int toLeft = std::abs(estimate - left);
+    const int toAbove = std::abs(estimate - above);
+    const int toUpperLeft = std::abs(estimate - upperLeft);
+    if (toLeft <= toAbove && toLeft <= toUpperLeft) {
+        return static_cast<std::uint8_t>(left);
+    }
+    return static_cast<std::uint8_t>(toAbove <= toUpperLeft ? above : upperLeft);
+}
+
+// Undoes the row filters of raw (a filter byte and rowBytes bytes per row)
+// into pixels. False at an unknown filter type.
+bool Unfilter(const Bytes& raw, std::size_t rowBytes, std::size_t rows, std::size_t bpp,
+              std::vector<std::uint8_t>& filters, Bytes& pixels) {
+    pixels.assign(rowBytes * rows, 0);
+    for (std::size_t y = 0; y < rows; ++y) {
+        const std::uint8_t type = raw[y * (rowBytes + 1)];
+        const std::uint8_t* in = &raw[y * (rowBytes + 1) + 1];
+        std::uint8_t* out = &pixels[y * rowBytes];
+        const std::uint8_t* prior = y > 0 ? out - rowBytes : nullptr;
+        filters.push_back(type);
+        for (std::size_t i = 0; i < rowBytes; ++i) {
+            const int left = i >= bpp ? out[i - bpp] : 0;
+            const int above = prior != nullptr ? prior[i] : 0;
+            const int upperLeft = prior != nullptr && i >= bpp ? prior[i - bpp] : 0;
+            int predicted = 0;
+            switch (type) {
+                case 0:
+                    break;
+                case 1:
+                    predicted = left;
+                    break;
+                case 2:
+                    predicted = above;
+                    break;
+                case 3:
+                    predicted = (left + above) / 2;
+                    break;
+                case 4:
+                    predicted = Paeth(left, above, upperLeft);
+                    break;
+                default:
+                    return false;
+            }
+            out[i] = static_cast<std::uint8_t>(in[i] + predicted);
+        }
+    }
+    return true;
+}
+
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
     return std::remove(path);
 }
@@ -319,11 +371,14 @@ PngContents InspectPng(const Bytes& png) {
         if (crc != GetBe32(png, data + length)) {
             return result;
         }
+        result.chunks.push_back(type);
         if (type == "IHDR" && length == 13) {
             result.width = GetBe32(png, data);
             result.height = GetBe32(png, data + 4);
             result.bitDepth = png[data + 8];
             result.colorType = png[data + 9];
+            result.compression = png[data + 10];
+            result.filterMethod = png[data + 11];
             result.interlace = png[data + 12];
             sawHeader = true;
         } else if (type == "IDAT") {
@@ -339,20 +394,16 @@ PngContents InspectPng(const Bytes& png) {
         return result;
     }
     const std::size_t rowBytes = static_cast<std::size_t>(result.width) * channels;
-    Bytes raw((rowBytes + 1) * result.height);
+    // One byte more than the rows need, so that a stream that goes on past
+    // them shows.
+    Bytes raw((rowBytes + 1) * result.height + 1);
     uLongf rawSize = raw.size();
     if (uncompress(raw.data(), &rawSize, compressed.data(), compressed.size()) != Z_OK ||
-        rawSize != raw.size()) {
+        rawSize != raw.size() - 1) {
         return result;
     }
-    result.pixels.reserve(rowBytes * result.height);
-    for (std::uint32_t y = 0; y < result.height; ++y) {
-        const auto row = raw.begin() + static_cast<long>(y * (rowBytes + 1));
-        result.rowFilters.push_back(*row);
-        result.pixels.insert(result.pixels.end(), row + 1, row + 1 + static_cast<long>(rowBytes));
-    }
-    result.ok = std::all_of(result.rowFilters.begin(), result.rowFilters.end(),
-                            [](std::uint8_t f) { return f == 0; });
+    result.ok = Unfilter(raw, rowBytes, result.height, static_cast<std::size_t>(channels),
+                         result.rowFilters, result.pixels);
     return result;
 }
 

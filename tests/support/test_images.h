@@ -82,15 +82,20 @@ Bytes MakePng(int width, int height, bool hasAlpha, unsigned seed = 1);
 // The PNG with its IHDR claiming another size (the chunk CRC is fixed up).
 bool SetPngSize(Bytes& png, std::uint32_t width, std::uint32_t height);
 
-// A PNG taken apart by hand: header fields, the filter byte of every row and
-// the unfiltered pixel rows. ok is false when the file is malformed or uses
-// a filter other than None (the rows are then not reconstructed).
+// A PNG taken apart by hand: the chunk types in file order, header fields,
+// the filter byte of every row and the pixel rows with every filter undone.
+// ok is false when the file is malformed (a bad CRC, a short or overlong
+// stream, an unknown filter type, no IHDR or IEND; the rows are then not
+// reconstructed).
 struct PngContents {
     bool ok = false;
+    std::vector<std::string> chunks;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     int bitDepth = 0;
     int colorType = 0;
+    int compression = -1;
+    int filterMethod = -1;
     int interlace = 0;
     std::vector<std::uint8_t> rowFilters;
     Bytes pixels;  // width * channels bytes per row, rows top-down
