@@ -5,9 +5,9 @@ set -euo pipefail
 
 packages=(
   g++ cmake make pkg-config
-  libgtk-3-dev libturbojpeg0-dev libpng-dev zlib1g-dev
+  libgtk-3-dev libturbojpeg0-dev libpng-dev zlib1g-dev libdeflate-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth xdotool xclip x11-utils libjpeg-turbo-progs
+  xvfb xauth xdotool xclip x11-utils libjpeg-turbo-progs pngcheck
   python3 python3-pil fonts-dejavu-core valgrind
   # the installed tree's checks (tests/install)
   desktop-file-utils appstream man-db bash-completion

@@ -397,9 +397,9 @@ Session Converse(int channel, int pixels, const DecoderSettings& settings,
         session.wait = Wait::kClosed;
         return session;
     }
-    const std::int64_t fittedPixels = std::int64_t{size.fittedWidth} * size.fittedHeight;
-    if (hold != nullptr && !hold->Admit(ConversionBytes(std::int64_t{size.width} * size.height,
-                                                        fittedPixels, kRgbaChannels))) {
+    if (hold != nullptr &&
+        !hold->Admit(PngConversionBytes(std::int64_t{size.width} * size.height,
+                                        {size.fittedWidth, size.fittedHeight}, kRgbaChannels))) {
         session.wait = Wait::kStopped;
         return session;
     }

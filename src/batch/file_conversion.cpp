@@ -131,7 +131,7 @@ FileReport ConvertPicture(const ConversionJob& job, const std::string& path,
     const bool written =
         format == OutputFormat::kJpeg
             ? WriteJpegOutput(tools.Encoder(), image.get(), candidate, job.quality, orientation)
-            : WritePngOutput(image.get(), candidate);
+            : WritePngOutput(tools.PngEncoder(), image.get(), candidate);
     // A failed write is a failure even when stop arrived meanwhile.
     return written ? FileReport{FileOutcome::kWritten, {}} : Failed(failure_reason::kNotWritten);
 }

@@ -23,21 +23,26 @@
 
 namespace corvanta {
 
-// What one converting thread owns: its TurboJPEG handles, its decoder
-// server and the private copy of the gradient table it maps with.
+// What one converting thread owns: its TurboJPEG handles, its PNG
+// compressor, its decoder server and the private copy of the gradient table
+// it maps with.
 class ConversionTools {
   public:
     ConversionTools();
-    bool Valid() const { return decoder_.Valid() && encoder_.Valid() && table_ != nullptr; }
+    bool Valid() const {
+        return decoder_.Valid() && encoder_.Valid() && pngEncoder_.Valid() && table_ != nullptr;
+    }
 
     JpegDecoder& Decoder() { return decoder_; }
     JpegEncoder& Encoder() { return encoder_; }
+    DeflatePngEncoder& PngEncoder() { return pngEncoder_; }
     DecoderServer& Server() { return server_; }
     GradientTable& Table() { return *table_; }
 
   private:
     JpegDecoder decoder_;
     JpegEncoder encoder_;
+    DeflatePngEncoder pngEncoder_;
     DecoderServer server_;  // started at the first picture that needs it
     std::unique_ptr<GradientTable> table_;
 };

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "batch/deflate_png_encoder.h"
 #include "batch/exif_orientation.h"
 #include "batch/input_file.h"
 #include "batch/scoped_fd.h"
@@ -230,6 +231,15 @@ std::int64_t ConversionBytes(std::int64_t decodedPixels, std::int64_t outputPixe
     // The fitted copy and the encoder's output are each at most the size of
     // the output picture.
     return channels * (decodedPixels + 2 * outputPixels);
+}
+
+std::int64_t PngConversionBytes(std::int64_t decodedPixels, ImageSize fitted, int channels) {
+    // The rows are what a turn changes: one filter byte each.
+    const std::size_t encoder =
+        std::max(DeflatePngEncoder::WorkingBytes(fitted.width, fitted.height, channels),
+                 DeflatePngEncoder::WorkingBytes(fitted.height, fitted.width, channels));
+    return channels * (decodedPixels + std::int64_t{fitted.width} * fitted.height) +
+           static_cast<std::int64_t>(encoder);
 }
 
 int JpegPixelFormatFor(const GdkPixbuf* image) {

@@ -92,11 +92,6 @@ PixbufPtr LoadJpegScaled(JpegDecoder& decoder, int fd, std::int64_t size, int ma
 PixbufPtr LoadJpegScaled(JpegDecoder& decoder, const std::string& path, int maxWidth, int maxHeight,
                          std::uint8_t* orientation = nullptr);
 
-// The bytes a conversion needs beside the file itself for a picture decoded
-// at decodedPixels and written at outputPixels, channels bytes per pixel:
-// the decoded picture, its fitted copy and the encoder's output.
-std::int64_t ConversionBytes(std::int64_t decodedPixels, std::int64_t outputPixels, int channels);
-
 // Whether a picture of width x height is beyond kMaxImagePixels, and
 // whether a JPEG of fileBytes declaring it claims more than its bytes code.
 bool ExceedsPixelCap(std::int64_t width, std::int64_t height);
@@ -120,5 +115,15 @@ struct ImageSize {
     bool operator==(const ImageSize&) const = default;
 };
 ImageSize FitIntoBox(int width, int height, int maxWidth, int maxHeight);
+
+// The bytes a conversion needs beside the file itself for a picture decoded
+// at decodedPixels and written as a JPEG at outputPixels, channels bytes per
+// pixel: the decoded picture, its fitted copy and the encoder's output.
+std::int64_t ConversionBytes(std::int64_t decodedPixels, std::int64_t outputPixels, int channels);
+
+// The same for a PNG output of the fitted size or that size turned by a
+// quarter: the decoded picture, the fitted copy, the filtered rows and room
+// for their compressed form (DeflatePngEncoder::WorkingBytes).
+std::int64_t PngConversionBytes(std::int64_t decodedPixels, ImageSize fitted, int channels);
 
 }  // namespace corvanta

@@ -47,14 +47,6 @@ constexpr std::array<std::uint8_t, kExifBlockBytes> kExifBlockTemplate = {
     0x2A, 0x00, 0x08, 0x00, 0x00, 0x00, 0x01, 0x00, 0x12, 0x01, 0x03, 0x00,
     0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 
-// Measured on six tone-mapped 3000 x 2000 pictures (bench/codec_bench.cpp):
-// the default strategy is the fastest that does not make files larger
-// (Z_FILTERED is slower and larger, Z_RLE five times faster but files 2.7
-// times larger, a 16 KiB window 25 % faster but 3 to 6 % larger). A 256 KiB
-// deflate buffer writes fewer IDAT chunks, a little smaller at the same speed.
-constexpr int kPngStrategy = Z_DEFAULT_STRATEGY;
-constexpr std::size_t kPngZlibBufferBytes = std::size_t{256} << 10;
-
 // ---- Names ---------------------------------------------------------------
 
 struct NameParts {
@@ -183,7 +175,8 @@ bool IsWritableImage(const GdkPixbuf* image) {
     return gdk_pixbuf_get_byte_length(image) >= needed;
 }
 
-// Buffers libpng's many small writes into few system calls.
+// Gathers the encoder's small writes (chunk heads and tails) into few
+// system calls; the compressed data goes straight through.
 struct FileSink {
     int fd;
     std::size_t used;
@@ -212,14 +205,6 @@ bool WriteToFileSink(void* context, const std::uint8_t* data, std::size_t length
 }
 
 }  // namespace
-
-PngSettings OutputPngSettings() {
-    PngSettings settings;
-    settings.compressionLevel = Z_BEST_COMPRESSION;
-    settings.strategy = kPngStrategy;
-    settings.zlibBufferBytes = kPngZlibBufferBytes;
-    return settings;
-}
 
 std::string DateSuffix(std::time_t when) {
     std::tm local{};
@@ -460,7 +445,8 @@ bool WriteJpegOutput(JpegEncoder& encoder, const GdkPixbuf* image, const std::st
     return complete && PublishAs(output, candidate, OutputFormat::kJpeg, written);
 }
 
-bool WritePngOutput(const GdkPixbuf* image, const std::string& candidate, std::string* written) {
+bool WritePngOutput(DeflatePngEncoder& encoder, const GdkPixbuf* image,
+                    const std::string& candidate, std::string* written) {
     // The lookup first: no picture is encoded for a name that cannot be had.
     if (!IsWritableImage(image) || !ResolveOutputPath(candidate, OutputFormat::kPng)) {
         return false;
@@ -470,10 +456,11 @@ bool WritePngOutput(const GdkPixbuf* image, const std::string& candidate, std::s
         return false;
     }
     FileSink sink{output.Fd(), 0, {}};
-    const bool encoded = EncodePng(
+    const bool encoded = encoder.Encode(
         gdk_pixbuf_read_pixels(image), gdk_pixbuf_get_width(image), gdk_pixbuf_get_height(image),
         static_cast<std::size_t>(gdk_pixbuf_get_rowstride(image)),
-        gdk_pixbuf_get_has_alpha(image) != FALSE, OutputPngSettings(), WriteToFileSink, &sink);
+        gdk_pixbuf_get_has_alpha(image) != FALSE, WriteToFileSink, &sink);
+    encoder.TrimBuffers();
     return encoded && sink.Flush() && PublishAs(output, candidate, OutputFormat::kPng, written);
 }
 

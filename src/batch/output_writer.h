@@ -11,8 +11,8 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <turbojpeg.h>
 
+#include "batch/deflate_png_encoder.h"
 #include "batch/large_buffer.h"
-#include "batch/png_encoder.h"
 #include "batch/scoped_fd.h"
 
 namespace corvanta {
@@ -23,11 +23,6 @@ enum class OutputFormat { kJpeg, kPng };
 // orientation; the orientation goes into byte kExifOrientationOffset.
 constexpr std::size_t kExifBlockBytes = 36;
 constexpr std::size_t kExifOrientationOffset = 28;
-
-// How PNG output is compressed. Level 9 with filter None as always; the
-// strategy and buffer size were chosen by measuring tone-mapped pictures
-// (bench/codec_bench.cpp).
-PngSettings OutputPngSettings();
 
 // A TurboJPEG compressor with the output buffer it reuses. One per thread.
 class JpegEncoder {
@@ -115,8 +110,9 @@ class PendingOutput {
 bool WriteJpegOutput(JpegEncoder& encoder, const GdkPixbuf* image, const std::string& candidate,
                      int quality, std::uint8_t orientation, std::string* written = nullptr);
 
-// Writes an 8-bit RGB or RGBA PNG; a failed write leaves no file.
-bool WritePngOutput(const GdkPixbuf* image, const std::string& candidate,
-                    std::string* written = nullptr);
+// Writes an 8-bit RGB or RGBA PNG with the encoder (one per thread); a
+// failed write leaves no file.
+bool WritePngOutput(DeflatePngEncoder& encoder, const GdkPixbuf* image,
+                    const std::string& candidate, std::string* written = nullptr);
 
 }  // namespace corvanta

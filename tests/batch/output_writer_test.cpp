@@ -67,6 +67,7 @@ class OutputWriter : public ::testing::Test {
 
     test_support::TempDir dir_;
     JpegEncoder encoder_;
+    DeflatePngEncoder png_;
     GObjectPtr<GdkPixbuf> rgb_ = test_support::MakePixbuf(203, 151, false);
     GObjectPtr<GdkPixbuf> rgba_ = test_support::MakePixbuf(97, 61, true);
 };
@@ -145,7 +146,7 @@ TEST_F(OutputWriter, SymbolicLinksAreNeverWrittenThrough) {
     ASSERT_EQ(::symlink(elsewhere.File("empty.png").c_str(), Out("a.png").c_str()), 0);
     ASSERT_EQ(::symlink(elsewhere.File("missing.jpg").c_str(), Out("b.jpg").c_str()), 0);
 
-    EXPECT_TRUE(WritePngOutput(rgb_.get(), Out("a.png")));
+    EXPECT_TRUE(WritePngOutput(png_, rgb_.get(), Out("a.png")));
     EXPECT_TRUE(WriteJpegOutput(encoder_, rgb_.get(), Out("b.jpg"), 95, 0));
     EXPECT_EQ(ListFolder(elsewhere.Path()), std::vector<std::string>{"empty.png"});
     EXPECT_EQ(test_support::FileSize(elsewhere.File("empty.png")), 0);
@@ -159,18 +160,19 @@ TEST_F(OutputWriter, AFolderAtTheNameFailsTheWrite) {
     ASSERT_EQ(::mkdir(Out("a.jpg").c_str(), 0700), 0);
     ASSERT_EQ(::mkdir(Out("b.png").c_str(), 0700), 0);
     EXPECT_FALSE(WriteJpegOutput(encoder_, rgb_.get(), Out("a.jpg"), 95, 0));
-    EXPECT_FALSE(WritePngOutput(rgb_.get(), Out("b.png")));
+    EXPECT_FALSE(WritePngOutput(png_, rgb_.get(), Out("b.png")));
     EXPECT_EQ(ListFolder(dir_.Path()), (std::vector<std::string>{"a.jpg", "b.png"}));
     EXPECT_TRUE(ListFolder(Out("a.jpg")).empty());
 }
 
-TEST_F(OutputWriter, PngIsRgbOrRgbaWithFilterNoneOnEveryRow) {
-    ASSERT_TRUE(WritePngOutput(rgb_.get(), Out("b.gif")));
-    ASSERT_TRUE(WritePngOutput(rgba_.get(), Out("c.PNG")));
+TEST_F(OutputWriter, PngIsRgbOrRgbaWithTheImagesPixels) {
+    ASSERT_TRUE(WritePngOutput(png_, rgb_.get(), Out("b.gif")));
+    ASSERT_TRUE(WritePngOutput(png_, rgba_.get(), Out("c.PNG")));
     EXPECT_EQ(ListFolder(dir_.Path()), (std::vector<std::string>{"b_gif.png", "c.PNG"}));
 
     const test_support::PngContents rgb = test_support::InspectPng(ReadFile(Out("b_gif.png")));
-    EXPECT_TRUE(rgb.ok);  // parsed, and every row filter is None
+    EXPECT_TRUE(rgb.ok);
+    EXPECT_EQ(rgb.chunks, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
     EXPECT_EQ(rgb.colorType, 2);
     EXPECT_EQ(rgb.bitDepth, 8);
     EXPECT_EQ(rgb.interlace, 0);
@@ -187,16 +189,16 @@ TEST_F(OutputWriter, PngIsRgbOrRgbaWithFilterNoneOnEveryRow) {
 TEST_F(OutputWriter, UnwritableFoldersAndMissingImagesFail) {
     // /proc refuses new files even to root.
     EXPECT_FALSE(WriteJpegOutput(encoder_, rgb_.get(), "/proc/self/out.jpg", 95, 0));
-    EXPECT_FALSE(WritePngOutput(rgb_.get(), "/proc/self/out.png"));
-    EXPECT_FALSE(WritePngOutput(rgb_.get(), dir_.Path() + "/no/such/folder/a.png"));
+    EXPECT_FALSE(WritePngOutput(png_, rgb_.get(), "/proc/self/out.png"));
+    EXPECT_FALSE(WritePngOutput(png_, rgb_.get(), dir_.Path() + "/no/such/folder/a.png"));
     if (::geteuid() != 0) {
         const std::string locked = Out("locked");
         ASSERT_EQ(::mkdir(locked.c_str(), 0500), 0);
         EXPECT_FALSE(WriteJpegOutput(encoder_, rgb_.get(), locked + "/a.jpg", 95, 0));
-        EXPECT_FALSE(WritePngOutput(rgb_.get(), locked + "/a.png"));
+        EXPECT_FALSE(WritePngOutput(png_, rgb_.get(), locked + "/a.png"));
     }
     EXPECT_FALSE(WriteJpegOutput(encoder_, nullptr, Out("a.jpg"), 95, 0));
-    EXPECT_FALSE(WritePngOutput(nullptr, Out("a.png")));
+    EXPECT_FALSE(WritePngOutput(png_, nullptr, Out("a.png")));
     const std::vector<std::string> expected =
         ::geteuid() != 0 ? std::vector<std::string>{"locked"} : std::vector<std::string>{};
     EXPECT_EQ(ListFolder(dir_.Path()), expected);
@@ -212,7 +214,7 @@ TEST_F(OutputWriter, FailedWritesLeaveNoFile) {
     small.rlim_cur = 4096;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     const bool jpeg = WriteJpegOutput(encoder_, big.get(), Out("a.jpg"), 95, 6);
-    const bool png = WritePngOutput(big.get(), Out("b.png"));
+    const bool png = WritePngOutput(png_, big.get(), Out("b.png"));
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
     EXPECT_FALSE(jpeg);
@@ -233,7 +235,7 @@ TEST_F(OutputWriter, TheInputFileIsNeverModified) {
     ASSERT_NE(photo, nullptr);
     ASSERT_NE(drawing, nullptr);
     EXPECT_TRUE(WriteJpegOutput(encoder_, photo.get(), Out("photo.jpg"), 95, orientation));
-    EXPECT_TRUE(WritePngOutput(drawing.get(), Out("drawing.png")));
+    EXPECT_TRUE(WritePngOutput(png_, drawing.get(), Out("drawing.png")));
     EXPECT_EQ(ReadFile(Out("photo.jpg")), jpeg);
     EXPECT_EQ(ReadFile(Out("drawing.png")), png);
     EXPECT_EQ(ListFolder(dir_.Path()).size(), 4u);
@@ -250,7 +252,8 @@ TEST_F(OutputWriter, ConcurrentWritersOfOneNameEachGetTheirOwnFile) {
             while (ready.load() < kThreads) {
                 std::this_thread::yield();
             }
-            if (WritePngOutput(rgba_.get(), Out("same.png"))) {
+            DeflatePngEncoder own;  // one per thread, as each job has its own
+            if (WritePngOutput(own, rgba_.get(), Out("same.png"))) {
                 ++successes;
             }
         });
