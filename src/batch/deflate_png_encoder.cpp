@@ -6,6 +6,8 @@
 #include <array>
 #include <limits>
 
+#include "tone/pixbuf_format.h"
+
 namespace corvanta {
 namespace {
 
@@ -33,12 +35,11 @@ constexpr std::uint8_t kCompressionDeflate = 0;
 constexpr std::uint8_t kFilterMethodAdaptive = 0;
 constexpr std::uint8_t kInterlaceNone = 0;
 
-constexpr int kRgbChannels = 3;
-constexpr int kRgbaChannels = 4;
-
-
-// As the JPEG encoder's output buffer: kept up to this size between files.
-constexpr std::size_t kMaxRetainedBytes = std::size_t{256} << 20;
+// Kept between files up to this size, which lies inside the share of the
+// memory budget every job has anyway (kJobBaselineBytes): what a job keeps
+// must not take room the budget gives to another job's picture. A 6 MP
+// picture's buffers (36 MB) stay; larger ones go after each file.
+constexpr std::size_t kMaxRetainedBytes = std::size_t{64} << 20;
 
 void PutBigEndian32(std::uint32_t value, std::uint8_t* out) {
     out[0] = static_cast<std::uint8_t>(value >> 24);

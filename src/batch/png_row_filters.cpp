@@ -5,11 +5,10 @@
 #include <cstring>
 #include <limits>
 
+#include "tone/pixbuf_format.h"
+
 namespace corvanta {
 namespace {
-
-constexpr int kRgbChannels = 3;
-constexpr int kRgbaChannels = 4;
 
 // The filters are plain byte loops. kBpp, the distance to the same sample
 // of the pixel to the left, is a template argument so that the compiler can
