@@ -116,7 +116,7 @@ int ExportLut(const ConvertOptions& options, const std::atomic<bool>& stop, std:
         LutTable lut;
         {
             const ExactColorMap map = MapEveryColor(options.scheme);
-            lut = FitLut(map, size, hald ? LutPrecision::kEightBit : LutPrecision::kFine);
+            lut = FitLut(map, size, hald ? LutPrecision::kEightBit : LutPrecision::kFine, stop);
         }
         if (stop.load()) {
             return kExitInterrupted;

@@ -238,13 +238,13 @@ RowProduct HessianRow(const AxisOperator& axis, int r, int g, int b, const float
 // is the best multiple, so the same descent works over 8-bit values. Only
 // points next to one that moved by more than tolerance are visited again.
 void ProjectedGaussSeidel(const AxisOperator& axis, const std::vector<double>& rhs,
-                          std::vector<float>& values, double step, double tolerance,
-                          int maxSweeps) {
+                          std::vector<float>& values, double step, double tolerance, int maxSweeps,
+                          const std::atomic<bool>& stop) {
     const int size = axis.Size();
     const auto n = static_cast<std::size_t>(size);
     std::vector<std::uint8_t> pending(n * n * n, 1);
     bool anyPending = true;
-    for (int sweep = 0; anyPending && sweep < maxSweeps; ++sweep) {
+    for (int sweep = 0; anyPending && sweep < maxSweeps && !stop.load(); ++sweep) {
         anyPending = false;
         std::size_t node = 0;
         for (int b = 0; b < size; ++b) {
@@ -357,7 +357,8 @@ ExactColorMap MapEveryColor(const ColorScheme& scheme) {
     return map;
 }
 
-LutTable FitLut(const ExactColorMap& map, int size, LutPrecision precision) {
+LutTable FitLut(const ExactColorMap& map, int size, LutPrecision precision,
+                const std::atomic<bool>& stop) {
     if (!ValidSize(size) || map.rgb.size() != kLutChannels * kColorCount) {
         return {};
     }
@@ -376,6 +377,9 @@ LutTable FitLut(const ExactColorMap& map, int size, LutPrecision precision) {
     const AxisOperator axis(size);
     std::vector<double> work;
     for (int ch = 0; ch < kLutChannels; ++ch) {
+        if (stop.load()) {
+            return {};
+        }
         std::vector<float>& values = lut.channels[static_cast<std::size_t>(ch)];
         // The unbounded optimum, clamped, is the start: away from the bounds
         // it is already the answer.
@@ -386,7 +390,7 @@ LutTable FitLut(const ExactColorMap& map, int size, LutPrecision precision) {
         // The right-hand side again, into the same array: at the largest sizes
         // a second one would cost more memory than the table.
         ProjectChannel(map, axis, ch, work);
-        ProjectedGaussSeidel(axis, work, values, 0.0, kFineTolerance, kMaxFineSweeps);
+        ProjectedGaussSeidel(axis, work, values, 0.0, kFineTolerance, kMaxFineSweeps, stop);
         if (precision == LutPrecision::kEightBit) {
             // Rounding alone undoes much of the fit; the descent over whole
             // levels, from the rounded values, wins most of it back.
@@ -394,10 +398,18 @@ LutTable FitLut(const ExactColorMap& map, int size, LutPrecision precision) {
                 v = static_cast<float>(std::round(v * kMaxLevel) / kMaxLevel);
             }
             ProjectedGaussSeidel(axis, work, values, kEightBitStep, kEightBitStep / 2,
-                                 kMaxEightBitSweeps);
+                                 kMaxEightBitSweeps, stop);
         }
     }
+    if (stop.load()) {
+        return {};
+    }
     return lut;
+}
+
+LutTable FitLut(const ExactColorMap& map, int size, LutPrecision precision) {
+    const std::atomic<bool> never{false};
+    return FitLut(map, size, precision, never);
 }
 
 LutTable SampleLut(const ColorScheme& scheme, int size) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -70,6 +71,10 @@ enum class LutPrecision { kFine, kEightBit };
 // kEightBit the values are multiples of 1/255 chosen the same way, not the
 // fine ones rounded. At size 256 every grid point is an 8-bit colour and
 // takes the map's value. Size 255 holds about 400 MB while it fits.
+// Once stop is set it gives up within a sweep and returns no table: the
+// largest sizes take seconds.
+LutTable FitLut(const ExactColorMap& map, int size, LutPrecision precision,
+                const std::atomic<bool>& stop);
 LutTable FitLut(const ExactColorMap& map, int size, LutPrecision precision);
 
 // Plain sampling, the yardstick for FitLut: each grid point takes the

@@ -133,6 +133,8 @@ TEST(LutTable, GrayAgainstItsExactMap) {
         const std::uint8_t* px = map.At(c & 0xFF, (c >> 8) & 0xFF, c >> 16);
         ASSERT_TRUE(px[0] == px[1] && px[1] == px[2]) << std::hex << c;
     }
+    const std::atomic<bool> stopped{true};
+    EXPECT_EQ(FitLut(map, 33, LutPrecision::kFine, stopped).size, 0);
     const LutTable lut = FitLut(map, 33, LutPrecision::kFine);
     ASSERT_EQ(lut.size, 33);
     for (int i = 0; i < 33; ++i) {  // the grey axis
