@@ -54,9 +54,9 @@ TEST(LutTable, LookupRowOrderAndErrorMeasure) {
     // A map returning every colour unchanged, made by hand: linear, so the
     // fit at two points a side is exact.
     ExactColorMap map;
-    map.rgb.reserve(std::size_t{3} << 24);
-    for (std::size_t i = 0; i < std::size_t{1} << 24; ++i) {
-        map.rgb.insert(map.rgb.end(), {Byte(i, 0), Byte(i, 1), Byte(i, 2)});
+    map.rgb.resize(std::size_t{3} << 24);
+    for (std::size_t i = 0; i < map.rgb.size(); ++i) {
+        map.rgb[i] = Byte(i / 3, i % 3);
     }
     EXPECT_EQ(MeasureLut(map, FitLut(map, 2, LutPrecision::kFine)).maxError, 0);  // all colours
     EXPECT_EQ(FitLut(map, 257, LutPrecision::kFine).size, 0);
