@@ -406,6 +406,25 @@ std::optional<std::string> PendingOutput::Publish(const std::string& candidate, 
     return std::nullopt;
 }
 
+PendingOutput::Named PendingOutput::PublishExactly(const std::string& name) {
+    if (!fd_.Valid()) {
+        errno = EBADF;
+        return Named::kFailed;
+    }
+    Placed placed = LinkTo(name);
+    int error = errno;
+    if (placed == Placed::kPlaced && !fd_.Close()) {
+        error = errno;  // a delayed write error: the data may be damaged
+        ::unlink(name.c_str());
+        placed = Placed::kFailed;
+    }
+    Discard();
+    errno = error;
+    return placed == Placed::kPlaced  ? Named::kPublished
+           : placed == Placed::kTaken ? Named::kTaken
+                                      : Named::kFailed;
+}
+
 // ---- Writers -------------------------------------------------------------
 
 namespace {

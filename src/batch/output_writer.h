@@ -91,6 +91,12 @@ class PendingOutput {
     std::optional<std::string> Publish(const std::string& candidate, OutputFormat format,
                                        std::time_t when);
 
+    // For a name the user gave: names the written file exactly name, in the
+    // same single step, and takes nothing that is there, not even an empty
+    // file. errno says why after kFailed.
+    enum class Named { kPublished, kTaken, kFailed };
+    Named PublishExactly(const std::string& name);
+
     // Drops the file unpublished.
     void Discard();
 

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <limits>
 
+#include "batch/lut_export.h"
 #include "common/ascii.h"
 #include "scheme/scheme_text.h"
 
@@ -65,17 +66,25 @@ std::string Quoted(std::string_view text) {
     return quoted;
 }
 
-}  // namespace
-
-std::optional<ColorScheme> FindBuiltInPreset(std::string_view name) {
+std::optional<Preset> FindBuiltInPresetRow(std::string_view name) {
     const PresetTable table = MakePresetTable();
     for (int row = 0; row < kPresetRows; ++row) {
         const Preset& preset = table.rows[static_cast<std::size_t>(row)];
         if (IsBuiltInRow(row) && EqualsIgnoringAsciiCase(TrimmedPresetName(preset), name)) {
-            return preset.slots;
+            return preset;
         }
     }
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<ColorScheme> FindBuiltInPreset(std::string_view name) {
+    const std::optional<Preset> preset = FindBuiltInPresetRow(name);
+    if (!preset) {
+        return std::nullopt;
+    }
+    return preset->slots;
 }
 
 std::string PresetListing() {
@@ -99,6 +108,7 @@ std::string UsageText() {
     return "Usage:\n"
            "  corvanta-convert --output DIR [--scheme TEXT | --preset NAME] [--max-size WxH]\n"
            "                   [--quality medium|high|1-100] [--jobs N] PATH...\n"
+           "  corvanta-convert --export-lut FILE [--lut-size N] [--scheme TEXT | --preset NAME]\n"
            "  corvanta-convert --list-presets\n"
            "  corvanta-convert --help | --version\n"
            "\n"
@@ -116,6 +126,11 @@ std::string UsageText() {
            "  --quality Q      JPEG quality: medium (80), high (95, default) or 1-100\n"
            "  --jobs N         files converted at a time (default: one per processor)\n"
            "  --list-presets   print the built-in schemes with their scheme lines\n"
+           "  --export-lut FILE\n"
+           "                   convert nothing, but write the scheme as a 3D lookup table\n"
+           "                   for other programs: a .cube table, or for a FILE ending in\n"
+           "                   .png a level-8 Hald CLUT (512 x 512); never over a file\n"
+           "  --lut-size N     grid points per channel of a .cube, 2 to 256 (default 65)\n"
            "\n"
            "Prints one line per file and the total time. Exit status: 0 when every file\n"
            "was written, 1 when any failed, 2 for a usage error, 130 when interrupted.\n";
@@ -123,10 +138,15 @@ std::string UsageText() {
 
 ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
     ConvertOptions options;
-    options.scheme = *FindBuiltInPreset(kDefaultPresetName);
+    const Preset defaultPreset = *FindBuiltInPresetRow(kDefaultPresetName);
+    options.scheme = defaultPreset.slots;
+    options.schemeName = TrimmedPresetName(defaultPreset);
     bool haveOutput = false;
     bool haveScheme = false;
     bool havePreset = false;
+    bool haveExport = false;
+    bool haveLutSize = false;
+    std::vector<std::string> conversionSettings;  // options an export has no use for
     bool optionsEnded = false;
 
     auto fail = [](std::string message) { return ParsedOptions{std::nullopt, std::move(message)}; };
@@ -176,7 +196,8 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
             continue;
         }
         const bool takesValue = name == "--output" || name == "--scheme" || name == "--preset" ||
-                                name == "--max-size" || name == "--quality" || name == "--jobs";
+                                name == "--max-size" || name == "--quality" || name == "--jobs" ||
+                                name == "--export-lut" || name == "--lut-size";
         if (!takesValue) {
             return fail("unknown option " + Quoted(arg) + " (see --help)");
         }
@@ -195,26 +216,42 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
                 return fail("scheme text must hold exactly nine 0x items: " + Quoted(value));
             }
             options.scheme = *scheme;
+            options.schemeName = FormatSchemeText(*scheme);
             haveScheme = true;
         } else if (name == "--preset") {
-            const std::optional<ColorScheme> scheme = FindBuiltInPreset(value);
-            if (!scheme) {
+            const std::optional<Preset> preset = FindBuiltInPresetRow(value);
+            if (!preset) {
                 return fail("unknown preset " + Quoted(value) + " (see --list-presets)");
             }
-            options.scheme = *scheme;
+            options.scheme = preset->slots;
+            options.schemeName = TrimmedPresetName(*preset);
             havePreset = true;
+        } else if (name == "--export-lut") {
+            options.lutFile = value;
+            haveExport = true;
+        } else if (name == "--lut-size") {
+            const std::optional<int> size = ParseCount(value, kLutMaxSize);
+            if (!size || *size < kLutMinSize) {
+                return fail("--lut-size wants a number from " + std::to_string(kLutMinSize) +
+                            " to " + std::to_string(kLutMaxSize) + ": " + Quoted(value));
+            }
+            options.lutSize = *size;
+            haveLutSize = true;
         } else if (name == "--max-size") {
+            conversionSettings.push_back(name);
             if (!ParseMaxSize(value, options.maxWidth, options.maxHeight)) {
                 return fail("--max-size wants WxH with whole numbers, 0 for no limit: " +
                             Quoted(value));
             }
         } else if (name == "--quality") {
+            conversionSettings.push_back(name);
             const std::optional<int> quality = ParseQuality(value);
             if (!quality) {
                 return fail("--quality wants medium, high or 1 to 100: " + Quoted(value));
             }
             options.quality = *quality;
         } else {  // --jobs
+            conversionSettings.push_back(name);
             const std::optional<int> jobs = ParseCount(value, kMaxJobs);
             if (!jobs || *jobs < 1) {
                 return fail("--jobs wants a number from 1 to " + std::to_string(kMaxJobs) + ": " +
@@ -229,6 +266,32 @@ ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
     }
     if (haveScheme && havePreset) {
         return fail("--scheme and --preset exclude each other");
+    }
+    if (haveExport) {
+        const std::optional<LutFileFormat> format = LutFileFormatFor(options.lutFile);
+        if (!format) {
+            return fail("--export-lut wants a file name ending in .cube or .png: " +
+                        Quoted(options.lutFile));
+        }
+        if (!options.inputs.empty()) {
+            return fail("--export-lut converts nothing, so it takes no paths: " +
+                        Quoted(options.inputs.front()));
+        }
+        if (haveOutput) {
+            return fail("--export-lut names its file in full and takes no --output");
+        }
+        if (haveLutSize && *format == LutFileFormat::kHaldPng) {
+            return fail("--lut-size is for .cube files: a Hald CLUT (.png) always has " +
+                        std::to_string(kHaldLutSize) + " points per channel");
+        }
+        if (!conversionSettings.empty()) {
+            return fail(conversionSettings.front() + " does not apply to --export-lut");
+        }
+        options.action = ConvertAction::kExportLut;
+        return {options, {}};
+    }
+    if (haveLutSize) {
+        return fail("--lut-size is for --export-lut");
     }
     if (!haveOutput) {
         return fail("missing --output DIR (see --help)");

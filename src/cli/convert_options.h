@@ -9,6 +9,7 @@
 
 #include "batch/conversion_job.h"
 #include "scheme/color_scheme.h"
+#include "tone/lut_table.h"
 
 namespace corvanta {
 
@@ -16,17 +17,20 @@ constexpr std::string_view kConvertProgramName = "corvanta-convert";
 constexpr std::string_view kDefaultPresetName = "Gray";
 constexpr int kMaxJobs = 256;
 
-enum class ConvertAction { kConvert, kListPresets, kHelp, kVersion };
+enum class ConvertAction { kConvert, kExportLut, kListPresets, kHelp, kVersion };
 
 struct ConvertOptions {
     ConvertAction action = ConvertAction::kConvert;
     std::string outputFolder;
     ColorScheme scheme{};            // the "Gray" preset unless --scheme or --preset says otherwise
+    std::string schemeName;          // the preset's name, or the scheme line for --scheme
     int maxWidth = kDefaultMaxSide;  // 0: no limit
     int maxHeight = kDefaultMaxSide;
     int quality = kJpegQualityHigh;
     int jobs = 0;  // 0: one per processor
     std::vector<std::string> inputs;
+    std::string lutFile;  // kExportLut: a .cube or .png file to create
+    int lutSize = kLutDefaultSize;
 };
 
 struct ParsedOptions {

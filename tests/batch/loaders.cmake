@@ -1,8 +1,9 @@
-# Image loaders, EXIF reader and output writers, on fixtures made by the tests.
+# Image loaders, EXIF reader, output writers and lookup-table files, on fixtures made by the tests.
 add_executable(corvanta_loader_tests
   batch/deflate_png_encoder_test.cpp
   batch/exif_orientation_test.cpp
   batch/image_loader_test.cpp
+  batch/lut_export_test.cpp
   batch/output_naming_test.cpp
   batch/output_writer_test.cpp
 )

@@ -65,6 +65,10 @@ TEST_F(ConvertCommandTest, UsageErrorsNameTheProblemInOneLine) {
         {{"--output", out, "--scheme", "!dd 0xff000000,0xffffffff", "a.jpg"}, "nine"},
         {{"--output", out, "--preset", "Sepia", "a.jpg"}, "'Sepia'"},
         {{"--output", out, "--quality", "best", "a.jpg"}, "--quality"},
+        {{"--export-lut", out + "/look.lut"}, ".cube or .png"},
+        {{"--export-lut", out + "/look.cube", "--lut-size", "300"}, "--lut-size"},
+        {{"--export-lut", out + "/look.cube", "a.jpg"}, "'a.jpg'"},
+        {{"--export-lut", out + "/look.cube", "--output", out}, "--output"},
     };
     for (const auto& c : cases) {
         const auto result = RunConvert(c.args);
@@ -100,6 +104,48 @@ TEST_F(ConvertCommandTest, InformationCommands) {
     EXPECT_EQ(lines[0],
               "Gray                    !dd 0xff000000,0x00000000,0x00000000,0x00000000,"
               "0x00000000,0x00000000,0x00000000,0x00000000,0xffffffff");
+}
+
+TEST_F(ConvertCommandTest, ExportLutWritesTheSchemeOnceAndNeverOverAFile) {
+    const std::string cube = (Out() / "heat.cube").string();
+    const auto result =
+        RunConvert({"--export-lut", cube, "--preset", "heat camera", "--lut-size", "9"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    const auto lines = result.OutLines();
+    ASSERT_EQ(lines.size(), 2u) << result.out;
+    EXPECT_EQ(lines[0], "[Done]  " + cube);
+    EXPECT_TRUE(IsTotalTimeLine(lines[1])) << lines[1];
+    std::ifstream text(cube);
+    std::vector<std::string> rows;
+    for (std::string line; std::getline(text, line);) {
+        rows.push_back(line);
+    }
+    ASSERT_EQ(rows.size(), 4u + 9 * 9 * 9);
+    EXPECT_EQ(rows[0], "TITLE \"Heat camera\"");
+    EXPECT_EQ(rows[1], "LUT_3D_SIZE 9");
+
+    const auto again = RunConvert({"--export-lut", cube});
+    EXPECT_EQ(again.exitCode, 1);
+    ASSERT_EQ(again.ErrLines().size(), 1u) << again.err;
+    EXPECT_NE(again.err.find("exists"), std::string::npos) << again.err;
+    std::ifstream kept(cube);
+    std::string title;
+    std::getline(kept, title);
+    EXPECT_EQ(title, rows[0]) << "the first file stays";
+
+    const std::string hald = (Out() / "look.PNG").string();  // Gray by default
+    ASSERT_EQ(RunConvert({"--export-lut", hald}).exitCode, 0);
+    const test_support::PngContents png = test_support::InspectPng(test_support::ReadFile(hald));
+    EXPECT_TRUE(png.ok);
+    EXPECT_EQ(png.width, 512u);
+    EXPECT_EQ(png.height, 512u);
+    EXPECT_EQ(png.colorType, 2);
+
+    const auto nowhere = RunConvert({"--export-lut", (root_ / "nowhere" / "a.cube").string()});
+    EXPECT_EQ(nowhere.exitCode, 1);
+    ASSERT_EQ(nowhere.ErrLines().size(), 1u) << nowhere.err;
+    EXPECT_NE(nowhere.err.find("does not exist"), std::string::npos) << nowhere.err;
+    EXPECT_EQ(OutputNames(), (std::vector<std::string>{"heat.cube", "look.PNG"}));
 }
 
 TEST_F(ConvertCommandTest, FolderWithMixedEntriesInNameOrder) {

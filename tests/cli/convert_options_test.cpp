@@ -104,5 +104,48 @@ TEST(ConvertOptions, RefusesBadValuesWithTheirNames) {
     EXPECT_EQ(extremes.options->quality, 1);
 }
 
+TEST(ConvertOptions, ExportLutTakesTheSchemeAndASizeButNoConversion) {
+    const ParsedOptions plain = Parse({"--export-lut", "look.cube"});
+    ASSERT_TRUE(plain.options) << plain.error;
+    EXPECT_EQ(plain.options->action, ConvertAction::kExportLut);
+    EXPECT_EQ(plain.options->lutFile, "look.cube");
+    EXPECT_EQ(plain.options->lutSize, 65);
+    EXPECT_EQ(plain.options->scheme, *FindBuiltInPreset("Gray"));
+    EXPECT_EQ(plain.options->schemeName, "Gray");
+
+    const ParsedOptions sized =
+        Parse({"--preset", "heat CAMERA", "--lut-size=256", "--export-lut", "h.CUBE"});
+    ASSERT_TRUE(sized.options) << sized.error;
+    EXPECT_EQ(sized.options->lutSize, 256);
+    EXPECT_EQ(sized.options->schemeName, "Heat camera");
+    EXPECT_EQ(Parse({"--export-lut", "h.cube", "--lut-size", "2"}).options->lutSize, 2);
+
+    const ColorScheme scheme = {1, 2, 3, 4, 5, 6, 7, 8, 0xFFFFFFFF};
+    const ParsedOptions line =
+        Parse({"--export-lut", "a.png", "--scheme", FormatSchemeText(scheme)});
+    ASSERT_TRUE(line.options) << line.error;
+    EXPECT_EQ(line.options->scheme, scheme);
+    EXPECT_EQ(line.options->schemeName, FormatSchemeText(scheme));
+
+    const struct {
+        std::vector<std::string> args;
+        const char* named;
+    } refused[] = {
+        {{"--export-lut", "look.txt"}, "'look.txt'"},
+        {{"--export-lut", "look"}, ".cube or .png"},
+        {{"--export-lut", "a.cube", "--lut-size", "1"}, "--lut-size"},
+        {{"--export-lut", "a.cube", "--lut-size", "257"}, "2 to 256"},
+        {{"--export-lut", "a.cube", "--lut-size", "big"}, "'big'"},
+        {{"--export-lut", "a.cube", "b.jpg"}, "'b.jpg'"},
+        {{"--export-lut", "a.cube", "--output", "o"}, "--output"},
+        {{"--export-lut", "a.png", "--lut-size", "33"}, "Hald"},
+        {{"--export-lut", "a.cube", "--quality", "high"}, "--quality"},
+        {{"--output", "o", "--lut-size", "33", "a.jpg"}, "--export-lut"},
+    };
+    for (const auto& c : refused) {
+        EXPECT_NE(ErrorOf(c.args).find(c.named), std::string::npos) << c.named;
+    }
+}
+
 }  // namespace
 }  // namespace corvanta
