@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "batch/png_encoder.h"
+#include "batch/deflate_png_encoder.h"
 #include "batch/scoped_fd.h"
 
 namespace corvanta {
@@ -118,9 +118,12 @@ bool WriteHald(BufferedWriter& out, const LutTable& lut) {
                 static_cast<std::uint8_t>(std::lround(Clamped(lut.channels[ch][i]) * kMaxLevel));
         }
     }
-    return EncodePng(pixels.data(), kHaldImageSide, kHaldImageSide,
-                     static_cast<std::size_t>(kHaldImageSide) * kLutChannels, false,
-                     OutputPngSettings(), AppendPng, &out) &&
+    // The same encoder as every PNG output.
+    DeflatePngEncoder encoder;
+    return encoder.Valid() &&
+           encoder.Encode(pixels.data(), kHaldImageSide, kHaldImageSide,
+                          static_cast<std::size_t>(kHaldImageSide) * kLutChannels, false,
+                          AppendPng, &out) &&
            out.Flush();
 }
 
