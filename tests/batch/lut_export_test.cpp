@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "support/test_images.h"
+#include "tone/axis_table.h"
 
 namespace corvanta {
 namespace {
@@ -20,14 +21,9 @@ using test_support::ReadFile;
 // Each channel holds its own axis (red i / (size - 1) at red index i ...),
 // but for two corners beyond 0..1 and, at (1, 1, 0), green 12345 / 65535,
 // which six decimals must keep to the 16-bit step.
-LutTable AxisTable(int size) {
-    LutTable lut{size, {}};
+LutTable OddAxisTable(int size) {
+    LutTable lut = testing::AxisTable(size);
     const auto n = static_cast<std::size_t>(size);
-    for (std::size_t i = 0; i < n * n * n; ++i) {
-        for (std::size_t k = 0, at = i; k < 3; ++k, at /= n) {
-            lut.channels[k].push_back(static_cast<float>(at % n) / (size - 1));
-        }
-    }
     lut.channels[0].front() = -0.25f;
     lut.channels[2].back() = 1.5f;
     lut.channels[1][n + 1] = 12345.0f / 65535;
@@ -58,7 +54,7 @@ TEST(LutFileFormat, FollowsTheExtensionInAnyCase) {
 
 TEST_F(LutExport, CubeHeaderRowsInOrderAndValuesInRange) {
     constexpr int kSize = 5;
-    ASSERT_EQ(Write(AxisTable(kSize), LutFileFormat::kCube, "a.cube", "Say \"hi\"\n\tnow"),
+    ASSERT_EQ(Write(OddAxisTable(kSize), LutFileFormat::kCube, "a.cube", "Say \"hi\"\n\tnow"),
               LutWrite::kWritten);
     const test_support::Bytes bytes = ReadFile(dir_.File("a.cube"));
     std::istringstream text(std::string(bytes.begin(), bytes.end()));
@@ -90,7 +86,7 @@ TEST_F(LutExport, CubeHeaderRowsInOrderAndValuesInRange) {
 }
 
 TEST_F(LutExport, HaldIsA512SquareRgbImageOfTheTableInOrder) {
-    ASSERT_EQ(Write(AxisTable(64), LutFileFormat::kHaldPng, "h.png"), LutWrite::kWritten);
+    ASSERT_EQ(Write(OddAxisTable(64), LutFileFormat::kHaldPng, "h.png"), LutWrite::kWritten);
     const test_support::PngContents png = test_support::InspectPng(ReadFile(dir_.File("h.png")));
     ASSERT_TRUE(png.ok);
     EXPECT_EQ(png.width, 512u);
@@ -113,25 +109,23 @@ TEST_F(LutExport, HaldIsA512SquareRgbImageOfTheTableInOrder) {
 
 TEST_F(LutExport, NeverReplacesAndLeavesNothingWhenItFails) {
     ASSERT_TRUE(test_support::WriteFile(dir_.File("taken.cube"), ""));
-    EXPECT_EQ(Write(AxisTable(3), LutFileFormat::kCube, "taken.cube"), LutWrite::kTaken);
+    EXPECT_EQ(Write(OddAxisTable(3), LutFileFormat::kCube, "taken.cube"), LutWrite::kTaken);
     EXPECT_EQ(ReadFile(dir_.File("taken.cube")).size(), 0u);
 
-    EXPECT_EQ(Write(AxisTable(33), LutFileFormat::kHaldPng, "wrong-size.png"), LutWrite::kFailed);
+    EXPECT_EQ(Write(OddAxisTable(33), LutFileFormat::kHaldPng, "wrong-size.png"), LutWrite::kFailed);
     EXPECT_EQ(Write(LutTable{}, LutFileFormat::kCube, "empty.cube"), LutWrite::kFailed);
     stop_ = true;
-    EXPECT_EQ(Write(AxisTable(3), LutFileFormat::kCube, "stopped.cube"), LutWrite::kCancelled);
+    EXPECT_EQ(Write(OddAxisTable(3), LutFileFormat::kCube, "stopped.cube"), LutWrite::kCancelled);
     stop_ = false;
 
-    struct rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const LutWrite cube = Write(AxisTable(17), LutFileFormat::kCube, "full.cube");
-    const LutWrite hald = Write(AxisTable(64), LutFileFormat::kHaldPng, "full.png");
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
+    LutWrite cube;
+    LutWrite hald;
+    {
+        const test_support::ScopedFileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.Active());
+        cube = Write(OddAxisTable(17), LutFileFormat::kCube, "full.cube");
+        hald = Write(OddAxisTable(64), LutFileFormat::kHaldPng, "full.png");
+    }
     EXPECT_EQ(cube, LutWrite::kFailed);
     EXPECT_EQ(hald, LutWrite::kFailed);
 

@@ -207,16 +207,14 @@ TEST_F(OutputWriter, UnwritableFoldersAndMissingImagesFail) {
 // A write that the file system cuts short must not leave a damaged file.
 TEST_F(OutputWriter, FailedWritesLeaveNoFile) {
     GObjectPtr<GdkPixbuf> big = test_support::MakePixbuf(600, 400, false);
-    struct rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool jpeg = WriteJpegOutput(encoder_, big.get(), Out("a.jpg"), 95, 6);
-    const bool png = WritePngOutput(png_, big.get(), Out("b.png"));
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
+    bool jpeg = true;
+    bool png = true;
+    {
+        const test_support::ScopedFileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.Active());
+        jpeg = WriteJpegOutput(encoder_, big.get(), Out("a.jpg"), 95, 6);
+        png = WritePngOutput(png_, big.get(), Out("b.png"));
+    }
     EXPECT_FALSE(jpeg);
     EXPECT_FALSE(png);
     EXPECT_TRUE(ListFolder(dir_.Path()).empty());

@@ -1,5 +1,9 @@
 #include "support/test_images.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include "batch/file_conversion.h"
 #include "batch/decoder_process.h"
 #include "batch/input_file.h"
@@ -490,6 +494,31 @@ GObjectPtr<GdkPixbuf> DecodeFile(const std::string& path, int maxWidth, int maxH
     return DecodeInHelper(input.fd.Get(), input.size, FileNamePart(path), maxWidth, maxHeight,
                           DecoderSettings{})
         .image;
+}
+
+ScopedFileSizeLimit::ScopedFileSizeLimit(unsigned long bytes) {
+    struct rlimit saved {};
+    if (::getrlimit(RLIMIT_FSIZE, &saved) != 0) {
+        return;
+    }
+    savedCurrent_ = saved.rlim_cur;
+    savedMaximum_ = saved.rlim_max;
+    savedHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = bytes;
+    active_ = ::setrlimit(RLIMIT_FSIZE, &small) == 0;
+}
+
+ScopedFileSizeLimit::~ScopedFileSizeLimit() {
+    struct rlimit saved {};
+    saved.rlim_cur = savedCurrent_;
+    saved.rlim_max = savedMaximum_;
+    if (active_) {
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+    }
+    if (savedHandler_ != SIG_ERR) {
+        std::signal(SIGXFSZ, savedHandler_);
+    }
 }
 
 }  // namespace corvanta::test_support

@@ -4,6 +4,7 @@
 // stored in the repository.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -23,6 +24,24 @@ constexpr bool kUnderSanitizer = true;
 #else
 constexpr bool kUnderSanitizer = false;
 #endif
+
+// A file-size limit of bytes for this process while it lives, with SIGXFSZ
+// ignored, so that a write past it fails with EFBIG instead of ending the
+// test.
+class ScopedFileSizeLimit {
+  public:
+    explicit ScopedFileSizeLimit(unsigned long bytes);
+    ~ScopedFileSizeLimit();
+    ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+    ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+    bool Active() const { return active_; }
+
+  private:
+    unsigned long savedCurrent_ = 0;
+    unsigned long savedMaximum_ = 0;
+    void (*savedHandler_)(int) = SIG_ERR;
+    bool active_ = false;
+};
 
 using Bytes = std::vector<std::uint8_t>;
 

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tone/axis_table.h"
+
 namespace corvanta {
 namespace {
 
@@ -25,17 +27,7 @@ std::uint8_t Byte(std::size_t color, std::size_t k) {
     return static_cast<std::uint8_t>((color >> (8 * k)) & 0xFF);
 }
 
-// Each channel holds its own axis (red i / (size - 1) at red index i ...).
-LutTable AxisTable(int size) {
-    LutTable lut{size, {}};
-    const auto n = static_cast<std::size_t>(size);
-    for (std::size_t i = 0; i < n * n * n; ++i) {
-        for (std::size_t k = 0, at = i; k < 3; ++k, at /= n) {
-            lut.channels[k].push_back(static_cast<float>(at % n) / (size - 1));
-        }
-    }
-    return lut;
-}
+using testing::AxisTable;
 
 const std::vector<std::uint32_t>& Sample() {
     static const std::vector<std::uint32_t> colors = RandomColors(200000, 12345);
