@@ -343,6 +343,60 @@ TEST_F(ConvertCommandTest, AMemoryLimitBoundsTheJobsInsteadOfFailingFiles) {
     EXPECT_EQ(OutputNames().size(), 103u);
 }
 
+// The formats phones and the web use now come in through gdk-pixbuf's extra
+// loaders; without a loader the file fails alone, with a status line.
+TEST_F(ConvertCommandTest, WebpHeicAndAvifConvertWhenTheirLoadersAreInstalled) {
+    ASSERT_TRUE(test_support::WriteFile(InPath("source.png"), test_support::MakePng(96, 64, false)));
+    const std::string source = InPath("source.png");
+    struct Format {
+        const char* name;
+        std::string encode;
+    };
+    const Format formats[] = {
+        {"a.webp", "cwebp -quiet " + source + " -o " + InPath("a.webp")},
+        {"b.heic", "heif-enc -q 90 " + source + " -o " + InPath("b.heic")},
+        {"c.avif", "avifenc -s 10 " + source + " " + InPath("c.avif")},
+    };
+    std::vector<std::string> inputs;
+    for (const Format& f : formats) {
+        if (std::system((f.encode + " > /dev/null 2>&1").c_str()) == 0) {
+            inputs.push_back(InPath(f.name));
+        }
+    }
+    std::remove(source.c_str());
+    if (inputs.size() != std::size(formats)) {
+        GTEST_SKIP() << "an encoder is missing (scripts/install-deps.sh installs them)";
+    }
+    std::vector<std::string> args = {"--output", Out().string()};
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    const auto converted = RunConvert(args);
+    if (converted.exitCode != 0) {
+        GTEST_SKIP() << "a gdk-pixbuf loader is missing:\n" << converted.out;
+    }
+    EXPECT_EQ(OutputNames(), (std::vector<std::string>{"a_webp.png", "b_heic.png", "c_avif.png"}));
+    for (const std::string& name : OutputNames()) {
+        const test_support::PngContents png =
+            test_support::InspectPng(test_support::ReadFile((Out() / name).string()));
+        EXPECT_EQ(png.width, 96u) << name;
+        EXPECT_EQ(png.height, 64u) << name;
+    }
+
+    // No loaders at all: each file is an error of its own, the batch goes on.
+    fs::remove_all(Out());
+    fs::create_directory(Out());
+    const std::string noLoaders = InPath("no-loaders.cache");
+    ASSERT_TRUE(test_support::WriteFile(noLoaders, test_support::Bytes{}));
+    const auto missing = RunConvert(args, {}, 300, {"env", "GDK_PIXBUF_MODULE_FILE=" + noLoaders});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.OutLines().size(), 4u) << missing.out;
+    for (const Format& f : formats) {
+        EXPECT_NE(missing.out.find(std::string("[Error]  ") + f.name + " (not a readable image)"),
+                  std::string::npos)
+            << missing.out;
+    }
+    EXPECT_TRUE(OutputNames().empty());
+}
+
 TEST_F(ConvertCommandTest, NamesAreShownEscapedAndTwinsApart) {
     fs::create_directories(In() / "d1");
     fs::create_directories(In() / "d2");
