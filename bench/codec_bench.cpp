@@ -219,16 +219,20 @@ const std::vector<std::size_t>& ZlibSizes(int channels, bool mapped) {
     return sizes;
 }
 
-// Args: channels, mapped, level, row filter (PngRowFilter's number). One
+// Args: channels, mapped, level, row filter (PngRowFilter's number, or -1
+// for the encoder's own choice per picture, the level then unused). One
 // encoder for the six pictures, as one job keeps it. vs_zlib9 is the
 // largest of the six size ratios to zlib level 9 with filter None; above 1
-// the setting is out.
+// the setting is out. zlib counts the pictures the encoder left to zlib.
 void BM_DeflatePngSix(benchmark::State& state) {
     const int channels = static_cast<int>(state.range(0));
     const bool mapped = state.range(1) != 0;
+    const bool chosen = state.range(3) < 0;
     DeflatePngSettings settings;
-    settings.level = static_cast<int>(state.range(2));
-    settings.filter = static_cast<PngRowFilter>(state.range(3));
+    if (!chosen) {
+        settings.trialLevels[0] = static_cast<int>(state.range(2));
+        settings.fixedFilter = static_cast<PngRowFilter>(state.range(3));
+    }
     const std::vector<Picture>& pictures = Pictures(channels, mapped);
     const std::vector<std::size_t>& reference = ZlibSizes(channels, mapped);
     DeflatePngEncoder encoder(settings);
@@ -236,8 +240,10 @@ void BM_DeflatePngSix(benchmark::State& state) {
     sink.bytes.reserve(kPictureBytes * 5);
     std::size_t total = 0;
     double worst = 0;
+    int zlib = 0;
     for (auto _ : state) {
         total = 0;
+        zlib = 0;
         for (std::size_t i = 0; i < pictures.size(); ++i) {
             const Picture& p = pictures[i];
             sink.bytes.clear();
@@ -248,21 +254,25 @@ void BM_DeflatePngSix(benchmark::State& state) {
                 return;
             }
             total += sink.bytes.size();
+            zlib += encoder.LastChoice().zlib ? 1 : 0;
             worst = std::max(worst, static_cast<double>(sink.bytes.size()) /
                                         static_cast<double>(reference[i]));
         }
     }
     state.counters["MB"] = static_cast<double>(total) / 1e6;
     state.counters["vs_zlib9"] = worst;
+    state.counters["zlib"] = zlib;
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kPngPictures *
                             static_cast<std::int64_t>(kPictureBytes) * channels);
     static const char* const kFilterNames[] = {"None", "Sub", "Up", "Average", "Paeth"};
     state.SetLabel(std::string(channels == 4 ? "RGBA " : "RGB ") + (mapped ? "mapped " : "photo ") +
-                   "level " + std::to_string(settings.level) + " " +
-                   kFilterNames[static_cast<int>(settings.filter)]);
+                   (chosen ? std::string("chosen per picture")
+                           : "level " + std::to_string(settings.trialLevels[0]) + " " +
+                                 kFilterNames[state.range(3)]));
 }
 BENCHMARK(BM_DeflatePngSix)
     ->ArgNames({"ch", "mapped", "level", "filter"})
+    ->ArgsProduct({{3, 4}, {0, 1}, {0}, {-1}})
     ->ArgsProduct({{3, 4}, {0, 1}, {1}, {0, 1, 2, 3, 4}})
     ->ArgsProduct({{3, 4}, {0, 1}, {2, 3, 4, 6, 9}, {4}})
     ->Unit(benchmark::kMillisecond)

@@ -6,8 +6,10 @@
 // differ.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "batch/large_buffer.h"
 #include "batch/png_encoder.h"  // PngSink
@@ -20,18 +22,42 @@ namespace corvanta {
 // libdeflate's levels run from 1 (fastest) to 12 (smallest).
 constexpr int kDeflateFastestLevel = 1;
 constexpr int kDeflateSmallestLevel = 12;
+// Levels a picture is tried at before it falls back to zlib.
+constexpr std::size_t kDeflateTrialLevels = 3;
+
+// What a picture was written with.
+struct DeflatePngChoice {
+    bool zlib = false;  // the libpng encoder at zlib level 9, filter None
+    PngRowFilter filter = PngRowFilter::kNone;
+    int level = 0;
+};
 
 struct DeflatePngSettings {
-    // Level 1 with Paeth on every row (bench/codec_bench.cpp, six 6 MP
-    // pictures per set): photos come out 23 % smaller than with zlib level 9
-    // and filter None at 7 times its speed, and a batch mapped through
-    // "Heat camera" 17 % smaller at 5 times the speed. It is not smaller on
-    // every picture: mapped through some other presets a picture can come
-    // out up to 14 % larger (the largest ratio the benchmark reports as
-    // vs_zlib9), and no fixed level and filter up to level 6 avoids that
-    // (level 6 still loses 4 % on one picture at a fifth of level 1's speed).
-    int level = kDeflateFastestLevel;
-    PngRowFilter filter = PngRowFilter::kPaeth;
+    // Set: every picture gets this filter at the first trial level, with no
+    // trial and no fallback (for benchmarks and tests). Unset: each picture
+    // is measured, as below.
+    std::optional<PngRowFilter> fixedFilter;
+    // No fixed level and filter is never larger than zlib level 9 with
+    // filter None (bench/codec_bench.cpp). On six synthetic 6 MP photos
+    // mapped through six presets, level 1 with Paeth comes out up to 14 %
+    // larger; on photographs mapped through the presets, the best single
+    // setting up to level 4 (Up) comes out up to 37 % larger; and on smooth
+    // graphics only levels 10 to 12 are smaller, and they are slower than
+    // zlib level 9. So each picture is measured on a sample of bands of its
+    // rows. zlib level 9 compresses the sample unfiltered; then, for each
+    // level here in turn, the row filters are tried on the sample, and the
+    // first level whose best filter comes within trialMargin of zlib's size
+    // is used for the whole picture. When none does, the picture goes
+    // through zlib level 9 with filter None, as every picture did before.
+    // The sample's size is off from the whole picture's by -9.5 % to +3.5 %
+    // (143 mapped and unmapped photographs), hence the margin.
+    std::array<int, kDeflateTrialLevels> trialLevels = {1, 4, 6};
+    double trialMargin = 0.99;
+    // Bands of rows the sample is cut into, spread evenly over the picture,
+    // and the size of each: at least twice deflate's 32 KiB window, so that
+    // matches are found in the sample as they are in the whole picture.
+    int sampleBands = 8;
+    std::size_t sampleBandBytes = std::size_t{64} << 10;
     // Small pictures are written by the libpng encoder exactly as before:
     // libdeflate stores inputs below 55 - 4 * level bytes uncompressed
     // (deflate_compress.c), and on a few hundred bytes its fast levels lose
@@ -42,7 +68,7 @@ struct DeflatePngSettings {
     std::size_t idatChunkBytes = std::size_t{256} << 10;
 };
 
-// One per thread: the compressor and both buffers are reused from one
+// One per thread: the compressors and the buffers are reused from one
 // picture to the next.
 class DeflatePngEncoder {
   public:
@@ -51,9 +77,9 @@ class DeflatePngEncoder {
     DeflatePngEncoder(const DeflatePngEncoder&) = delete;
     DeflatePngEncoder& operator=(const DeflatePngEncoder&) = delete;
 
-    // False when the compressor could not be had (out of memory, or a level
+    // False when a compressor could not be had (out of memory, or a level
     // outside 1..12).
-    bool Valid() const { return compressor_ != nullptr; }
+    bool Valid() const;
 
     // Writes a complete PNG: colour type 6 when hasAlpha, else 2; 8 bits per
     // sample; not interlaced; rows top-down; IHDR, IDAT and IEND only. Only
@@ -65,17 +91,25 @@ class DeflatePngEncoder {
     // Lets go of unusually large buffers once a file is done.
     void TrimBuffers();
 
+    // What the last successful Encode wrote its picture with.
+    const DeflatePngChoice& LastChoice() const { return choice_; }
+
     // Bytes Encode holds for a picture beside the picture itself: the
-    // filtered rows and room for their worst-case compressed form (the
-    // compressor's own state, a few hundred KiB, is part of the job's
-    // baseline). 0 when that does not fit in size_t.
+    // filtered rows, room for their worst-case compressed form and the
+    // sample (the compressors' own state, 1.5 MiB for the three levels, is
+    // part of the job's baseline). 0 when that does not fit in size_t.
     static std::size_t WorkingBytes(int width, int height, int channels);
 
   private:
+    std::optional<DeflatePngChoice> Choose(const std::uint8_t* pixels, int width, int height,
+                                           std::size_t rowstride, int channels);
+
     DeflatePngSettings settings_;
-    libdeflate_compressor* compressor_ = nullptr;
+    std::array<libdeflate_compressor*, kDeflateTrialLevels> compressors_{};
     LargeBuffer filtered_;
     LargeBuffer compressed_;
+    LargeBuffer sample_;  // the sample's rows once per row filter, then its compressed form
+    DeflatePngChoice choice_;
 };
 
 }  // namespace corvanta

@@ -178,7 +178,7 @@ TEST(DeflatePngEncoder, EveryRowFilterRoundTrips) {
     for (const PngRowFilter filter : {PngRowFilter::kNone, PngRowFilter::kSub, PngRowFilter::kUp,
                                       PngRowFilter::kAverage, PngRowFilter::kPaeth}) {
         DeflatePngSettings settings;
-        settings.filter = filter;
+        settings.fixedFilter = filter;
         settings.zlibUpToBytes = 0;  // small as it is, through libdeflate
         DeflatePngEncoder encoder(settings);
         for (const int channels : {3, 4}) {
@@ -224,8 +224,10 @@ TEST(DeflatePngEncoder, NeverLargerThanZlibLevel9WithFilterNone) {
     DeflatePngEncoder encoder;
     for (const int channels : {3, 4}) {
         // The smallest pictures, stored uncompressed by libdeflate below some
-        // size, and two large ones.
-        std::vector<Size> sizes = {{1200, 800}, {3000, 2}};
+        // size, and large ones: one tried on bands of rows, one on both of
+        // its rows, one on the left part of its few long rows.
+        const std::vector<Size> large = {{1200, 800}, {3000, 2}, {120000, 3}};
+        std::vector<Size> sizes = large;
         for (int width = 1; width <= 6; ++width) {
             for (int height = 1; height <= 14; ++height) {
                 sizes.push_back({width, height});
@@ -236,9 +238,33 @@ TEST(DeflatePngEncoder, NeverLargerThanZlibLevel9WithFilterNone) {
             const Picture mapped = Mapped(photo);
             SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height) +
                          " channels " + std::to_string(channels));
-            EXPECT_LE(Encode(encoder, photo).size(), EncodeWithZlib(photo).size()) << "photo";
-            EXPECT_LE(Encode(encoder, mapped).size(), EncodeWithZlib(mapped).size()) << "mapped";
+            for (const Picture* p : {&photo, &mapped}) {
+                const Bytes png = Encode(encoder, *p);
+                EXPECT_LE(png.size(), EncodeWithZlib(*p).size()) << (p == &photo ? "photo" : "mapped");
+                if (size.width * size.height > 1000) {
+                    EXPECT_EQ(DecodeWithLibpng(png, channels), p->packed);
+                }
+            }
         }
+        // The large mapped pictures go through libdeflate: left to zlib, they
+        // would be written as slowly as before.
+        for (const Size size : {large[0], large[2]}) {
+            Encode(encoder, Mapped(MakePicture(size.width, size.height, channels, 0, 7)));
+            EXPECT_FALSE(encoder.LastChoice().zlib) << size.width << "x" << size.height;
+        }
+    }
+}
+
+// When no trial comes close enough to zlib's size on the sample, the
+// picture is written exactly as before libdeflate.
+TEST(DeflatePngEncoder, APictureNoTrialShrinksIsWrittenByZlibAsBefore) {
+    DeflatePngSettings settings;
+    settings.trialMargin = 0;
+    DeflatePngEncoder encoder(settings);
+    for (const int channels : {3, 4}) {
+        const Picture p = MakePicture(700, 300, channels, 3);
+        EXPECT_EQ(Encode(encoder, p), EncodeWithZlib(p));
+        EXPECT_TRUE(encoder.LastChoice().zlib);
     }
 }
 
@@ -295,7 +321,7 @@ TEST(DeflatePngEncoder, UnusableArgumentsFail) {
     EXPECT_TRUE(png.empty());
     for (const int level : {0, 13}) {
         DeflatePngSettings settings;
-        settings.level = level;
+        settings.trialLevels[1] = level;
         DeflatePngEncoder outOfRange(settings);
         EXPECT_FALSE(outOfRange.Valid());
         EXPECT_FALSE(outOfRange.Encode(p.buffer.data(), 4, 4, p.rowstride, false, Append, &png));
