@@ -49,8 +49,10 @@ struct DeflatePngSettings {
     // first level whose best filter comes within trialMargin of zlib's size
     // is used for the whole picture. When none does, the picture goes
     // through zlib level 9 with filter None, as every picture did before.
-    // The sample's size is off from the whole picture's by -9.5 % to +3.5 %
-    // (143 mapped and unmapped photographs), hence the margin.
+    // On 143 photographs, mapped and not, the whole picture's ratio to zlib
+    // came out from 9.5 points below the sample's to 3.5 points above it,
+    // mostly below; with this margin none of them came out larger than
+    // zlib's, and 20 were left to zlib (most of them smooth graphics).
     std::array<int, kDeflateTrialLevels> trialLevels = {1, 4, 6};
     double trialMargin = 0.99;
     // Bands of rows the sample is cut into, spread evenly over the picture,
