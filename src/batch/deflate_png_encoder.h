@@ -41,7 +41,7 @@ struct DeflatePngSettings {
     // filter None (bench/codec_bench.cpp). On six synthetic 6 MP photos
     // mapped through six presets, level 1 with Paeth comes out up to 14 %
     // larger; on photographs mapped through the presets, the best single
-    // setting up to level 4 (Up) comes out up to 37 % larger; and on smooth
+    // setting up to level 4 (Up) comes out up to 10 % larger; and on smooth
     // graphics only levels 10 to 12 are smaller, and they are slower than
     // zlib level 9. So each picture is measured on a sample of bands of its
     // rows. zlib level 9 compresses the sample unfiltered; then, for each
