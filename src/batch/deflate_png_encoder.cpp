@@ -123,11 +123,15 @@ SampleBands SampleFor(const DeflatePngSettings& settings, int width, int height,
     return sample;
 }
 
+// Room for the sample's compressed form, by zlib or by any libdeflate level.
+std::size_t SampleCompressedBound(std::size_t sampleBytes) {
+    return std::max<std::size_t>(compressBound(static_cast<uLong>(sampleBytes)),
+                                 libdeflate_zlib_compress_bound(nullptr, sampleBytes));
+}
+
 // The sample's rows once per row filter, then room for their compressed form.
 std::size_t SampleWorkingBytes(std::size_t sampleBytes) {
-    return kRowFilterCount * sampleBytes +
-           std::max<std::size_t>(compressBound(static_cast<uLong>(sampleBytes)),
-                                 libdeflate_zlib_compress_bound(nullptr, sampleBytes));
+    return kRowFilterCount * sampleBytes + SampleCompressedBound(sampleBytes);
 }
 
 }  // namespace
@@ -172,6 +176,13 @@ std::size_t DeflatePngEncoder::WorkingBytes(int width, int height, int channels)
     return filtered + compressed + sample;
 }
 
+libdeflate_compressor* DeflatePngEncoder::CompressorFor(int level) const {
+    const auto found = std::find(settings_.trialLevels.begin(), settings_.trialLevels.end(), level);
+    return found == settings_.trialLevels.end()
+               ? nullptr
+               : compressors_[static_cast<std::size_t>(found - settings_.trialLevels.begin())];
+}
+
 std::optional<DeflatePngChoice> DeflatePngEncoder::Choose(const std::uint8_t* pixels, int width,
                                                           int height, std::size_t rowstride,
                                                           int channels) {
@@ -185,7 +196,7 @@ std::optional<DeflatePngChoice> DeflatePngEncoder::Choose(const std::uint8_t* pi
     if (rows == nullptr) {
         return std::nullopt;
     }
-    const std::size_t capacity = SampleWorkingBytes(sampleBytes) - kRowFilterCount * sampleBytes;
+    const std::size_t capacity = SampleCompressedBound(sampleBytes);
     // Each band below the top one starts with the row above it, unfiltered
     // in every trial, so that zlib sees the band's first row below the row
     // it repeats, as the filters see it, and the trials differ only in the
@@ -266,15 +277,12 @@ bool DeflatePngEncoder::Encode(const std::uint8_t* pixels, int width, int height
         choice_ = *choice;
         return true;
     }
+    libdeflate_compressor* compressor = CompressorFor(choice->level);
     std::uint8_t* filtered = filtered_.Reserve(filteredBytes);
-    if (filtered == nullptr || !FilterImageRows(pixels, width, height, rowstride, channels,
-                                                choice->filter, filtered)) {
+    if (compressor == nullptr || filtered == nullptr ||
+        !FilterImageRows(pixels, width, height, rowstride, channels, choice->filter, filtered)) {
         return false;
     }
-    const auto level = std::find(settings_.trialLevels.begin(), settings_.trialLevels.end(),
-                                 choice->level);
-    libdeflate_compressor* compressor =
-        compressors_[static_cast<std::size_t>(level - settings_.trialLevels.begin())];
     // Room for the worst case, so that a zero from the compressor can only
     // mean that it failed.
     const std::size_t capacity = libdeflate_zlib_compress_bound(compressor, filteredBytes);

@@ -103,6 +103,8 @@ class DeflatePngEncoder {
     static std::size_t WorkingBytes(int width, int height, int channels);
 
   private:
+    // The compressor made for one of the trial levels; null for any other.
+    libdeflate_compressor* CompressorFor(int level) const;
     std::optional<DeflatePngChoice> Choose(const std::uint8_t* pixels, int width, int height,
                                            std::size_t rowstride, int channels);
 
