@@ -255,8 +255,8 @@ void BM_DeflatePngSix(benchmark::State& state) {
             }
             total += sink.bytes.size();
             zlib += encoder.LastChoice().zlib ? 1 : 0;
-            worst = std::max(worst, static_cast<double>(sink.bytes.size()) /
-                                        static_cast<double>(reference[i]));
+            worst = std::max(
+                worst, static_cast<double>(sink.bytes.size()) / static_cast<double>(reference[i]));
         }
     }
     state.counters["MB"] = static_cast<double>(total) / 1e6;
@@ -392,21 +392,26 @@ std::string PngPath(int width, int height) {
     return path;
 }
 
-// What reading a PNG costs: in this process with gdk-pixbuf (as the batch
-// once did) against the decoder process (start, limits, pixel hand-back).
-// Args: width (the height is two thirds of it), helper (1 = a decoder
-// program started per picture, 2 = forked by a server, as a batch does).
+// What reading a PNG costs: in this process with gdk-pixbuf against the
+// decoder process (start, limits, pixel hand-back). Args: width (the height
+// is two thirds of it), helper (1 = a server started per picture, 2 = forked
+// by one server, as a batch does, 3 = a server started per picture from the
+// program's own decoder mode, as a copy of the program alone does).
 void BM_PngDecode(benchmark::State& state) {
     const int width = static_cast<int>(state.range(0));
     const int height = width * 2 / 3;
     const int helper = static_cast<int>(state.range(1));
     const std::string path = PngPath(width, height);
     DecoderServer server;
+    DecoderSettings settings;
+    if (helper == 3) {
+        settings.program = {CORVANTA_CONVERT_PATH, {decoder::kSelfOption}};
+    }
     for (auto _ : state) {
         PixbufPtr image;
         if (helper != 0) {
             const InputFile input = OpenInputFile(path);
-            image = DecodeInHelper(input.fd.Get(), input.size, "bench.png", 0, 0, DecoderSettings{},
+            image = DecodeInHelper({input.fd.Get(), input.size, "bench.png", 0, 0}, settings,
                                    nullptr, nullptr, helper == 2 ? &server : nullptr)
                         .image;
         } else {
@@ -419,12 +424,13 @@ void BM_PngDecode(benchmark::State& state) {
         benchmark::DoNotOptimize(image.get());
     }
     state.SetLabel(helper == 0   ? "in process"
-                   : helper == 1 ? "decoder program per picture"
-                                 : "decoder forked by a server");
+                   : helper == 1 ? "a server per picture"
+                   : helper == 2 ? "decoder forked by a server"
+                                 : "a server per picture, the program's own decoder mode");
 }
 BENCHMARK(BM_PngDecode)
     ->ArgNames({"width", "helper"})
-    ->ArgsProduct({{64, 3000}, {0, 1, 2}})
+    ->ArgsProduct({{64, 3000}, {0, 1, 2, 3}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

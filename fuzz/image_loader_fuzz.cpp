@@ -56,8 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         corvanta::PixbufPtr image = corvanta::LoadJpegScaled(decoder, input.fd.Get(), input.size,
                                                              box.first, box.second, &orientation);
         if (!image) {
-            image = corvanta::DecodeInHelper(input.fd.Get(), input.size, "fuzz", box.first,
-                                             box.second, corvanta::DecoderSettings{})
+            image = corvanta::DecodeInHelper(
+                        {input.fd.Get(), input.size, "fuzz", box.first, box.second},
+                        corvanta::DecoderSettings{})
                         .image;
         }
         CheckImage(image, box.first, box.second);

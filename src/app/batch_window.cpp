@@ -17,7 +17,6 @@
 namespace corvanta {
 namespace {
 
-
 constexpr int kClosingNoticeWidth = 300;
 constexpr int kClosingNoticeHeight = 50;
 constexpr WidgetBox kClosingLabelBox{10, 10, 280, 30};
@@ -238,7 +237,7 @@ void StartBatch(AppState& state, const DropSettings& settings, FileQueue queue) 
 // on a slow or unreachable network share, where even a stat can wait for
 // seconds. Until the queue has come the drop counts as a running batch, so
 // a second drop is refused. False when no thread could be had.
-bool ListQueueOffThread(AppState& state, DropSettings settings,
+bool ListQueueOffThread(AppState& state, const DropSettings& settings,
                         const std::vector<std::string>& dropped) {
     auto list = [dropped, beforeListing = state.batch.beforeListing] {
         if (beforeListing) {
@@ -246,7 +245,7 @@ bool ListQueueOffThread(AppState& state, DropSettings settings,
         }
         return BuildFileQueue(dropped, FolderExpansion::kSingleDroppedFolder);
     };
-    auto start = [settings = std::move(settings)](AppState& owner, FileQueue queue) {
+    auto start = [settings](AppState& owner, FileQueue queue) {
         owner.batch.active = false;  // the listing is over; StartBatch sets it again
         if (!owner.batch.closing) {
             StartBatch(owner, settings, std::move(queue));
@@ -290,7 +289,7 @@ void HandleFileDrop(AppState& state, const std::vector<std::string>& dropped) {
     SetLogText(log, kProcessingLine);
     AddLogLine(log, -1, "");
 
-    if (dropped.size() == 1 && ListQueueOffThread(state, std::move(settings), dropped)) {
+    if (dropped.size() == 1 && ListQueueOffThread(state, settings, dropped)) {
         return;  // StartBatch follows when the listing is done
     }
     StartBatch(state, settings, BuildFileQueue(dropped, FolderExpansion::kSingleDroppedFolder));
@@ -351,8 +350,8 @@ void HandleProgressEvent(AppState& state, ProgressEvent event) {
         case ProgressKind::kDone:
         case ProgressKind::kFailed:
         case ProgressKind::kCancelled:
-            // The log shows no reasons: its lines are the status word and the name.
-            SetFileLine(state, event.fileNumber, FileStatusLine(event.kind, event.fileName));
+            SetFileLine(state, event.fileNumber,
+                        FileStatusLine(event.kind, event.fileName, event.reason));
             break;
         case ProgressKind::kThumbnail:
             DrawThumbnail(state.widgets.thumbnailCanvas, event.thumbnail.get());

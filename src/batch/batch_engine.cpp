@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <mutex>
 #include <optional>
@@ -11,8 +12,10 @@
 #include <utility>
 
 #include "batch/display_name.h"
+#include "batch/failure_reason.h"
 #include "batch/folder_listing.h"
 #include "batch/memory_budget.h"
+#include "batch/output_writer.h"
 
 namespace corvanta {
 namespace {
@@ -35,11 +38,11 @@ class Dispatcher {
   public:
     Dispatcher(const ConversionJob& job, ProgressSink& sink) : job_(job), sink_(sink) {}
 
-    // The next file's index, its kLoading posted; false when none is left
-    // or stop is set.
+    // The next file's index, its kLoading posted; false when none is left,
+    // stop is set or the batch has been given up.
     bool Next(const std::atomic<bool>& stop, std::size_t& index) {
         const std::lock_guard lock(mutex_);
-        if (stop.load() || next_ >= job_.files.size()) {
+        if (stop.load() || givenUp_ || next_ >= job_.files.size()) {
             return false;
         }
         index = next_++;
@@ -51,8 +54,11 @@ class Dispatcher {
         return true;
     }
 
-    void Finished() {
+    // A file has ended; one whose output folder has gone ends the batch,
+    // which says so once instead of failing every file behind it.
+    void Finished(const FileReport& report) {
         const std::lock_guard lock(mutex_);
+        givenUp_ = givenUp_ || report.reason == failure_reason::kOutputGone;
         ++finished_;
         ProgressEvent remaining;
         remaining.kind = ProgressKind::kRemaining;
@@ -66,6 +72,7 @@ class Dispatcher {
     std::mutex mutex_;
     std::size_t next_ = 0;      // guarded by mutex_
     std::size_t finished_ = 0;  // guarded by mutex_
+    bool givenUp_ = false;      // guarded by mutex_
 };
 
 }  // namespace
@@ -112,13 +119,15 @@ OutputFolderCheck CheckOutputFolder(const std::string& folder) {
     }
     struct stat info {};
     if (::stat(folder.c_str(), &info) != 0) {
-        return OutputFolderCheck::kMissing;
+        return errno == ELOOP                        ? OutputFolderCheck::kLinkLoop
+               : errno == ENOENT || errno == ENOTDIR ? OutputFolderCheck::kMissing
+                                                     : OutputFolderCheck::kUnreachable;
     }
     if (!S_ISDIR(info.st_mode)) {
         return OutputFolderCheck::kNotAFolder;
     }
     if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-        return OutputFolderCheck::kNotWritable;
+        return errno == EROFS ? OutputFolderCheck::kReadOnly : OutputFolderCheck::kNotWritable;
     }
     return OutputFolderCheck::kFine;
 }
@@ -132,6 +141,12 @@ std::string OutputFolderMessage(OutputFolderCheck check, const std::string& fold
             return "the output folder is empty";
         case OutputFolderCheck::kMissing:
             return named + " does not exist";
+        case OutputFolderCheck::kLinkLoop:
+            return named + " is a loop of symbolic links";
+        case OutputFolderCheck::kUnreachable:
+            return named + " cannot be reached";
+        case OutputFolderCheck::kReadOnly:
+            return named + " is on a read-only file system";
         case OutputFolderCheck::kNotAFolder:
             return named + " is not a folder";
         case OutputFolderCheck::kNotWritable:
@@ -155,24 +170,24 @@ BatchReport RunBatch(const ConversionJob& job, int jobs, const SharedGradientTab
     const auto start = std::chrono::steady_clock::now();
     BatchReport report;
     report.files.assign(job.files.size(), FileReport{FileOutcome::kCancelled, {}});
-    MemoryBudget budget(DefaultBudgetBytes());
-    const int wanted = jobs > 0 ? jobs : DefaultJobCount();
-    report.jobs = JobsWithinBudget(
-        static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(wanted),
-                                               std::max<std::size_t>(job.files.size(), 1))),
-        budget.Total());
+    const int wanted = std::min<int>(jobs > 0 ? jobs : DefaultJobCount(),
+                                     static_cast<int>(std::max<std::size_t>(job.files.size(), 1)));
+    const BatchMemory memory = PlanBatchMemory(JobsWithinDescriptors(wanted), ReadMemoryRoom());
+    MemoryBudget budget(memory.pictureBytes);
+    // What a killed run left in the folder goes before this run adds to it.
+    RemoveStaleHiddenOutputs(job.outputFolder);
 
     Dispatcher dispatcher(job, sink);
     const auto convert = [&] {
-        ConversionTools tools;
+        ConversionTools tools(memory.keepNothing);
         std::size_t index = 0;
         while (dispatcher.Next(stop, index)) {
             report.files[index] = ConvertFile(job, index, tools, gradient, stop, sink, &budget);
-            dispatcher.Finished();
+            dispatcher.Finished(report.files[index]);
         }
     };
     std::vector<std::thread> threads;
-    for (int i = 1; i < report.jobs; ++i) {
+    for (int i = 1; i < memory.jobs; ++i) {
         try {
             threads.emplace_back(convert);
         } catch (const std::system_error&) {

@@ -43,7 +43,16 @@ constexpr std::string_view kUnreadableFolder = "cannot read folder";
 // What an empty folder is said to be, behind its name or "The folder you dropped".
 constexpr std::string_view kEmptyFolderWords = "doesn't contain any files";
 
-enum class OutputFolderCheck { kFine, kEmpty, kMissing, kNotAFolder, kNotWritable };
+enum class OutputFolderCheck {
+    kFine,
+    kEmpty,
+    kMissing,
+    kLinkLoop,
+    kUnreachable,
+    kNotAFolder,
+    kReadOnly,
+    kNotWritable,
+};
 
 OutputFolderCheck CheckOutputFolder(const std::string& folder);
 // One line naming the problem, with the folder in it.

@@ -27,6 +27,7 @@
 #include "batch/exif_orientation.h"
 #include "batch/image_loader.h"
 #include "batch/input_file.h"
+#include "batch/process_handle.h"
 #include "batch/scoped_fd.h"
 
 namespace corvanta::decoder {
@@ -44,10 +45,9 @@ constexpr std::size_t kSniffBytes = 4096;
 constexpr std::size_t kFeedBytes = std::size_t{64} << 10;
 // EXIF sits in the first segments; a longer head is not worth reading.
 constexpr std::size_t kExifHeadBytes = std::size_t{256} << 10;
-// The scan limit TurboJPEG applies, for the JPEG files that come here.
-constexpr int kMaxJpegScans = 500;
-constexpr std::uint8_t kMarkerPrefix = 0xFF;
-constexpr std::uint8_t kStartOfScan = 0xDA;
+// The address space a decoder is taken to start with where /proc cannot
+// tell (it holds its libraries and the loaders' modules).
+constexpr std::int64_t kAssumedStartBytes = std::int64_t{1} << 30;
 // Once the size is known the address space shrinks to what the picture
 // needs, plus this much for the format library's own work.
 constexpr std::int64_t kLibrarySlackBytes = std::int64_t{256} << 20;
@@ -55,8 +55,16 @@ constexpr int kRgbaChannels = 4;
 constexpr int kRgbChannels = 3;
 constexpr int kBitsPerSample = 8;
 constexpr std::size_t kSendBytes = std::size_t{1} << 20;
-// Received descriptors are moved above this before they take their numbers.
-constexpr int kFirstHighFd = 16;
+// Received descriptors are moved above the three numbers they take, so
+// that no source is also a target; a descriptor limit as low as 32 leaves
+// room for that.
+constexpr int kFirstHighFd = kPixelsFd + 1;
+
+template <typename Number>
+bool ParseNumber(std::string_view text, Number& value) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size();
+}
 
 // ---- reporting --------------------------------------------------------------
 
@@ -125,9 +133,12 @@ bool SetLimit(int resource, rlim_t soft, rlim_t hard) {
 // Address space relative to what the program holds after start-up, which
 // is far more than the picture under a sanitizer's shadow mappings.
 bool LimitAddressSpace(std::int64_t moreBytes) {
-    const std::int64_t now = AddressSpaceBytes();
-    if (moreBytes <= 0 || now < 0) {
-        return moreBytes <= 0;
+    if (moreBytes <= 0) {
+        return true;
+    }
+    std::int64_t now = AddressSpaceBytes();
+    if (now < 0) {
+        now = kAssumedStartBytes;  // no /proc: a generous guess beats no limit
     }
     const auto limit = static_cast<rlim_t>(now + moreBytes);
     return SetLimit(RLIMIT_AS, limit, limit);
@@ -179,39 +190,20 @@ bool RestrictFileSystem(const char* folder) {
 
 // ---- reading the picture -------------------------------------------------------
 
-// Whether the JPEG holds more start-of-scan markers than any sane
-// progressive file. Inside entropy-coded data an FF byte is followed by 00
-// or a restart marker, so every FF DA pair is a real marker.
+// Whether the JPEG holds more scans than the batch's own loader accepts.
 bool HasTooManyScans(std::int64_t size) {
     std::vector<std::uint8_t> chunk(kFeedBytes);
-    bool afterPrefix = false;
-    int scans = 0;
-    for (std::int64_t offset = 0; offset < size;) {
+    JpegScanCounter scans;
+    for (std::int64_t offset = 0; offset < size && scans.Scans() <= kMaxJpegScans;) {
         const auto length = static_cast<std::size_t>(
             std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), size - offset));
         if (!ReadAt(kInputFd, chunk.data(), length, offset)) {
             return false;
         }
         offset += static_cast<std::int64_t>(length);
-        const std::uint8_t* p = chunk.data();
-        const std::uint8_t* const end = p + length;
-        if (afterPrefix && *p == kStartOfScan) {
-            ++scans;
-        }
-        while (p < end) {
-            const auto* prefix =
-                static_cast<const std::uint8_t*>(std::memchr(p, kMarkerPrefix, end - p));
-            if (prefix == nullptr) {
-                break;
-            }
-            p = prefix + 1;
-            if (p < end && *p == kStartOfScan && ++scans > kMaxJpegScans) {
-                return true;
-            }
-        }
-        afterPrefix = end[-1] == kMarkerPrefix;
+        scans.Feed(chunk.data(), length);
     }
-    return false;
+    return scans.Scans() > kMaxJpegScans;
 }
 
 // The loader gdk-pixbuf itself would pick: by content, and by the name
@@ -279,6 +271,22 @@ ImageSize LoaderFit(int width, int height, int boxWidth, int boxHeight) {
     return {std::max(width, 1), std::max(height, 1)};
 }
 
+// Tells the batch the sizes and waits until it has admitted their memory;
+// returns where it wants the rows.
+std::uint8_t ReportSizeAndWait(ImageSize decoded, ImageSize fitted) {
+    Report report;
+    report.kind = ReportKind::kSize;
+    report.width = decoded.width;
+    report.height = decoded.height;
+    report.fittedWidth = fitted.width;
+    report.fittedHeight = fitted.height;
+    std::uint8_t go = kGoStream;
+    if (!Send(&report, sizeof report) || !ReadFully(kChannelFd, &go, sizeof go)) {
+        _exit(kExitFailed);  // the batch has let go of this picture
+    }
+    return go;
+}
+
 struct LoadContext {
     const Request* request;
     std::int64_t fileBytes;
@@ -309,15 +317,7 @@ void OnSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer dat
     const ImageSize fitted =
         LoaderFit(width, height, ClampLimit(maxWidth, width), ClampLimit(maxHeight, height));
 
-    Report report;
-    report.kind = ReportKind::kSize;
-    report.width = width;
-    report.height = height;
-    report.fittedWidth = fitted.width;
-    report.fittedHeight = fitted.height;
-    if (!Send(&report, sizeof report) || !ReadFully(kChannelFd, &context->go, sizeof context->go)) {
-        _exit(kExitFailed);  // the batch has let go of this picture
-    }
+    context->go = ReportSizeAndWait({width, height}, fitted);
     // Room for the picture at both sizes and its copy, no more: a small file
     // that makes its library allocate far beyond its declared size fails.
     const std::int64_t pictureBytes =
@@ -338,17 +338,28 @@ bool IsPlainRgb(const GdkPixbuf* image) {
 }
 
 // Feeds the file to the loader the way gdk-pixbuf's own file loading does,
-// ending at the first complete frame of an animation.
-GdkPixbuf* LoadPicture(GdkPixbufLoader* loader, std::int64_t size) {
+// ending at the first complete frame of an animation. A failure of a loader
+// that needs a temporary file, where there is no folder for one, says so.
+GdkPixbuf* LoadPicture(GdkPixbufLoader* loader, std::int64_t size, const Request& request) {
     std::vector<std::uint8_t> chunk(kFeedBytes);
     bool haveFrame = false;
+    GError* error = nullptr;
+    const auto fail = [&]() -> GdkPixbuf* {
+        const bool needsFolder =
+            !request.haveTempFolder && error != nullptr && error->domain == G_FILE_ERROR;
+        g_clear_error(&error);
+        gdk_pixbuf_loader_close(loader, nullptr);
+        if (needsFolder) {
+            FailAndExit(Failure::kNeedsTempFolder);
+        }
+        return nullptr;
+    };
     for (std::int64_t offset = 0; offset < size && !haveFrame;) {
         const auto length = static_cast<std::size_t>(
             std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), size - offset));
         if (!ReadAt(kInputFd, chunk.data(), length, offset) ||
-            !gdk_pixbuf_loader_write(loader, chunk.data(), length, nullptr)) {
-            gdk_pixbuf_loader_close(loader, nullptr);
-            return nullptr;
+            !gdk_pixbuf_loader_write(loader, chunk.data(), length, &error)) {
+            return fail();
         }
         offset += static_cast<std::int64_t>(length);
         if (GdkPixbufAnimation* animation = gdk_pixbuf_loader_get_animation(loader)) {
@@ -432,11 +443,12 @@ bool StreamRows(const GdkPixbuf* picture, std::size_t rowBytes, std::size_t used
     return true;
 }
 
-bool SendPicture(const GdkPixbuf* picture, std::uint8_t go) {
+bool SendPicture(const GdkPixbuf* picture, std::uint8_t go, unsigned orientation = 0) {
     const int width = gdk_pixbuf_get_width(picture);
     const bool alpha = gdk_pixbuf_get_has_alpha(picture) != FALSE;
     Report report;
     report.kind = ReportKind::kImage;
+    report.orientation = static_cast<std::int32_t>(orientation);
     report.width = width;
     report.height = gdk_pixbuf_get_height(picture);
     report.hasAlpha = alpha ? 1 : 0;
@@ -459,8 +471,48 @@ void SilenceLibraries() {
     g_set_printerr_handler(OnPrint);
 }
 
-// Reads the picture on kInputFd for request and reports it; the limits are
-// already in force. Returns the exit status.
+// The JPEG loader of the batch, for a JPEG too costly for the batch's own
+// process: the same pixels and the same fit, the orientation left to the
+// JPEG it becomes.
+int DecodeJpegHere(const Request& request, std::int64_t size) {
+    JpegDecoder jpeg;
+    JpegPlan plan;
+    if (PlanJpegLoad(jpeg, kInputFd, size, request.maxWidth, request.maxHeight, plan) !=
+        JpegLoad::kDecoded) {
+        FailAndExit(Failure::kNotAnImage);
+    }
+    const std::uint8_t go = ReportSizeAndWait(plan.decoded, plan.target);
+    // The progressive coefficients of the whole stored picture (two bytes a
+    // sample, three samples a pixel at most), the file, the decoded and
+    // resized pixels.
+    const std::int64_t bytes =
+        6 * std::int64_t{plan.stored.width} * plan.stored.height + size +
+        ConversionBytes(std::int64_t{plan.decoded.width} * plan.decoded.height,
+                        std::int64_t{plan.target.width} * plan.target.height, kRgbChannels);
+    if (!LimitAddressSpace(std::min(bytes + kLibrarySlackBytes, request.memoryBytes))) {
+        _exit(kExitLimits);
+    }
+    JpegLoad status = JpegLoad::kUndecodable;
+    const PixbufPtr picture = DecodeJpegPlan(jpeg, plan, status, nullptr);
+    if (!picture) {
+        FailAndExit(status == JpegLoad::kOutOfMemory ? Failure::kOutOfMemory
+                                                     : Failure::kNotForTurboJpeg);
+    }
+    return SendPicture(picture.get(), go, plan.orientation) ? kExitOk : kExitFailed;
+}
+
+GdkPixbufLoader* LoaderFor(const std::vector<std::uint8_t>& head, const Request& request) {
+    GdkPixbufFormat* format =
+        FindFormat(head.data(), std::min(head.size(), kSniffBytes), request.nameHint);
+    if (format == nullptr) {
+        return nullptr;
+    }
+    gchar* formatName = gdk_pixbuf_format_get_name(format);
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type(formatName, nullptr);
+    g_free(formatName);
+    return loader;
+}
+
 }  // namespace
 
 int DecodePicture(const Request& request) {
@@ -469,6 +521,9 @@ int DecodePicture(const Request& request) {
         FailAndExit(Failure::kNotAnImage);
     }
     const std::int64_t size = info.st_size;
+    if (request.decodeWith == DecodeWith::kTurboJpeg) {
+        return DecodeJpegHere(request, size);
+    }
     std::vector<std::uint8_t> head(static_cast<std::size_t>(
         std::clamp<std::int64_t>(size, 0, static_cast<std::int64_t>(kExifHeadBytes))));
     if (!ReadAt(kInputFd, head.data(), head.size(), 0)) {
@@ -482,19 +537,12 @@ int DecodePicture(const Request& request) {
         const unsigned orientation = ReadExifOrientation(head.data(), head.size());
         context.transposed = orientation >= 5 && orientation <= 8;
     }
-    GdkPixbufFormat* format =
-        FindFormat(head.data(), std::min(head.size(), kSniffBytes), request.nameHint);
-    if (format == nullptr) {
-        FailAndExit(Failure::kNotAnImage);
-    }
-    gchar* formatName = gdk_pixbuf_format_get_name(format);
-    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type(formatName, nullptr);
-    g_free(formatName);
+    GdkPixbufLoader* loader = LoaderFor(head, request);
     if (loader == nullptr) {
         FailAndExit(Failure::kNotAnImage);
     }
     g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &context);
-    GdkPixbuf* picture = LoadPicture(loader, size);
+    GdkPixbuf* picture = LoadPicture(loader, size, request);
     g_object_unref(loader);
     if (picture == nullptr || !IsPlainRgb(picture)) {
         FailAndExit(Failure::kNotAnImage);
@@ -571,10 +619,15 @@ bool ReceiveRequest(ServeRequest& request, std::array<int, kServeDescriptors>& f
 
 [[noreturn]] void RunForked(const ServeRequest& serve,
                             const std::array<int, kServeDescriptors>& fds, PictureDecoder decode) {
-    if (!TakeDescriptors(fds) || setenv("TMPDIR", serve.tempFolder, 1) != 0) {
+    Request request;
+    request.haveTempFolder = serve.tempFolder[0] != '\0';
+    // Without a folder of its own the decoder may write nowhere.
+    const int tempSet =
+        request.haveTempFolder ? setenv("TMPDIR", serve.tempFolder, 1) : unsetenv("TMPDIR");
+    if (!TakeDescriptors(fds) || tempSet != 0) {
         _exit(kExitLimits);
     }
-    Request request;
+    request.decodeWith = serve.decodeWith;
     request.maxWidth = serve.maxWidth;
     request.maxHeight = serve.maxHeight;
     request.nameHint = serve.nameHint;
@@ -588,6 +641,57 @@ bool ReceiveRequest(ServeRequest& request, std::array<int, kServeDescriptors>& f
     _exit(decode(request));
 }
 
+// The decoder's pid, and a pidfd for it (a child not yet waited for, so the
+// pid is its own) through which the batch can kill it and see it end.
+bool SendStarted(pid_t pid) {
+    ServeStarted started;
+    started.pid = pid;
+    const ScopedFd pidfd(pid > 0 ? OpenPidfd(pid) : -1);
+    iovec data{&started, sizeof started};
+    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int))> control{};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    if (pidfd.Valid()) {
+        message.msg_control = control.data();
+        message.msg_controllen = control.size();
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int));
+        const int fd = pidfd.Get();
+        std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
+    }
+    return sendmsg(kServerFd, &message, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof started);
+}
+
+// Forks the decoder for one request and reports its start and its end.
+void ServeOne(const ServeRequest& request, const std::array<int, kServeDescriptors>& fds,
+              PictureDecoder decode) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(kServerFd);
+        RunForked(request, fds, decode);
+    }
+    for (const int fd : fds) {
+        close(fd);
+    }
+    if (!SendStarted(pid) || pid < 0) {
+        if (pid > 0) {
+            kill(pid, SIGKILL);  // not yet waited for: still ours
+            waitpid(pid, nullptr, 0);
+        }
+        return;
+    }
+    ServeEnded ending;
+    ending.pid = pid;
+    rusage usage{};
+    while (wait4(pid, &ending.status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    ending.cpuMicros = CpuMicros(usage);
+    send(kServerFd, &ending, sizeof ending, MSG_NOSIGNAL);
+}
+
 int Serve(std::int64_t parentPid, PictureDecoder decode) {
     if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parentPid ||
         !SetLimit(RLIMIT_CORE, 0, 0)) {
@@ -595,41 +699,19 @@ int Serve(std::int64_t parentPid, PictureDecoder decode) {
     }
     SilenceLibraries();
     Preload();
+    const ServeHello hello;
+    if (send(kServerFd, &hello, sizeof hello, MSG_NOSIGNAL) != sizeof hello) {
+        return kExitUsage;
+    }
     for (;;) {
         ServeRequest request;
         std::array<int, kServeDescriptors> fds{};
         bool ended = false;
-        if (!ReceiveRequest(request, fds, ended)) {
-            if (ended) {
-                return kExitOk;  // the batch has closed its end
-            }
-            continue;
+        if (ReceiveRequest(request, fds, ended)) {
+            ServeOne(request, fds, decode);
+        } else if (ended) {
+            return kExitOk;  // the batch has closed its end
         }
-        const pid_t pid = fork();
-        if (pid == 0) {
-            close(kServerFd);
-            RunForked(request, fds, decode);
-        }
-        for (const int fd : fds) {
-            close(fd);
-        }
-        ServeStarted started;
-        started.pid = pid;
-        if (send(kServerFd, &started, sizeof started, MSG_NOSIGNAL) != sizeof started || pid < 0) {
-            if (pid > 0) {
-                kill(pid, SIGKILL);
-                waitpid(pid, nullptr, 0);
-            }
-            continue;
-        }
-        ServeEnded ending;
-        ending.pid = pid;
-        rusage usage{};
-        while (wait4(pid, &ending.status, 0, &usage) < 0 && errno == EINTR) {
-        }
-        ending.cpuMicros = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * std::int64_t{1000000} +
-                           usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
-        send(kServerFd, &ending, sizeof ending, MSG_NOSIGNAL);
     }
 }
 
@@ -637,7 +719,7 @@ int Serve(std::int64_t parentPid, PictureDecoder decode) {
 
 bool EnterDecoderLimits(const Request& request) {
     if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != request.parentPid) {
-        return false;  // the batch is already gone
+        return false;  // the server is already gone
     }
     // A crash dumps no core into the user's folder or the system's.
     if (!SetLimit(RLIMIT_CORE, 0, 0)) {
@@ -661,27 +743,30 @@ bool EnterDecoderLimits(const Request& request) {
         std::fputs(kOomScoreMax, score);
         std::fclose(score);
     }
-    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && RestrictFileSystem(std::getenv("TMPDIR"));
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           RestrictFileSystem(request.haveTempFolder ? std::getenv("TMPDIR") : nullptr);
 }
 
 int RunDecoder(int argc, char** argv, PictureDecoder decode) {
-    if (argc == 3 && std::strcmp(argv[1], kServeOption) == 0) {
-        std::int64_t parent = 0;
-        const std::string_view text(argv[2]);
-        if (std::from_chars(text.data(), text.data() + text.size(), parent).ec != std::errc()) {
-            return kExitUsage;
-        }
-        return Serve(parent, decode);
-    }
-    const std::optional<Request> request = ParseRequest(argc, argv);
-    if (!request) {
+    // Whatever the starter ignored: past its file-size limit a decoder must
+    // die of SIGXFSZ, and a batch that has gone must not leave it writing.
+    std::signal(SIGXFSZ, SIG_DFL);
+    std::signal(SIGPIPE, SIG_DFL);
+    std::int64_t parent = 0;
+    std::uint32_t version = 0;
+    if (argc != 4 || std::strcmp(argv[1], kServeOption) != 0 || !ParseNumber(argv[2], parent) ||
+        !ParseNumber(argv[3], version) || version != kProtocolVersion) {
         return kExitUsage;
     }
-    if (!EnterDecoderLimits(*request)) {
-        return kExitLimits;
-    }
-    SilenceLibraries();
-    return decode(*request);
+    return Serve(parent, decode);
+}
+
+bool IsDecoderMode(int argc, char** argv) {
+    return argc > 1 && std::strcmp(argv[1], kSelfOption) == 0;
+}
+
+int RunDecoderMode(int argc, char** argv) {
+    return RunDecoder(argc - 1, argv + 1, DecodePicture);
 }
 
 }  // namespace corvanta::decoder

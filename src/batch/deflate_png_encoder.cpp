@@ -62,8 +62,8 @@ bool WriteChunk(const ChunkType& type, const std::uint8_t* data, std::size_t len
     }
     std::array<std::uint8_t, kFieldBytes> tail{};
     PutBigEndian32(crc, tail.data());
-    return sink(context, head.data(), head.size()) && (length == 0 || sink(context, data, length)) &&
-           sink(context, tail.data(), tail.size());
+    return sink(context, head.data(), head.size()) &&
+           (length == 0 || sink(context, data, length)) && sink(context, tail.data(), tail.size());
 }
 
 bool WriteHeader(int width, int height, bool hasAlpha, PngSink sink, void* context) {
@@ -90,9 +90,9 @@ struct SampleBands {
     int rows = 0;     // per band
     int columns = 0;  // of each row, from the left
     int StartRow(int band, int height) const {
-        return count == 1 ? 0
-                          : static_cast<int>(static_cast<long long>(height - rows) * band /
-                                             (count - 1));
+        return count == 1
+                   ? 0
+                   : static_cast<int>(static_cast<long long>(height - rows) * band / (count - 1));
     }
     std::size_t BandBytes(int channels) const {
         return FilteredImageBytes(columns, rows, channels);
@@ -168,8 +168,8 @@ std::size_t DeflatePngEncoder::WorkingBytes(int width, int height, int channels)
         return 0;
     }
     // The sample is at most a few MiB, and small pictures have a small one.
-    const std::size_t sample =
-        SampleWorkingBytes(SampleFor(DeflatePngSettings{}, width, height, channels).Bytes(channels));
+    const std::size_t sample = SampleWorkingBytes(
+        SampleFor(DeflatePngSettings{}, width, height, channels).Bytes(channels));
     if (sample > std::numeric_limits<std::size_t>::max() - filtered - compressed) {
         return 0;
     }
@@ -243,7 +243,8 @@ std::optional<DeflatePngChoice> DeflatePngEncoder::Choose(const std::uint8_t* pi
                          [&bytes](int a, int b) { return bytes[a] < bytes[b]; });
         const int best = order[0];
         if (static_cast<double>(bytes[best]) <= target) {
-            return DeflatePngChoice{false, static_cast<PngRowFilter>(best), settings_.trialLevels[i]};
+            return DeflatePngChoice{false, static_cast<PngRowFilter>(best),
+                                    settings_.trialLevels[i]};
         }
         tried = std::min(tried, 2);
     }
@@ -270,8 +271,8 @@ bool DeflatePngEncoder::Encode(const std::uint8_t* pixels, int width, int height
         return false;
     }
     if (choice->zlib) {
-        if (!EncodePng(pixels, width, height, rowstride, hasAlpha, ZlibReferencePngSettings(),
-                       sink, context)) {
+        if (!EncodePng(pixels, width, height, rowstride, hasAlpha, ZlibReferencePngSettings(), sink,
+                       context)) {
             return false;
         }
         choice_ = *choice;
@@ -311,8 +312,9 @@ bool DeflatePngEncoder::Encode(const std::uint8_t* pixels, int width, int height
     return true;
 }
 
-void DeflatePngEncoder::TrimBuffers() {
-    if (filtered_.Capacity() + compressed_.Capacity() + sample_.Capacity() > kMaxRetainedBytes) {
+void DeflatePngEncoder::TrimBuffers(bool all) {
+    if (all ||
+        filtered_.Capacity() + compressed_.Capacity() + sample_.Capacity() > kMaxRetainedBytes) {
         filtered_.Reset();
         compressed_.Reset();
         sample_.Reset();

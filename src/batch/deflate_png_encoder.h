@@ -90,8 +90,9 @@ class DeflatePngEncoder {
     bool Encode(const std::uint8_t* pixels, int width, int height, std::size_t rowstride,
                 bool hasAlpha, PngSink sink, void* context);
 
-    // Lets go of unusually large buffers once a file is done.
-    void TrimBuffers();
+    // Lets go of unusually large buffers once a file is done, or of all
+    // when `all`.
+    void TrimBuffers(bool all = false);
 
     // What the last successful Encode wrote its picture with.
     const DeflatePngChoice& LastChoice() const { return choice_; }

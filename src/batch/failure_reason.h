@@ -17,8 +17,23 @@ constexpr std::string_view kTooLarge = "too large";
 constexpr std::string_view kTookTooLong = "took too long";
 constexpr std::string_view kUndecodable = "could not be decoded";
 constexpr std::string_view kNoDecoder = "image decoder unavailable";
+constexpr std::string_view kNeedsTempFolder =
+    "needs a temporary folder: TMPDIR and /tmp are unusable";
+constexpr std::string_view kTooCostly = "too costly to decode";
+constexpr std::string_view kStoppedResponding = "decoder stopped responding";
+constexpr std::string_view kDecoderKilled = "decoder was killed";
 constexpr std::string_view kOutOfMemory = "out of memory";
+constexpr std::string_view kTooManyFiles = "too many open files";
+// Why an output could not be written, by what the system said.
+constexpr std::string_view kDiskFull = "disk full";
+constexpr std::string_view kOutputGone = "output folder is gone";
+constexpr std::string_view kOutputReadOnly = "output folder is read-only";
+constexpr std::string_view kNoWritePermission = "no permission to write";
 constexpr std::string_view kNotWritten = "could not write output";
 constexpr std::string_view kNoCodec = "TurboJPEG unavailable";
+
+// The reason for a failed open, create, write, link or rename of an output
+// with errno error.
+std::string_view ForWriteError(int error);
 
 }  // namespace corvanta::failure_reason

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 #include <utility>
 
 #include "batch/decoder_process.h"
@@ -51,7 +52,15 @@ std::string OutputCandidate(const std::string& folder, std::string_view name) {
 
 }  // namespace
 
-ConversionTools::ConversionTools() : table_(std::make_unique<GradientTable>()) {}
+ConversionTools::ConversionTools(bool keepNothing)
+    : table_(std::make_unique<GradientTable>()), keepNothing_(keepNothing) {}
+
+void ConversionTools::TrimKept(bool always) {
+    decoder_.TrimFileBuffer(always);
+    encoder_.TrimBuffer(always);
+    pngEncoder_.TrimBuffers(always);
+    server_.TrimPixels(always);
+}
 
 std::string_view FileNamePart(std::string_view path) {
     const std::size_t slash = path.rfind('/');
@@ -66,11 +75,98 @@ FileReport Failed(std::string_view reason) {
 
 constexpr FileReport kCancelled{FileOutcome::kCancelled, {}};
 
+// Admits a JPEG's memory, the file's own bytes in the read buffer included.
+class BudgetGate final : public SizeGate {
+  public:
+    BudgetGate(BudgetHold& hold, std::int64_t fileBytes) : hold_(hold), fileBytes_(fileBytes) {}
+    bool Admit(ImageSize decoded, ImageSize fitted) override {
+        return hold_.Admit(
+            fileBytes_ + ConversionBytes(std::int64_t{decoded.width} * decoded.height,
+                                         std::int64_t{fitted.width} * fitted.height, kRgbChannels));
+    }
+
+  private:
+    static constexpr int kRgbChannels = 3;
+    BudgetHold& hold_;
+    std::int64_t fileBytes_;
+};
+
+// A picture as loaded, with what it is written as.
+struct LoadedPicture {
+    PixbufPtr image;
+    OutputFormat format = OutputFormat::kJpeg;
+    std::uint8_t orientation = 0;
+    std::optional<FileReport> ended;  // set when there is no picture
+};
+
+// The JPEG loader in this process where it can, the decoder process for
+// everything else and for JPEGs too costly to decode here.
+LoadedPicture LoadAnyPicture(const ConversionJob& job, const InputFile& input,
+                             const std::string& name, ConversionTools& tools,
+                             const std::atomic<bool>& stop, BudgetHold& hold) {
+    LoadedPicture loaded;
+    JpegLoad status = JpegLoad::kUndecodable;
+    BudgetGate gate(hold, input.size);
+    loaded.image = LoadJpegScaled(tools.Decoder(), input.fd.Get(), input.size, job.maxWidth,
+                                  job.maxHeight, &loaded.orientation, &status, &gate);
+    if (loaded.image) {
+        return loaded;
+    }
+    PictureToDecode picture{input.fd.Get(), input.size, name, job.maxWidth, job.maxHeight};
+    switch (status) {
+        case JpegLoad::kTooLarge:
+            loaded.ended = Failed(failure_reason::kTooLarge);
+            return loaded;
+        case JpegLoad::kTooCostly:
+            loaded.ended = Failed(failure_reason::kTooCostly);
+            return loaded;
+        case JpegLoad::kOutOfMemory:
+            loaded.ended = Failed(failure_reason::kOutOfMemory);
+            return loaded;
+        case JpegLoad::kStopped:
+            loaded.ended = kCancelled;
+            return loaded;
+        case JpegLoad::kCostlyHere:
+            picture.decodeWith = decoder::DecodeWith::kTurboJpeg;
+            break;
+        case JpegLoad::kDecoded:
+        case JpegLoad::kNotJpeg:
+        case JpegLoad::kUndecodable:
+            loaded.format = OutputFormat::kPng;
+            break;
+    }
+    DecodedPicture decoded = DecodeInHelper(picture, job.decoder, &stop, &hold, &tools.Server());
+    if (decoded.notForTurboJpeg) {
+        // As for a JPEG this process could not decode: gdk-pixbuf's turn.
+        picture.decodeWith = decoder::DecodeWith::kPixbuf;
+        loaded.format = OutputFormat::kPng;
+        decoded = DecodeInHelper(picture, job.decoder, &stop, &hold, &tools.Server());
+    }
+    if (decoded.stopped) {
+        loaded.ended = kCancelled;
+    } else if (!decoded.image) {
+        loaded.ended = Failed(decoded.problem);
+    }
+    loaded.image = std::move(decoded.image);
+    loaded.orientation = decoded.orientation;
+    return loaded;
+}
+
+void PostThumbnail(ProgressSink& sink, std::int64_t number, GdkPixbuf* image) {
+    if (PixbufPtr thumbnail = CutThumbnail(image)) {
+        ProgressEvent event;
+        event.kind = ProgressKind::kThumbnail;
+        event.fileNumber = number;
+        event.thumbnail = std::move(thumbnail);
+        sink.Post(std::move(event));
+    }
+}
+
 // Everything between the file's "[Loading]" and its final status.
 FileReport ConvertPicture(const ConversionJob& job, const std::string& path,
                           const std::string& name, std::int64_t number, ConversionTools& tools,
                           const SharedGradientTable& gradient, const std::atomic<bool>& stop,
-                          ProgressSink& sink, MemoryBudget* budget) {
+                          ProgressSink& sink, BudgetHold& hold) {
     if (!tools.Valid()) {
         return Failed(failure_reason::kNoCodec);
     }
@@ -79,61 +175,42 @@ FileReport ConvertPicture(const ConversionJob& job, const std::string& path,
     if (!input.problem.empty()) {
         return Failed(input.problem);
     }
-    BudgetHold hold(budget, stop);
-    std::uint8_t orientation = 0;
-    OutputFormat format = OutputFormat::kJpeg;
-    JpegLoad status = JpegLoad::kUndecodable;
-    PixbufPtr image = LoadJpegScaled(tools.Decoder(), input.fd.Get(), input.size, job.maxWidth,
-                                     job.maxHeight, &orientation, &status, &hold);
-    if (!image) {
-        switch (status) {
-            case JpegLoad::kTooLarge:
-                return Failed(failure_reason::kTooLarge);
-            case JpegLoad::kOutOfMemory:
-                return Failed(failure_reason::kOutOfMemory);
-            case JpegLoad::kStopped:
-                return kCancelled;
-            case JpegLoad::kDecoded:
-            case JpegLoad::kNotJpeg:
-            case JpegLoad::kUndecodable:
-                break;
-        }
-        DecodedPicture decoded =
-            DecodeInHelper(input.fd.Get(), input.size, name, job.maxWidth, job.maxHeight,
-                           job.decoder, &stop, &hold, &tools.Server());
-        if (decoded.stopped) {
-            return kCancelled;
-        }
-        if (!decoded.image) {
-            return Failed(decoded.problem);
-        }
-        image = std::move(decoded.image);
-        format = OutputFormat::kPng;
-        orientation = 0;
+    LoadedPicture loaded = LoadAnyPicture(job, input, name, tools, stop, hold);
+    if (loaded.ended) {
+        return *loaded.ended;
     }
-
     // One copy per image: a rebuild during the batch reaches the next
     // image, never a part of this one.
     gradient.Snapshot(tools.Table());
-    ToneMapImage(image.get(), tools.Table());
-    if (PixbufPtr thumbnail = CutThumbnail(image.get())) {
-        ProgressEvent event;
-        event.kind = ProgressKind::kThumbnail;
-        event.fileNumber = number;
-        event.thumbnail = std::move(thumbnail);
-        sink.Post(std::move(event));
-    }
+    ToneMapImage(loaded.image.get(), tools.Table());
+    PostThumbnail(sink, number, loaded.image.get());
     if (stop.load()) {
         return kCancelled;  // stopped after the mapping: left unwritten
     }
     PostFileEvent(sink, ProgressKind::kSaving, number, name);
     const std::string candidate = OutputCandidate(job.outputFolder, name);
+    std::string_view problem = failure_reason::kNotWritten;
     const bool written =
-        format == OutputFormat::kJpeg
-            ? WriteJpegOutput(tools.Encoder(), image.get(), candidate, job.quality, orientation)
-            : WritePngOutput(tools.PngEncoder(), image.get(), candidate);
+        loaded.format == OutputFormat::kJpeg
+            ? WriteJpegOutput(tools.Encoder(), loaded.image.get(), candidate, job.quality,
+                              loaded.orientation, nullptr, &problem)
+            : WritePngOutput(tools.PngEncoder(), loaded.image.get(), candidate, nullptr, &problem);
     // A failed write is a failure even when stop arrived meanwhile.
-    return written ? FileReport{FileOutcome::kWritten, {}} : Failed(failure_reason::kNotWritten);
+    return written ? FileReport{FileOutcome::kWritten, {}} : Failed(problem);
+}
+
+// One try at the file, with a share of the budget of its own or, alone,
+// with all of it.
+FileReport TryFile(const ConversionJob& job, const std::string& path, const std::string& name,
+                   std::int64_t number, ConversionTools& tools, const SharedGradientTable& gradient,
+                   const std::atomic<bool>& stop, ProgressSink& sink, MemoryBudget* budget,
+                   bool alone) {
+    try {
+        BudgetHold hold(budget, stop, alone);
+        return ConvertPicture(job, path, name, number, tools, gradient, stop, sink, hold);
+    } catch (const std::bad_alloc&) {
+        return Failed(failure_reason::kOutOfMemory);
+    }
 }
 
 }  // namespace
@@ -156,11 +233,14 @@ FileReport ConvertFile(const ConversionJob& job, std::size_t index, ConversionTo
     if (FileNamePart(path).empty()) {
         report = Failed(failure_reason::kNoFileName);
     } else {
-        try {
-            report = ConvertPicture(job, path, name, number, tools, gradient, stop, sink, budget);
-        } catch (const std::bad_alloc&) {
-            report = Failed(failure_reason::kOutOfMemory);
+        report = TryFile(job, path, name, number, tools, gradient, stop, sink, budget, false);
+        // Out of memory while others held some: once more when they hold none.
+        if (report.reason == failure_reason::kOutOfMemory && budget != nullptr &&
+            budget->InUse() > 0 && !stop.load()) {
+            tools.TrimKept(true);
+            report = TryFile(job, path, name, number, tools, gradient, stop, sink, budget, true);
         }
+        tools.TrimKept(tools.KeepsNothing());
     }
     switch (report.outcome) {
         case FileOutcome::kWritten:

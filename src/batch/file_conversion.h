@@ -28,7 +28,9 @@ namespace corvanta {
 // it maps with.
 class ConversionTools {
   public:
-    ConversionTools();
+    // keepNothing: every buffer goes back after each file (a tight budget
+    // cannot see memory a job keeps).
+    explicit ConversionTools(bool keepNothing = false);
     bool Valid() const {
         return decoder_.Valid() && encoder_.Valid() && pngEncoder_.Valid() && table_ != nullptr;
     }
@@ -38,6 +40,10 @@ class ConversionTools {
     DeflatePngEncoder& PngEncoder() { return pngEncoder_; }
     DecoderServer& Server() { return server_; }
     GradientTable& Table() { return *table_; }
+    // Gives back what is kept between files: always, or only what is
+    // unusually large.
+    void TrimKept(bool always);
+    bool KeepsNothing() const { return keepNothing_; }
 
   private:
     JpegDecoder decoder_;
@@ -45,6 +51,7 @@ class ConversionTools {
     DeflatePngEncoder pngEncoder_;
     DecoderServer server_;  // started at the first picture that needs it
     std::unique_ptr<GradientTable> table_;
+    bool keepNothing_;
 };
 
 enum class FileOutcome { kWritten, kFailed, kCancelled };
@@ -68,7 +75,9 @@ std::string EventName(const std::string& path);
 // been posted: posts kThumbnail, kSaving and the final event. Safe on
 // several threads at once, each with its own tools, sharing the sink and
 // the budget. A file that runs out of memory anywhere ends as failed, never
-// the process; a failed write is a failure even when stop came meanwhile.
+// the process (a file that ran out of memory beside other files gets a
+// second try on its own); a failed write is a failure even when stop came
+// meanwhile.
 FileReport ConvertFile(const ConversionJob& job, std::size_t index, ConversionTools& tools,
                        const SharedGradientTable& gradient, const std::atomic<bool>& stop,
                        ProgressSink& sink, MemoryBudget* budget);

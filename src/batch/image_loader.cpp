@@ -27,6 +27,8 @@ constexpr std::size_t kMaxRetainedFileBytes = std::size_t{64} << 20;
 // TJFLAG_LIMITSCANS refuses progressive files with hundreds of scans, which
 // would otherwise keep a core busy for minutes on a few kilobytes of data.
 constexpr int kDecodeFlags = TJFLAG_ACCURATEDCT | TJFLAG_LIMITSCANS;
+constexpr std::uint8_t kMarkerPrefix = 0xFF;
+constexpr std::uint8_t kStartOfScan = 0xDA;
 
 bool IsTransposed(unsigned orientation) {
     return orientation >= 5 && orientation <= 8;
@@ -81,75 +83,6 @@ const std::uint8_t* ReadJpegFile(JpegDecoder& decoder, int fd, std::int64_t size
     return buffer;
 }
 
-PixbufPtr DecodeJpeg(JpegDecoder& decoder, const std::uint8_t* data, std::size_t length,
-                     int maxWidth, int maxHeight, std::uint8_t* orientationOut, JpegLoad& status,
-                     BudgetHold* hold) {
-    status = JpegLoad::kUndecodable;
-    const unsigned orientation = ReadExifOrientation(data, length);
-    if (IsTransposed(orientation)) {
-        // The box is given for the picture as displayed; the decoder works
-        // on the stored, transposed one.
-        std::swap(maxWidth, maxHeight);
-    }
-    int width = 0;
-    int height = 0;
-    int subsampling = 0;
-    int colorspace = 0;
-    const auto jpegSize = static_cast<unsigned long>(length);
-    if (tjDecompressHeader3(decoder.Handle(), data, jpegSize, &width, &height, &subsampling,
-                            &colorspace) != 0 ||
-        width < 1 || height < 1) {
-        return nullptr;
-    }
-    if (ExceedsPixelCap(width, height) ||
-        IsJpegBomb(width, height, static_cast<std::int64_t>(length))) {
-        status = JpegLoad::kTooLarge;
-        return nullptr;
-    }
-    const int num = JpegScaleNumerator(width, height, maxWidth, maxHeight);
-    // TJSCALED rounds up; the dimensions stay below 65536, so no overflow.
-    const int scaledWidth = (width * num + kDctEighths - 1) / kDctEighths;
-    const int scaledHeight = (height * num + kDctEighths - 1) / kDctEighths;
-    const ImageSize target = FitIntoBox(width, height, maxWidth, maxHeight);
-    if (hold != nullptr &&
-        !hold->Admit(ConversionBytes(std::int64_t{scaledWidth} * scaledHeight,
-                                     std::int64_t{target.width} * target.height, kRgbChannels))) {
-        status = JpegLoad::kStopped;
-        return nullptr;
-    }
-
-    PixbufPtr image = decoder.Pixels().NewPixbuf(false, scaledWidth, scaledHeight);
-    if (image == nullptr) {
-        status = JpegLoad::kOutOfMemory;
-        return nullptr;
-    }
-    if (tjDecompress2(decoder.Handle(), data, jpegSize, gdk_pixbuf_get_pixels(image.get()),
-                      scaledWidth, gdk_pixbuf_get_rowstride(image.get()), scaledHeight,
-                      JpegPixelFormatFor(image.get()), kDecodeFlags) != 0) {
-        return nullptr;
-    }
-    if (orientationOut != nullptr) {
-        *orientationOut = static_cast<std::uint8_t>(orientation);
-    }
-
-    if (target == ImageSize{scaledWidth, scaledHeight}) {
-        status = JpegLoad::kDecoded;
-        return image;
-    }
-    // The same bilinear scaling gdk_pixbuf_scale_simple does, rendered into a
-    // pooled pixbuf instead of a freshly allocated one.
-    PixbufPtr resized = decoder.Pixels().NewPixbuf(false, target.width, target.height);
-    if (resized == nullptr) {
-        status = JpegLoad::kOutOfMemory;
-        return nullptr;
-    }
-    gdk_pixbuf_scale(image.get(), resized.get(), 0, 0, target.width, target.height, 0.0, 0.0,
-                     static_cast<double>(target.width) / scaledWidth,
-                     static_cast<double>(target.height) / scaledHeight, GDK_INTERP_BILINEAR);
-    status = JpegLoad::kDecoded;
-    return resized;
-}
-
 }  // namespace
 
 JpegDecoder::JpegDecoder() : handle_(tjInitDecompress()) {}
@@ -164,9 +97,12 @@ std::uint8_t* JpegDecoder::FileBuffer(std::size_t length) {
     return fileBuffer_.Reserve(length);
 }
 
-void JpegDecoder::TrimFileBuffer() {
-    if (fileBuffer_.Capacity() > kMaxRetainedFileBytes) {
+void JpegDecoder::TrimFileBuffer(bool all) {
+    if (all || fileBuffer_.Capacity() > kMaxRetainedFileBytes) {
         fileBuffer_.Reset();
+    }
+    if (all) {
+        pixels_.ReleaseSpares();
     }
 }
 
@@ -198,20 +134,121 @@ ImageSize FitIntoBox(int width, int height, int maxWidth, int maxHeight) {
     return {std::max(1, RoundHalfToEven(width * s)), std::max(1, RoundHalfToEven(height * s))};
 }
 
+void JpegScanCounter::Feed(const std::uint8_t* data, std::size_t length) {
+    if (length == 0) {
+        return;
+    }
+    const std::uint8_t* p = data;
+    const std::uint8_t* const end = data + length;
+    if (afterPrefix_ && *p == kStartOfScan) {
+        ++scans_;
+    }
+    while (p < end) {
+        const auto* prefix =
+            static_cast<const std::uint8_t*>(std::memchr(p, kMarkerPrefix, end - p));
+        if (prefix == nullptr) {
+            break;
+        }
+        p = prefix + 1;
+        if (p < end && *p == kStartOfScan) {
+            ++scans_;
+        }
+    }
+    afterPrefix_ = end[-1] == kMarkerPrefix;
+}
+
+JpegLoad PlanJpegLoad(JpegDecoder& decoder, int fd, std::int64_t size, int maxWidth, int maxHeight,
+                      JpegPlan& plan) {
+    JpegLoad status = JpegLoad::kUndecodable;
+    plan.data = decoder.Valid() ? ReadJpegFile(decoder, fd, size, plan.length, status) : nullptr;
+    if (plan.data == nullptr) {
+        return status;
+    }
+    plan.orientation = ReadExifOrientation(plan.data, plan.length);
+    if (IsTransposed(plan.orientation)) {
+        // The box is given for the picture as displayed; the decoder works
+        // on the stored, transposed one.
+        std::swap(maxWidth, maxHeight);
+    }
+    int width = 0;
+    int height = 0;
+    int subsampling = 0;
+    int colorspace = 0;
+    if (tjDecompressHeader3(decoder.Handle(), plan.data, static_cast<unsigned long>(plan.length),
+                            &width, &height, &subsampling, &colorspace) != 0 ||
+        width < 1 || height < 1) {
+        return JpegLoad::kUndecodable;
+    }
+    if (ExceedsPixelCap(width, height) ||
+        IsJpegBomb(width, height, static_cast<std::int64_t>(plan.length))) {
+        return JpegLoad::kTooLarge;
+    }
+    plan.stored = {width, height};
+    JpegScanCounter scans;
+    scans.Feed(plan.data, plan.length);
+    plan.scans = scans.Scans();
+    if (plan.scans > kMaxJpegScans) {
+        return JpegLoad::kTooCostly;
+    }
+    const int num = JpegScaleNumerator(width, height, maxWidth, maxHeight);
+    // TJSCALED rounds up; the dimensions stay below 65536, so no overflow.
+    plan.decoded = {(width * num + kDctEighths - 1) / kDctEighths,
+                    (height * num + kDctEighths - 1) / kDctEighths};
+    plan.target = FitIntoBox(width, height, maxWidth, maxHeight);
+    return JpegLoad::kDecoded;
+}
+
+PixbufPtr DecodeJpegPlan(JpegDecoder& decoder, const JpegPlan& plan, JpegLoad& status,
+                         SizeGate* gate) {
+    status = JpegLoad::kUndecodable;
+    if (gate != nullptr && !gate->Admit(plan.decoded, plan.target)) {
+        status = JpegLoad::kStopped;
+        return nullptr;
+    }
+    const auto [scaledWidth, scaledHeight] = plan.decoded;
+    PixbufPtr image = decoder.Pixels().NewPixbuf(false, scaledWidth, scaledHeight);
+    if (image == nullptr) {
+        status = JpegLoad::kOutOfMemory;
+        return nullptr;
+    }
+    if (tjDecompress2(decoder.Handle(), plan.data, static_cast<unsigned long>(plan.length),
+                      gdk_pixbuf_get_pixels(image.get()), scaledWidth,
+                      gdk_pixbuf_get_rowstride(image.get()), scaledHeight,
+                      JpegPixelFormatFor(image.get()), kDecodeFlags) != 0) {
+        return nullptr;
+    }
+    status = JpegLoad::kDecoded;
+    if (plan.target == plan.decoded) {
+        return image;
+    }
+    // The same bilinear scaling gdk_pixbuf_scale_simple does, rendered into a
+    // pooled pixbuf instead of a freshly allocated one.
+    PixbufPtr resized = decoder.Pixels().NewPixbuf(false, plan.target.width, plan.target.height);
+    if (resized == nullptr) {
+        status = JpegLoad::kOutOfMemory;
+        return nullptr;
+    }
+    gdk_pixbuf_scale(image.get(), resized.get(), 0, 0, plan.target.width, plan.target.height, 0.0,
+                     0.0, static_cast<double>(plan.target.width) / scaledWidth,
+                     static_cast<double>(plan.target.height) / scaledHeight, GDK_INTERP_BILINEAR);
+    return resized;
+}
+
 PixbufPtr LoadJpegScaled(JpegDecoder& decoder, int fd, std::int64_t size, int maxWidth,
                          int maxHeight, std::uint8_t* orientation, JpegLoad* status,
-                         BudgetHold* hold) {
-    JpegLoad result = JpegLoad::kUndecodable;
+                         SizeGate* gate) {
+    JpegPlan plan;
+    JpegLoad result = PlanJpegLoad(decoder, fd, size, maxWidth, maxHeight, plan);
     PixbufPtr image;
-    if (decoder.Valid()) {
-        std::size_t length = 0;
-        const std::uint8_t* data = ReadJpegFile(decoder, fd, size, length, result);
-        if (data != nullptr) {
-            image =
-                DecodeJpeg(decoder, data, length, maxWidth, maxHeight, orientation, result, hold);
-        }
-        decoder.TrimFileBuffer();
+    if (result == JpegLoad::kDecoded && plan.Work() > kMaxInProcessJpegWork) {
+        result = JpegLoad::kCostlyHere;
+    } else if (result == JpegLoad::kDecoded) {
+        image = DecodeJpegPlan(decoder, plan, result, gate);
     }
+    if (image && orientation != nullptr) {
+        *orientation = static_cast<std::uint8_t>(plan.orientation);
+    }
+    decoder.TrimFileBuffer();
     if (status != nullptr) {
         *status = result;
     }

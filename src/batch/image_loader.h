@@ -13,7 +13,6 @@
 #include <turbojpeg.h>
 
 #include "batch/large_buffer.h"
-#include "batch/memory_budget.h"
 #include "batch/pixel_pool.h"
 #include "common/gobject_ptr.h"
 
@@ -37,6 +36,15 @@ constexpr std::int64_t kMaxJpegPixelsPerByte = 16384;
 // A JPEG file longer than this is not read into memory.
 constexpr std::int64_t kMaxJpegFileBytes = std::int64_t{1} << 30;
 
+// The size an image of width x height takes when fitted into the box, never
+// enlarged and never below 1 pixel per side; halves round to even.
+struct ImageSize {
+    int width;
+    int height;
+    bool operator==(const ImageSize&) const = default;
+};
+ImageSize FitIntoBox(int width, int height, int maxWidth, int maxHeight);
+
 // A TurboJPEG decompressor with the buffers it reuses between files: the
 // buffer the file is read into and a pool for the decoded pixels. One per
 // thread: a decoder is never used by two threads at once. Images it returned
@@ -54,8 +62,9 @@ class JpegDecoder {
     // A buffer of at least length bytes, kept for the next file; null when
     // the memory cannot be had.
     std::uint8_t* FileBuffer(std::size_t length);
-    // Lets go of an unusually large file buffer once a file is done.
-    void TrimFileBuffer();
+    // Lets go of an unusually large file buffer once a file is done, or of
+    // the buffer and the spare pixel blocks when `all`.
+    void TrimFileBuffer(bool all = false);
 
     PixelPool& Pixels() { return pixels_; }
 
@@ -72,9 +81,65 @@ enum class JpegLoad {
     kNotJpeg,      // no JPEG signature, too short, or not a regular file
     kUndecodable,  // damaged, or a colour space TurboJPEG does not convert
     kTooLarge,     // beyond kMaxImagePixels, or far more pixels than its bytes can code
+    kTooCostly,    // more scans than any sane progressive file has
+    // Sound, but so much work that this process could not heed Stop while
+    // TurboJPEG (which cannot be interrupted) decodes it: a decoder process
+    // of its own takes it, where a deadline and Stop apply.
+    kCostlyHere,
     kOutOfMemory,
-    kStopped,  // stop was set while waiting for memory
+    kStopped,  // the size gate said no (stop was set while waiting for memory)
 };
+
+// Asked once a JPEG's header has given its sizes, before any pixel memory
+// is taken: decoded is the size TurboJPEG decodes at, fitted the size it is
+// then resized to. False ends the load as kStopped.
+class SizeGate {
+  public:
+    virtual bool Admit(ImageSize decoded, ImageSize fitted) = 0;
+
+  protected:
+    ~SizeGate() = default;
+};
+
+// Counts a JPEG's start-of-scan markers, fed in pieces. Inside entropy-coded
+// data an FF byte is followed by 00 or a restart marker, so every FF DA pair
+// is a marker (an embedded thumbnail's are counted too, which only errs on
+// the safe side).
+class JpegScanCounter {
+  public:
+    void Feed(const std::uint8_t* data, std::size_t length);
+    int Scans() const { return scans_; }
+
+  private:
+    bool afterPrefix_ = false;
+    int scans_ = 0;
+};
+
+// More scans than this and a JPEG is refused: progressive encoders write
+// about ten, and every scan of a large picture costs a pass over all of it.
+constexpr int kMaxJpegScans = 100;
+// Pixels times scans that TurboJPEG decodes in well under a second; above
+// this a JPEG is decoded in a process that Stop can end.
+constexpr std::int64_t kMaxInProcessJpegWork = std::int64_t{400} << 20;
+
+// The first half of a JPEG load: the file read into the decoder's buffer
+// (valid until the decoder's next file), its header and orientation, the
+// sizes it is decoded and fitted at, and its scans.
+struct JpegPlan {
+    const std::uint8_t* data = nullptr;
+    std::size_t length = 0;
+    unsigned orientation = 0;
+    ImageSize stored{0, 0};  // as the header declares it
+    ImageSize decoded{0, 0};
+    ImageSize target{0, 0};
+    int scans = 0;
+    std::int64_t Work() const { return std::int64_t{decoded.width} * decoded.height * scans; }
+};
+JpegLoad PlanJpegLoad(JpegDecoder& decoder, int fd, std::int64_t size, int maxWidth, int maxHeight,
+                      JpegPlan& plan);
+// The second half: the pixels, decoded and resized once.
+PixbufPtr DecodeJpegPlan(JpegDecoder& decoder, const JpegPlan& plan, JpegLoad& status,
+                         SizeGate* gate);
 
 // Loads a JPEG from an open regular file of size bytes (recognised by its
 // first bytes, never by its extension), decoding at the smallest DCT scale
@@ -82,11 +147,11 @@ enum class JpegLoad {
 // maxHeight below 1 mean no limit. On success, *orientation (when given)
 // receives the EXIF orientation, 0 for none; the pixels stay in stored
 // orientation. Reads with pread, so the descriptor's position is left alone.
-// With a hold, the memory of the picture is admitted from its budget as
-// soon as the header gives its size.
+// A gate is asked before any pixel memory is taken. A JPEG over
+// kMaxInProcessJpegWork ends as kCostlyHere.
 PixbufPtr LoadJpegScaled(JpegDecoder& decoder, int fd, std::int64_t size, int maxWidth,
                          int maxHeight, std::uint8_t* orientation = nullptr,
-                         JpegLoad* status = nullptr, BudgetHold* hold = nullptr);
+                         JpegLoad* status = nullptr, SizeGate* gate = nullptr);
 
 // The same for a path, opened once with OpenInputFile.
 PixbufPtr LoadJpegScaled(JpegDecoder& decoder, const std::string& path, int maxWidth, int maxHeight,
@@ -106,15 +171,6 @@ int JpegPixelFormatFor(const GdkPixbuf* image);
 // The DCT scale numerator (over 8) LoadJpegScaled decodes at: the smallest
 // eighth at which each limited side still reaches its limit.
 int JpegScaleNumerator(int width, int height, int maxWidth, int maxHeight);
-
-// The size an image of width x height takes when fitted into the box, never
-// enlarged and never below 1 pixel per side; halves round to even.
-struct ImageSize {
-    int width;
-    int height;
-    bool operator==(const ImageSize&) const = default;
-};
-ImageSize FitIntoBox(int width, int height, int maxWidth, int maxHeight);
 
 // The bytes a conversion needs beside the file itself for a picture decoded
 // at decodedPixels and written as a JPEG at outputPixels, channels bytes per

@@ -25,6 +25,10 @@ InputFile OpenInputFile(const std::string& path) {
             case ENOMEM:
                 input.problem = failure_reason::kOutOfMemory;
                 break;
+            case EMFILE:
+            case ENFILE:
+                input.problem = failure_reason::kTooManyFiles;
+                break;
             default:
                 input.problem = failure_reason::kUnreadable;
                 break;

@@ -8,27 +8,51 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 namespace corvanta {
 
-// What this process may still use: the smallest of the kernel's
-// MemAvailable, the room left under a finite address-space limit and the
-// room left in a cgroup's memory.max; -1 when none of them can be read.
-std::int64_t AvailableMemoryBytes();
+// Where the limits are read from; tests point these at files of their own.
+struct MemorySources {
+    std::string meminfo = "/proc/meminfo";
+    std::string status = "/proc/self/status";
+    std::string cgroup = "/proc/self/cgroup";
+    std::string mountinfo = "/proc/self/mountinfo";
+};
 
-// Three quarters of AvailableMemoryBytes(), at least kMinBudgetBytes: the
-// rest is left for the toolkit, the libraries and the system.
-std::int64_t DefaultBudgetBytes();
+// What this process may still use: the smallest room left by the machine's
+// MemAvailable, the cgroup (version 2 memory.max and memory.high, version 1
+// memory.limit_in_bytes, at every level up the hierarchy) and a finite
+// RLIMIT_AS or RLIMIT_DATA.
+struct MemoryRoom {
+    std::int64_t bytes = -1;    // -1 when nothing can be read
+    bool limited = false;       // a cgroup or a resource limit sets it, not the machine
+    bool addressSpace = false;  // a resource limit: reserved address space counts too
+};
+MemoryRoom ReadMemoryRoom(const MemorySources& sources = {});
+
+// What a batch of jobs may use: how many jobs, and the bytes their pictures
+// share once every job's own cost is taken off.
+struct BatchMemory {
+    int jobs = 1;
+    std::int64_t pictureBytes = 0;
+    // Jobs give back what they keep between files (read buffers, spare
+    // pixel blocks, shared memory): the budget cannot see it.
+    bool keepNothing = false;
+};
+
+// At most `wanted` jobs, at least one, as many as three quarters of the
+// room can carry at their own cost (a thread's stack, its allocator arena,
+// its codec handles and decoder server) and as many as the descriptor limit
+// leaves open descriptors for. Under an address-space limit the allocator's
+// arenas are capped first, so that their reservations do not take the room
+// of pictures.
+BatchMemory PlanBatchMemory(int wanted, const MemoryRoom& room);
+
+// The jobs the descriptor limit leaves room for, at least one.
+int JobsWithinDescriptors(int wanted);
 
 constexpr std::int64_t kMinBudgetBytes = std::int64_t{64} << 20;
-
-// What one more job costs before it holds a picture: a thread's stack, its
-// allocator arena and its codec handles, in address space.
-constexpr std::int64_t kJobBaselineBytes = std::int64_t{96} << 20;
-
-// At most `wanted` jobs, at least one, no more than the budget can carry
-// at their baseline.
-int JobsWithinBudget(int wanted, std::int64_t budgetBytes);
 
 class MemoryBudget {
   public:
@@ -58,8 +82,11 @@ class MemoryBudget {
 // files cannot wait for each other in a circle.
 class BudgetHold {
   public:
-    BudgetHold(MemoryBudget* budget, const std::atomic<bool>& stop)
-        : budget_(budget), stop_(stop) {}
+    // alone: every share is the whole budget, so the file runs while no
+    // other holds anything (the second try of a file that ran out of memory
+    // beside the others).
+    BudgetHold(MemoryBudget* budget, const std::atomic<bool>& stop, bool alone = false)
+        : budget_(budget), stop_(stop), alone_(alone) {}
     ~BudgetHold() { Reset(); }
     BudgetHold(const BudgetHold&) = delete;
     BudgetHold& operator=(const BudgetHold&) = delete;
@@ -72,6 +99,7 @@ class BudgetHold {
   private:
     MemoryBudget* budget_;
     const std::atomic<bool>& stop_;
+    bool alone_;
     std::int64_t held_ = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "batch/output_writer.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "batch/failure_reason.h"
 #include "batch/image_loader.h"
 #include "common/ascii.h"
 #include "tone/pixbuf_format.h"
@@ -32,6 +34,9 @@ constexpr const char* kHiddenSuffix = ".tmp";
 constexpr int kHiddenNameAttempts = 8;
 // Where an O_TMPFILE file can be reached to give it a name.
 constexpr const char* kOwnDescriptors = "/proc/self/fd/";
+// A hidden file older than this with no writer's lock on it is a killed
+// run's leftover; a live writer locks its file the moment it makes it.
+constexpr std::time_t kStaleHiddenSeconds = 60;
 constexpr std::size_t kPngWriteBufferBytes = std::size_t{64} << 10;
 
 constexpr std::uint8_t kMarkerPrefix = 0xFF;
@@ -92,16 +97,15 @@ std::array<std::string, 2> CandidateNames(const std::string& candidate, OutputFo
 
 // ---- Publishing ------------------------------------------------------------
 
-// Whether path may be written: nothing there, an empty regular file or a
-// directory (naming then fails). lstat, so a symbolic link is seen as itself
-// and taken rather than followed.
+// Whether path may be written: nothing there, or an empty regular file.
+// lstat, so a symbolic link is seen as itself and taken rather than followed.
 bool IsFree(const std::string& path) {
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0) {
         // Missing is free; any other error shows when the file is named.
         return true;
     }
-    return S_ISDIR(info.st_mode) || (S_ISREG(info.st_mode) && info.st_size == 0);
+    return S_ISREG(info.st_mode) && info.st_size == 0;
 }
 
 // A lock another writer of an empty file would hold. Filesystems without
@@ -117,7 +121,19 @@ bool LockedByOther(int fd) {
 
 std::string FolderOf(const std::string& candidate) {
     const std::size_t slash = candidate.rfind('/');
-    return slash == std::string::npos ? std::string(".") : candidate.substr(0, slash + 1);
+    return slash == std::string::npos ? std::string("./") : candidate.substr(0, slash + 1);
+}
+
+bool IsHiddenOutputName(std::string_view name) {
+    const std::string_view prefix(kHiddenPrefix);
+    const std::string_view suffix(kHiddenSuffix);
+    if (name.size() != prefix.size() + 2 * kHiddenNameRandomBytes + suffix.size() ||
+        name.substr(0, prefix.size()) != prefix ||
+        name.substr(name.size() - suffix.size()) != suffix) {
+        return false;
+    }
+    const std::string_view digits = name.substr(prefix.size(), 2 * kHiddenNameRandomBytes);
+    return digits.find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
 std::string HiddenName() {
@@ -166,8 +182,8 @@ bool IsWritableImage(const GdkPixbuf* image) {
     const int width = gdk_pixbuf_get_width(image);
     const int height = gdk_pixbuf_get_height(image);
     const int rowstride = gdk_pixbuf_get_rowstride(image);
-    if (width < 1 || height < 1 ||
-        rowstride < width * channels || gdk_pixbuf_read_pixels(image) == nullptr) {
+    if (width < 1 || height < 1 || rowstride < width * channels ||
+        gdk_pixbuf_read_pixels(image) == nullptr) {
         return false;
     }
     const std::size_t needed = static_cast<std::size_t>(rowstride) * (height - 1) +
@@ -180,10 +196,18 @@ bool IsWritableImage(const GdkPixbuf* image) {
 struct FileSink {
     int fd;
     std::size_t used;
+    int error;  // errno of a write that failed
     std::array<std::uint8_t, kPngWriteBufferBytes> buffer;
 
+    bool Write(const std::uint8_t* data, std::size_t length) {
+        if (WriteFully(fd, data, length)) {
+            return true;
+        }
+        error = errno;
+        return false;
+    }
     bool Flush() {
-        const bool ok = WriteFully(fd, buffer.data(), used);
+        const bool ok = Write(buffer.data(), used);
         used = 0;
         return ok;
     }
@@ -196,7 +220,7 @@ bool WriteToFileSink(void* context, const std::uint8_t* data, std::size_t length
             return false;
         }
         if (length >= sink->buffer.size()) {
-            return WriteFully(sink->fd, data, length);
+            return sink->Write(data, length);
         }
     }
     std::copy(data, data + length, sink->buffer.begin() + static_cast<std::ptrdiff_t>(sink->used));
@@ -256,8 +280,8 @@ bool JpegEncoder::Encode(const GdkPixbuf* image, int quality, const std::uint8_t
     return true;
 }
 
-void JpegEncoder::TrimBuffer() {
-    if (buffer_.Capacity() > kMaxRetainedOutputBytes) {
+void JpegEncoder::TrimBuffer(bool all) {
+    if (all || buffer_.Capacity() > kMaxRetainedOutputBytes) {
         buffer_.Reset();
     }
 }
@@ -284,29 +308,39 @@ PendingOutput::~PendingOutput() {
     Discard();
 }
 
-bool PendingOutput::Open(const std::string& candidate) {
+bool PendingOutput::Open(const std::string& candidate, Naming naming) {
     Discard();
+    error_ = 0;
     const std::string folder = FolderOf(candidate);
-    fd_ = ScopedFd(::open(folder.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, kNewFileMode));
-    if (fd_.Valid()) {
-        return true;
-    }
-    // EISDIR and EOPNOTSUPP: the kernel or the file system has no O_TMPFILE.
-    if (errno != EISDIR && errno != EOPNOTSUPP) {
-        return false;
+    // Without /proc an unnamed file could never be given its name.
+    if (naming == Naming::kUnnamedFirst && ::access(kOwnDescriptors, X_OK) == 0) {
+        fd_ = ScopedFd(::open(folder.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, kNewFileMode));
+        if (fd_.Valid()) {
+            return true;
+        }
+        // EISDIR and EOPNOTSUPP: the kernel or the file system has no O_TMPFILE.
+        if (errno != EISDIR && errno != EOPNOTSUPP) {
+            error_ = errno;
+            return false;
+        }
     }
     for (int attempt = 0; attempt < kHiddenNameAttempts; ++attempt) {
         std::string hidden = folder + HiddenName();
         fd_ = ScopedFd(::open(hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                               kNewFileMode));
         if (fd_.Valid()) {
+            // Held until the file is named or dropped: a later run's sweep
+            // leaves a locked file alone.
+            ::flock(fd_.Get(), LOCK_EX | LOCK_NB);
             hiddenPath_ = std::move(hidden);
             return true;
         }
         if (errno != EEXIST) {
+            error_ = errno;
             return false;
         }
     }
+    error_ = EEXIST;
     return false;
 }
 
@@ -340,7 +374,11 @@ PendingOutput::Placed PendingOutput::LinkTo(const std::string& name) {
     if (result == 0) {
         return Placed::kPlaced;
     }
-    return errno == EEXIST ? Placed::kTaken : Placed::kFailed;
+    if (errno == EEXIST) {
+        return Placed::kTaken;
+    }
+    error_ = errno;
+    return Placed::kFailed;
 }
 
 PendingOutput::Placed PendingOutput::PlaceAt(const std::string& name) {
@@ -351,9 +389,6 @@ PendingOutput::Placed PendingOutput::PlaceAt(const std::string& name) {
     struct stat there {};
     if (::lstat(name.c_str(), &there) != 0) {
         return Placed::kTaken;  // gone again: someone else is at work on it
-    }
-    if (S_ISDIR(there.st_mode)) {
-        return Placed::kFailed;  // the name is a folder: nothing can go there
     }
     if (!S_ISREG(there.st_mode) || there.st_size != 0) {
         return Placed::kTaken;
@@ -369,6 +404,7 @@ PendingOutput::Placed PendingOutput::PlaceAt(const std::string& name) {
         return Placed::kTaken;
     }
     if (::unlink(name.c_str()) != 0) {
+        error_ = errno;
         return Placed::kFailed;
     }
     return LinkTo(name);
@@ -389,6 +425,7 @@ std::optional<std::string> PendingOutput::Publish(const std::string& candidate, 
             case Placed::kPlaced:
                 if (!fd_.Close()) {
                     // A delayed write error: the data may be damaged.
+                    error_ = errno;
                     ::unlink(name.c_str());
                     Discard();
                     return std::nullopt;
@@ -438,49 +475,104 @@ bool PublishAs(PendingOutput& output, const std::string& candidate, OutputFormat
     return name.has_value();
 }
 
+// Says why, when asked, and fails.
+bool Fail(std::string_view* problem, std::string_view reason) {
+    if (problem != nullptr) {
+        *problem = reason;
+    }
+    return false;
+}
+
+std::string_view WriteProblem(int error) {
+    return error == 0 ? failure_reason::kNotWritten : failure_reason::ForWriteError(error);
+}
+
+// The JPEG with an EXIF block carrying orientation, when there is one.
+bool WriteJpegBytes(int fd, const std::uint8_t* data, std::size_t size, std::uint8_t orientation) {
+    if (orientation == 0) {
+        return WriteFully(fd, data, size);
+    }
+    std::array<std::uint8_t, kExifBlockBytes> block = kExifBlockTemplate;
+    block[kExifOrientationOffset] = orientation;
+    const std::size_t split = EndOfApp0Segments(data, size);
+    return WriteFully(fd, data, split) && WriteFully(fd, block.data(), block.size()) &&
+           WriteFully(fd, data + split, size - split);
+}
+
 }  // namespace
 
 bool WriteJpegOutput(JpegEncoder& encoder, const GdkPixbuf* image, const std::string& candidate,
-                     int quality, std::uint8_t orientation, std::string* written) {
+                     int quality, std::uint8_t orientation, std::string* written,
+                     std::string_view* problem) {
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
-    if (!ResolveOutputPath(candidate, OutputFormat::kJpeg) ||
-        !encoder.Encode(image, quality, data, size)) {
-        return false;
+    if (!ResolveOutputPath(candidate, OutputFormat::kJpeg)) {
+        return Fail(problem, failure_reason::kNotWritten);
     }
-    PendingOutput output;
-    bool complete = output.Open(candidate);
-    if (complete && orientation == 0) {
-        complete = WriteFully(output.Fd(), data, size);
-    } else if (complete) {
-        std::array<std::uint8_t, kExifBlockBytes> block = kExifBlockTemplate;
-        block[kExifOrientationOffset] = orientation;
-        const std::size_t split = EndOfApp0Segments(data, size);
-        complete = WriteFully(output.Fd(), data, split) &&
-                   WriteFully(output.Fd(), block.data(), block.size()) &&
-                   WriteFully(output.Fd(), data + split, size - split);
-    }
-    encoder.TrimBuffer();
-    return complete && PublishAs(output, candidate, OutputFormat::kJpeg, written);
-}
-
-bool WritePngOutput(DeflatePngEncoder& encoder, const GdkPixbuf* image,
-                    const std::string& candidate, std::string* written) {
-    // The lookup first: no picture is encoded for a name that cannot be had.
-    if (!IsWritableImage(image) || !ResolveOutputPath(candidate, OutputFormat::kPng)) {
-        return false;
+    if (!encoder.Encode(image, quality, data, size)) {
+        return Fail(problem, IsWritableImage(image) ? failure_reason::kOutOfMemory
+                                                    : failure_reason::kNotWritten);
     }
     PendingOutput output;
     if (!output.Open(candidate)) {
-        return false;
+        return Fail(problem, WriteProblem(output.Error()));
     }
-    FileSink sink{output.Fd(), 0, {}};
+    const bool complete = WriteJpegBytes(output.Fd(), data, size, orientation);
+    const int error = errno;
+    encoder.TrimBuffer();
+    if (!complete) {
+        return Fail(problem, WriteProblem(error));
+    }
+    return PublishAs(output, candidate, OutputFormat::kJpeg, written) ||
+           Fail(problem, WriteProblem(output.Error()));
+}
+
+bool WritePngOutput(DeflatePngEncoder& encoder, const GdkPixbuf* image,
+                    const std::string& candidate, std::string* written, std::string_view* problem) {
+    // The lookup first: no picture is encoded for a name that cannot be had.
+    if (!IsWritableImage(image) || !ResolveOutputPath(candidate, OutputFormat::kPng)) {
+        return Fail(problem, failure_reason::kNotWritten);
+    }
+    PendingOutput output;
+    if (!output.Open(candidate)) {
+        return Fail(problem, WriteProblem(output.Error()));
+    }
+    FileSink sink{output.Fd(), 0, 0, {}};
     const bool encoded = encoder.Encode(
         gdk_pixbuf_read_pixels(image), gdk_pixbuf_get_width(image), gdk_pixbuf_get_height(image),
         static_cast<std::size_t>(gdk_pixbuf_get_rowstride(image)),
         gdk_pixbuf_get_has_alpha(image) != FALSE, WriteToFileSink, &sink);
     encoder.TrimBuffers();
-    return encoded && sink.Flush() && PublishAs(output, candidate, OutputFormat::kPng, written);
+    if (!encoded || !sink.Flush()) {
+        // A write that failed says why; an encoder that failed by itself
+        // could not have its memory.
+        return Fail(problem,
+                    sink.error != 0 ? WriteProblem(sink.error) : failure_reason::kOutOfMemory);
+    }
+    return PublishAs(output, candidate, OutputFormat::kPng, written) ||
+           Fail(problem, WriteProblem(output.Error()));
+}
+
+void RemoveStaleHiddenOutputs(const std::string& folder) {
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    const std::time_t now = std::time(nullptr);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!IsHiddenOutputName(entry->d_name)) {
+            continue;
+        }
+        const ScopedFd file(::openat(::dirfd(dir), entry->d_name,
+                                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+        struct stat info {};
+        if (file.Valid() && ::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode) &&
+            info.st_uid == ::geteuid() && now - info.st_mtime >= kStaleHiddenSeconds &&
+            !LockedByOther(file.Get())) {
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+        }
+    }
+    ::closedir(dir);
 }
 
 }  // namespace corvanta

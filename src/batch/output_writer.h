@@ -7,6 +7,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <turbojpeg.h>
@@ -40,8 +41,9 @@ class JpegEncoder {
     // and size describe the JPEG until the next call.
     bool Encode(const GdkPixbuf* image, int quality, const std::uint8_t*& data, std::size_t& size);
 
-    // Lets go of an unusually large output buffer once a file is done.
-    void TrimBuffer();
+    // Lets go of an unusually large output buffer once a file is done, or
+    // of any when `all`.
+    void TrimBuffer(bool all = false);
 
   private:
     tjhandle handle_ = nullptr;
@@ -53,9 +55,9 @@ std::string DateSuffix(std::time_t when);
 
 // candidate is the output folder followed directly by the input file name.
 // Returns the path to write, or nothing when both the plain name and the
-// date-suffixed name are taken. Free is: nothing there, an empty regular
-// file, or a directory (the write then fails). Anything else is taken,
-// including a symbolic link, dangling or not. Only a lookup: PendingOutput
+// date-suffixed name are taken. Free is: nothing there, or an empty regular
+// file. Anything else is taken, a folder and a symbolic link (dangling or
+// not) included. Only a lookup: PendingOutput
 // decides again when it names its file.
 std::optional<std::string> ResolveOutputPath(const std::string& candidate, OutputFormat format);
 // The same, with the date suffix taken from when.
@@ -67,8 +69,9 @@ std::optional<std::string> ResolveOutputPath(const std::string& candidate, Outpu
 // replaces when the name exists. Whatever happens before (a failed write, a
 // signal, a killed process) leaves nothing under any visible name. The file
 // is made with O_TMPFILE; where the file system cannot do that, it is a
-// hidden ".corvanta-<16 hex digits>.tmp" in the same folder, removed when
-// the output is dropped (only a killed process can leave one behind).
+// hidden ".corvanta-<16 hex digits>.tmp" in the same folder, locked while
+// it is written and removed when the output is dropped; one that a killed
+// process left behind is removed by RemoveStaleHiddenOutputs.
 class PendingOutput {
   public:
     PendingOutput() = default;
@@ -76,10 +79,20 @@ class PendingOutput {
     PendingOutput(const PendingOutput&) = delete;
     PendingOutput& operator=(const PendingOutput&) = delete;
 
-    // Opens the unnamed file in the folder of candidate (a path as
-    // ResolveOutputPath takes it). False when the folder takes no files.
-    bool Open(const std::string& candidate);
+    // How the file is made: without a name where the system can name it
+    // later (O_TMPFILE, and /proc to reach it by), else under a hidden name;
+    // kHiddenName takes the second way everywhere (for file systems that
+    // refuse the first only at naming time, and for tests).
+    enum class Naming { kUnnamedFirst, kHiddenName };
+
+    // Opens the file in the folder of candidate (a path as ResolveOutputPath
+    // takes it; a bare name is in the current folder). False when the
+    // folder takes no files; Error() says why.
+    bool Open(const std::string& candidate, Naming naming = Naming::kUnnamedFirst);
     int Fd() const { return fd_.Get(); }
+    // The errno of the last step that failed, 0 when it failed for a name
+    // that was taken.
+    int Error() const { return error_; }
 
     // Names the written file by the rule of ResolveOutputPath, decided at the
     // moment of naming: the plain name, else the date-suffixed one. An empty
@@ -107,18 +120,27 @@ class PendingOutput {
 
     ScopedFd fd_;
     std::string hiddenPath_;  // set only when O_TMPFILE was not available
+    int error_ = 0;
 };
+
+// Removes the hidden files of outputs that a killed run left in folder:
+// ours by name, owned by this user, older than a minute and locked by no
+// writer.
+void RemoveStaleHiddenOutputs(const std::string& folder);
 
 // Encodes with 4:4:4 sampling at quality (clamped to 1..100) and writes a
 // JPEG file; orientation != 0 inserts an EXIF APP1 segment carrying it.
-// True only when every byte was written; a failed write leaves no file.
-// The name given goes to *written when asked for.
+// True only when every byte was written; a failed write leaves no file and
+// puts its reason into *problem when asked for. The name given goes to
+// *written when asked for.
 bool WriteJpegOutput(JpegEncoder& encoder, const GdkPixbuf* image, const std::string& candidate,
-                     int quality, std::uint8_t orientation, std::string* written = nullptr);
+                     int quality, std::uint8_t orientation, std::string* written = nullptr,
+                     std::string_view* problem = nullptr);
 
 // Writes an 8-bit RGB or RGBA PNG with the encoder (one per thread); a
 // failed write leaves no file.
 bool WritePngOutput(DeflatePngEncoder& encoder, const GdkPixbuf* image,
-                    const std::string& candidate, std::string* written = nullptr);
+                    const std::string& candidate, std::string* written = nullptr,
+                    std::string_view* problem = nullptr);
 
 }  // namespace corvanta

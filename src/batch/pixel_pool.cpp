@@ -138,6 +138,16 @@ GObjectPtr<GdkPixbuf> PixelPool::NewPixbuf(bool hasAlpha, int width, int height)
     return pixbuf;
 }
 
+void PixelPool::ReleaseSpares() {
+    std::array<std::uint8_t*, kSpareBlocks> spares{};
+    g_mutex_lock(&state_->mutex);
+    std::swap(spares, state_->spares);
+    g_mutex_unlock(&state_->mutex);
+    for (std::uint8_t* block : spares) {
+        FreeBlock(block);
+    }
+}
+
 std::size_t PixelPool::SpareBytes() const {
     std::size_t total = 0;
     g_mutex_lock(&state_->mutex);

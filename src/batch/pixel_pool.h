@@ -28,6 +28,9 @@ class PixelPool {
     // uninitialised.
     GObjectPtr<GdkPixbuf> NewPixbuf(bool hasAlpha, int width, int height);
 
+    // Gives every spare block back to the system.
+    void ReleaseSpares();
+
     // Bytes held in spare blocks right now (for tests and benchmarks).
     std::size_t SpareBytes() const;
 

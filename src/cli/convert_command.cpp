@@ -102,7 +102,7 @@ int ExportLut(const ConvertOptions& options, const std::atomic<bool>& stop, std:
     }
     PendingOutput output;
     if (!output.Open(path)) {
-        const int error = errno;
+        const int error = output.Error();
         const std::string folder = FolderOf(path);
         const OutputFolderCheck check = CheckOutputFolder(folder);
         return check != OutputFolderCheck::kFine ? fail(OutputFolderMessage(check, folder))

@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "batch/decoder_child.h"
 #include "cli/convert_command.h"
 #include "cli/convert_options.h"
+#include "common/program_directory.h"
 
 namespace {
 
@@ -42,6 +44,12 @@ void InstallSignalHandlers() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A copy of the program with no corvanta-decode beside it serves as its
+    // own decoder.
+    if (corvanta::decoder::IsDecoderMode(argc, argv)) {
+        return corvanta::decoder::RunDecoderMode(argc, argv);
+    }
+    corvanta::RememberProgramArgument(argc > 0 ? argv[0] : nullptr);
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     const corvanta::ParsedOptions parsed = corvanta::ParseConvertOptions(args);
     if (!parsed.options) {

@@ -1,7 +1,11 @@
 #include "common/program_directory.h"
 
+#include <limits.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <mutex>
+#include <string_view>
 #include <vector>
 
 namespace corvanta {
@@ -28,6 +32,55 @@ std::string FindProgramDirectory(const char* firstArgument) {
         buffer.resize(buffer.size() * 4);
     }
     return DirectoryPart(firstArgument != nullptr ? firstArgument : "");
+}
+
+namespace {
+
+std::mutex g_argumentMutex;
+std::string g_firstArgument;  // guarded by g_argumentMutex
+
+std::string RealPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
+}
+
+// Where the shell found a bare program name.
+std::string SearchPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string_view folders(path != nullptr ? path : "");
+    while (!folders.empty()) {
+        const std::size_t colon = folders.find(':');
+        std::string folder(folders.substr(0, colon));
+        folders = colon == std::string_view::npos ? std::string_view() : folders.substr(colon + 1);
+        const std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            return RealPath(candidate);
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+void RememberProgramArgument(const char* firstArgument) {
+    const std::lock_guard lock(g_argumentMutex);
+    g_firstArgument = firstArgument != nullptr ? firstArgument : "";
+}
+
+std::string RunningProgramPath() {
+    std::string resolved = RealPath("/proc/self/exe");
+    if (!resolved.empty()) {
+        return resolved;
+    }
+    std::string argument;
+    {
+        const std::lock_guard lock(g_argumentMutex);
+        argument = g_firstArgument;
+    }
+    if (argument.empty()) {
+        return {};
+    }
+    return argument.find('/') != std::string::npos ? RealPath(argument) : SearchPath(argument);
 }
 
 }  // namespace corvanta

@@ -13,4 +13,12 @@ std::string FindProgramDirectory(const char* firstArgument);
 // The directory part of path up to and including its last "/", or "./".
 std::string DirectoryPart(const std::string& path);
 
+// Remembers argv[0] for RunningProgramPath; called first thing in main().
+void RememberProgramArgument(const char* firstArgument);
+
+// The real path of the running executable (links resolved): /proc/self/exe,
+// else the remembered argv[0] (resolved against the working folder or PATH,
+// as the shell found it); empty when neither can be resolved.
+std::string RunningProgramPath();
+
 }  // namespace corvanta

@@ -7,8 +7,8 @@
 
 #include <cairo.h>
 
-#include "batch/file_conversion.h"
 #include "batch/decoder_process.h"
+#include "batch/file_conversion.h"
 #include "batch/image_loader.h"
 #include "batch/input_file.h"
 #include "tone/pixbuf_format.h"
@@ -142,8 +142,9 @@ PixbufPtr LoadPreviewPicture(const std::string& path, std::uint8_t* orientation)
         return image;
     }
     *orientation = 0;
-    return DecodeInHelper(input.fd.Get(), input.size, FileNamePart(path), kPreviewWidth,
-                          kPhotoHeight, DecoderSettings{})
+    return DecodeInHelper(
+               {input.fd.Get(), input.size, FileNamePart(path), kPreviewWidth, kPhotoHeight},
+               DecoderSettings{})
         .image;
 }
 

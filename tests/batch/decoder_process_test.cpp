@@ -4,11 +4,13 @@
 // carry.
 #include "batch/decoder_process.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -67,20 +69,22 @@ class DecoderFaults : public test_support::FolderTest {
 
     static DecoderSettings Misbehaving() {
         DecoderSettings settings;
-        settings.program = CORVANTA_TEST_DECODER;
+        settings.program.path = CORVANTA_TEST_DECODER;
         settings.memoryBytes = std::int64_t{64} << 20;
         settings.cpuSeconds = 1;
         settings.deadline = std::chrono::seconds(3);
         return settings;
     }
 
-    // Converts `word` as a non-JPEG picture followed by a JPEG.
-    std::vector<ProgressEvent> Convert(const std::string& word, const DecoderSettings& settings) {
+    // Converts `word` as a non-JPEG picture followed by a good picture.
+    std::vector<ProgressEvent> Convert(const std::string& word, const DecoderSettings& settings,
+                                       const std::string& good = "good.jpg") {
         EXPECT_TRUE(test_support::WriteFile(InPath("bad.png"), word));
-        EXPECT_TRUE(test_support::WriteJpeg(InPath("good.jpg"), 64, 48));
+        EXPECT_TRUE(good == "good.jpg" ? test_support::WriteJpeg(InPath(good), 64, 48)
+                                       : test_support::WritePng(InPath(good), 64, 48, false));
         ConversionJob job;
         job.outputFolder = Out().string();
-        job.files = {InPath("bad.png"), InPath("good.jpg")};
+        job.files = {InPath("bad.png"), InPath(good)};
         job.decoder = settings;
         SharedGradientTable gradient;
         BatchState state;
@@ -98,6 +102,9 @@ class DecoderFaults : public test_support::FolderTest {
 };
 
 TEST_F(DecoderFaults, EachFaultCostsOneFileWithItsReason) {
+    // As both programs do, so that a full disk costs one output: decoders
+    // must still die of their own file-size limit.
+    const auto saved = std::signal(SIGXFSZ, SIG_IGN);
     const struct {
         const char* word;
         std::string_view reason;
@@ -123,11 +130,84 @@ TEST_F(DecoderFaults, EachFaultCostsOneFileWithItsReason) {
         EXPECT_EQ(TempLeftovers(), std::vector<std::string>{});
         fs::remove(Out() / "good.jpg");
     }
+    std::signal(SIGXFSZ, saved);
+}
+
+// The server is this process's child and the decoder its grandchild: killed
+// or stopped from outside, each costs the one file, with the truth, and the
+// next picture gets a new server.
+TEST_F(DecoderFaults, HelpersKilledOrStoppedFromOutsideCostOneFile) {
+    const struct {
+        const char* word;
+        bool decoder;  // the decoder is acted on, else the server
+        int signal;
+        std::string_view reason;
+    } cases[] = {
+        {"sleep", true, SIGKILL, failure_reason::kDecoderKilled},
+        {"sleep", false, SIGKILL, failure_reason::kDecoderKilled},
+        {"nap", false, SIGSTOP, failure_reason::kStoppedResponding},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.word + std::string(c.decoder ? " decoder " : " server ") +
+                     std::to_string(c.signal));
+        std::thread outsider([&] {
+            const pid_t server = test_support::WaitForChildOf(::getpid());
+            const pid_t decoder = test_support::WaitForChildOf(server);
+            ::kill(c.decoder ? decoder : server, c.signal);
+        });
+        const std::vector<ProgressEvent> finals = Convert(c.word, Misbehaving(), "good.png");
+        outsider.join();
+        ASSERT_EQ(finals.size(), 2u);
+        EXPECT_EQ(finals[0].reason, c.reason);
+        EXPECT_EQ(finals[1].kind, ProgressKind::kDone);
+        fs::remove(Out() / "good.png");
+    }
+}
+
+// Stop ends every wait within a second, even for a server that no longer
+// runs at all.
+TEST_F(DecoderFaults, StopEndsTheWaitForAStoppedServer) {
+    ASSERT_TRUE(test_support::WriteFile(InPath("slow.png"), std::string_view("sleep")));
+    const InputFile input = OpenInputFile(InPath("slow.png"));
+    DecoderSettings settings = Misbehaving();
+    settings.deadline = std::chrono::minutes(10);
+    std::atomic<bool> stop{false};
+    std::chrono::steady_clock::time_point stoppedAt;
+    std::thread stopper([&] {
+        const pid_t server = test_support::WaitForChildOf(::getpid());
+        test_support::WaitForChildOf(server);
+        ::kill(server, SIGSTOP);
+        stoppedAt = std::chrono::steady_clock::now();
+        stop = true;
+    });
+    const DecodedPicture decoded =
+        DecodeInHelper({input.fd.Get(), input.size, "slow.png", 0, 0}, settings, &stop);
+    const auto waited = std::chrono::steady_clock::now() - stoppedAt;
+    stopper.join();
+    EXPECT_TRUE(decoded.stopped);
+    EXPECT_LT(waited, std::chrono::seconds(2));
+}
+
+// Copied alone, each program serves as its own decoder, before any toolkit
+// is started (no display here).
+TEST_F(DecoderFaults, EachProgramServesAsItsOwnDecoder) {
+    ASSERT_TRUE(test_support::WritePng(InPath("a.png"), 40, 30, false));
+    for (const fs::path program : {CORVANTA_WINDOW_PATH, CORVANTA_CONVERT_PATH}) {
+        const fs::path alone = root_ / program.filename();
+        fs::copy_file(program, alone);
+        DecoderSettings settings;
+        settings.program = {alone.string(), {decoder::kSelfOption}};
+        const InputFile input = OpenInputFile(InPath("a.png"));
+        const DecodedPicture decoded =
+            DecodeInHelper({input.fd.Get(), input.size, "a.png", 0, 0}, settings);
+        ASSERT_NE(decoded.image, nullptr) << program;
+        EXPECT_EQ(gdk_pixbuf_get_width(decoded.image.get()), 40);
+    }
 }
 
 TEST_F(DecoderFaults, AMissingDecoderIsAnErrorOfItsOwn) {
     DecoderSettings settings;
-    settings.program = (root_ / "no-such-decoder").string();
+    settings.program.path = (root_ / "no-such-decoder").string();
     const std::vector<ProgressEvent> finals = Convert("anything", settings);
     ASSERT_EQ(finals.size(), 2u);
     EXPECT_EQ(finals[0].reason, failure_reason::kNoDecoder);
@@ -146,7 +226,7 @@ TEST_F(DecoderFaults, StopEndsAPictureStillBeingDecoded) {
         stop = true;
     });
     const DecodedPicture decoded =
-        DecodeInHelper(input.fd.Get(), size, "slow.png", 0, 0, settings, &stop);
+        DecodeInHelper({input.fd.Get(), size, "slow.png", 0, 0}, settings, &stop);
     stopper.join();
     EXPECT_TRUE(decoded.stopped);
     EXPECT_EQ(decoded.image, nullptr);
@@ -169,7 +249,7 @@ TEST_F(DecoderFaults, AnInputSwappedForAFifoAfterItsCheckStillDecodes) {
     EXPECT_EQ(LoadJpegScaled(jpeg, input.fd.Get(), input.size, 0, 0, nullptr, &status), nullptr);
     EXPECT_EQ(status, JpegLoad::kNotJpeg);
     const DecodedPicture decoded =
-        DecodeInHelper(input.fd.Get(), input.size, "swapped.png", 0, 0, DecoderSettings{});
+        DecodeInHelper({input.fd.Get(), input.size, "swapped.png", 0, 0}, DecoderSettings{});
     ASSERT_NE(decoded.image, nullptr);
     EXPECT_EQ(gdk_pixbuf_get_width(decoded.image.get()), 40);
 }

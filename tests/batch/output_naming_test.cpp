@@ -92,11 +92,11 @@ TEST_F(OutputNaming, TakenNamesGetTheDateSuffixOnce) {
     EXPECT_EQ(Resolve("IMG_2.JPG", OutputFormat::kJpeg), Dated("IMG_2", ".jpg"));
 }
 
-TEST_F(OutputNaming, EmptyFilesAndFoldersCountAsFree) {
+TEST_F(OutputNaming, EmptyFilesCountAsFreeAndFoldersAsTaken) {
     Put("empty.jpg", 0);
     EXPECT_EQ(Resolve("empty.jpg", OutputFormat::kJpeg), In("empty.jpg"));
     ASSERT_EQ(::mkdir(In("folder.png").c_str(), 0700), 0);
-    EXPECT_EQ(Resolve("folder.png", OutputFormat::kPng), In("folder.png"));
+    EXPECT_EQ(Resolve("folder.png", OutputFormat::kPng), Dated("folder", ".png"));
 }
 
 TEST_F(OutputNaming, LinksAndSpecialFilesAreTaken) {
@@ -162,12 +162,12 @@ TEST_F(OutputNaming, AnEmptyFileGoesToOneWriterOnly) {
     EXPECT_EQ(Text(Dated("r", ".png")), "second");
 }
 
-TEST_F(OutputNaming, AFolderUnderTheNameFailsTheWrite) {
+TEST_F(OutputNaming, AFolderUnderTheNameTakesTheDatedName) {
     ASSERT_EQ(::mkdir(In("f.png").c_str(), 0700), 0);
     Pending pending;
     ASSERT_TRUE(pending.Write(In("f.png"), "x"));
-    EXPECT_EQ(pending.output.Publish(In("f.png"), OutputFormat::kPng, when_), std::nullopt);
-    EXPECT_EQ(test_support::ListFolder(dir_.Path()), (std::vector<std::string>{"f.png"}));
+    EXPECT_EQ(pending.output.Publish(In("f.png"), OutputFormat::kPng, when_), Dated("f", ".png"));
+    EXPECT_TRUE(test_support::ListFolder(In("f.png")).empty());
 }
 
 TEST_F(OutputNaming, ConcurrentWritersNeverShareAName) {

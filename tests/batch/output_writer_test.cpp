@@ -156,12 +156,16 @@ TEST_F(OutputWriter, SymbolicLinksAreNeverWrittenThrough) {
     EXPECT_TRUE(IsDatedName(names[3], "b", ".jpg")) << names[3];
 }
 
-TEST_F(OutputWriter, AFolderAtTheNameFailsTheWrite) {
+TEST_F(OutputWriter, AFolderAtTheNameCountsAsTaken) {
     ASSERT_EQ(::mkdir(Out("a.jpg").c_str(), 0700), 0);
     ASSERT_EQ(::mkdir(Out("b.png").c_str(), 0700), 0);
-    EXPECT_FALSE(WriteJpegOutput(encoder_, rgb_.get(), Out("a.jpg"), 95, 0));
-    EXPECT_FALSE(WritePngOutput(png_, rgb_.get(), Out("b.png")));
-    EXPECT_EQ(ListFolder(dir_.Path()), (std::vector<std::string>{"a.jpg", "b.png"}));
+    std::string jpeg;
+    std::string png;
+    EXPECT_TRUE(WriteJpegOutput(encoder_, rgb_.get(), Out("a.jpg"), 95, 0, &jpeg));
+    EXPECT_TRUE(WritePngOutput(png_, rgb_.get(), Out("b.png"), &png));
+    EXPECT_EQ(ListFolder(dir_.Path()).size(), 4u);
+    EXPECT_NE(jpeg, Out("a.jpg"));
+    EXPECT_NE(png, Out("b.png"));
     EXPECT_TRUE(ListFolder(Out("a.jpg")).empty());
 }
 

@@ -140,7 +140,7 @@ TEST_F(BatchTest, OneFolderIsExpandedInDirectoryOrderWithoutHiddenFilesOrSubfold
         if (name == "one.jpg" || name == "two.jpg") {
             expected.push_back("[Done]  " + name);
         } else if (name == "notes.txt") {
-            expected.push_back("[Error]  " + name);
+            expected.push_back("[Error]  " + name + " (not a readable image)");
         }
     }
     closedir(dir);
@@ -163,8 +163,8 @@ TEST_F(BatchTest, TwoFoldersAreQueuedAsThemselvesAndBothFail) {
     ASSERT_TRUE(WaitForBatchEnd(State()));
     const std::vector<std::string> lines = Lines();
     ASSERT_EQ(lines.size(), 6u);
-    EXPECT_EQ(lines[2], "[Error]  first");
-    EXPECT_EQ(lines[3], "[Error]  " + second + "/");
+    EXPECT_EQ(lines[2], "[Error]  first (is a folder)");
+    EXPECT_EQ(lines[3], "[Error]  " + second + "/ (no file name)");
     EXPECT_TRUE(IsTotalTimeLine(lines[5]));
     EXPECT_TRUE(ts::ListFolder(out_).empty());
 }
@@ -244,7 +244,7 @@ TEST_F(BatchTest, EveryFileEndsOnItsOwnLineWhateverItsName) {
     ASSERT_EQ(lines.size(), 8u);
     EXPECT_EQ(lines[2], "[Done]  x\\ny.jpg");
     EXPECT_EQ(lines[3], "[Done]  \\xff.png");
-    EXPECT_EQ(lines[4], "[Error]  " + nameless);
+    EXPECT_EQ(lines[4], "[Error]  " + nameless + " (no file name)");
     EXPECT_EQ(lines[5], "[Done]  z.jpg");
     EXPECT_TRUE(IsTotalTimeLine(lines[7]));
     EXPECT_EQ(ts::ListFolder(out_), (std::vector<std::string>{"x\ny.jpg", "z.jpg", "\xff.png"}));

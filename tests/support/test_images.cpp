@@ -4,8 +4,8 @@
 
 #include <csignal>
 
-#include "batch/file_conversion.h"
 #include "batch/decoder_process.h"
+#include "batch/file_conversion.h"
 #include "batch/input_file.h"
 
 #include <dirent.h>
@@ -14,12 +14,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
+#include <thread>
 
 #include <turbojpeg.h>
 #include <zlib.h>
@@ -291,6 +294,44 @@ Bytes InsertAfterSoi(const Bytes& jpeg, const Bytes& segment) {
     return out;
 }
 
+Bytes RepeatLastScan(const Bytes& jpeg, int times) {
+    // No FF DA pair occurs inside entropy-coded data: the last one is the
+    // last scan's marker.
+    std::size_t last = 0;
+    for (std::size_t i = 0; i + 1 < jpeg.size(); ++i) {
+        last = jpeg[i] == kMarkerPrefix && jpeg[i + 1] == kSosMarker ? i : last;
+    }
+    const auto end = jpeg.end() - 2;  // the end-of-image marker
+    Bytes repeated(jpeg.begin(), end);
+    for (int i = 0; i < times; ++i) {
+        repeated.insert(repeated.end(), jpeg.begin() + static_cast<long>(last), end);
+    }
+    repeated.insert(repeated.end(), end, jpeg.end());
+    return repeated;
+}
+
+pid_t WaitForChildOf(pid_t parent, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        for (const std::string& entry : ListFolder("/proc")) {
+            std::ifstream stat("/proc/" + entry + "/stat");
+            std::string line;
+            if (entry.find_first_not_of("0123456789") != std::string::npos ||
+                !std::getline(stat, line) || line.rfind(')') == std::string::npos) {
+                continue;
+            }
+            std::istringstream fields(line.substr(line.rfind(')') + 2));
+            char state = 0;
+            long ppid = 0;
+            if (fields >> state >> ppid && ppid == parent) {
+                return static_cast<pid_t>(std::stol(entry));
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return -1;
+}
+
 long FindSegment(const Bytes& jpeg, std::uint8_t marker) {
     std::size_t pos = 2;
     while (pos + 4 <= jpeg.size() && jpeg[pos] == kMarkerPrefix) {
@@ -491,7 +532,7 @@ GObjectPtr<GdkPixbuf> DecodeFile(const std::string& path, int maxWidth, int maxH
     if (!input.problem.empty()) {
         return nullptr;
     }
-    return DecodeInHelper(input.fd.Get(), input.size, FileNamePart(path), maxWidth, maxHeight,
+    return DecodeInHelper({input.fd.Get(), input.size, FileNamePart(path), maxWidth, maxHeight},
                           DecoderSettings{})
         .image;
 }

@@ -4,6 +4,8 @@
 // stored in the repository.
 #pragma once
 
+#include <sys/types.h>
+
 #include <csignal>
 #include <cstdint>
 #include <string>
@@ -89,6 +91,10 @@ Bytes InsertAfterSoi(const Bytes& jpeg, const Bytes& segment);
 // when no SOF0/SOF1/SOF2 segment was found.
 bool SetJpegFrameSize(Bytes& jpeg, int width, int height);
 
+// A progressive JPEG with its last scan repeated `times` more times before
+// the end-of-image marker: as costly to decode as it is cheap to store.
+Bytes RepeatLastScan(const Bytes& jpeg, int times);
+
 // The offset of the first segment with this marker byte (0xE0 for APP0),
 // or -1.
 long FindSegment(const Bytes& jpeg, std::uint8_t marker);
@@ -126,6 +132,11 @@ PngContents InspectPng(const Bytes& png);
 // A picture file read the way a batch reads every non-JPEG picture: by the
 // decoder process, fitted into the box. Null when it cannot be read.
 GObjectPtr<GdkPixbuf> DecodeFile(const std::string& path, int maxWidth, int maxHeight);
+
+// ---- Processes -------------------------------------------------------------
+
+// The first child of parent that shows up within seconds (from /proc), or -1.
+pid_t WaitForChildOf(pid_t parent, int seconds = 20);
 
 // ---- Files -----------------------------------------------------------------
 
