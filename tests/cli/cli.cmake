@@ -12,3 +12,10 @@ target_compile_definitions(corvanta_cli_tests PRIVATE
   CORVANTA_CONVERT_PATH="$<TARGET_FILE:corvanta-convert>")
 add_dependencies(corvanta_cli_tests corvanta-convert)
 gtest_discover_tests(corvanta_cli_tests DISCOVERY_TIMEOUT 60)
+
+# Everything around the files: helpers, environment, limits, copies.
+add_library(corvanta_no_memfd SHARED cli/no_memfd_shim.c)
+target_sources(corvanta_cli_tests PRIVATE cli/surroundings_test.cpp)
+target_compile_definitions(corvanta_cli_tests PRIVATE
+  CORVANTA_NO_MEMFD_SHIM="$<TARGET_FILE:corvanta_no_memfd>")
+add_dependencies(corvanta_cli_tests corvanta_no_memfd)

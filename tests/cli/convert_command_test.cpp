@@ -341,12 +341,48 @@ TEST_F(ConvertCommandTest, AMemoryLimitBoundsTheJobsInsteadOfFailingFiles) {
         {"prlimit", "--as=400000000", "--"});
     EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
     EXPECT_EQ(OutputNames().size(), 103u);
+
+    // Eight large JPEGs side by side: stacks, arenas and read buffers count too.
+    fs::remove_all(In());
+    fs::create_directory(In());
+    ASSERT_TRUE(WriteJpeg(InPath("large0.jpg"), 6000, 4000));
+    for (int i = 1; i < 8; ++i) {
+        fs::copy_file(InPath("large0.jpg"), InPath("large" + std::to_string(i) + ".jpg"));
+    }
+    const auto large =
+        RunConvert({"--output", Out().string(), "--jobs", "8", "--max-size", "0x0", In().string()},
+                   {}, 300, {"prlimit", "--as=" + std::to_string(1500 << 20), "--"});
+    EXPECT_EQ(large.exitCode, 0) << large.out << large.err;
+
+    // The same in a cgroup of 400 MB, where this machine lets a test make one.
+    for (const auto& [folder, limitFile] :
+         {std::pair{"/sys/fs/cgroup/memory", "memory.limit_in_bytes"},
+          std::pair{"/sys/fs/cgroup", "memory.max"}}) {
+        const fs::path group = fs::path(folder) / ("corvanta-test-" + std::to_string(::getpid()));
+        std::error_code error;
+        if (!fs::create_directory(group, error) ||
+            !test_support::WriteFile((group / limitFile).string(), std::to_string(400 << 20))) {
+            fs::remove(group, error);
+            continue;
+        }
+        fs::remove_all(Out());
+        fs::create_directory(Out());
+        const auto contained = RunConvert(
+            {"--output", Out().string(), "--jobs", "8", "--max-size", "0x0", In().string()}, {},
+            300,
+            {"sh", "-c",
+             "echo $$ > " + (group / "cgroup.procs").string() + " && exec \"$0\" \"$@\""});
+        EXPECT_EQ(contained.exitCode, 0) << group << contained.out << contained.err;
+        fs::remove(group, error);
+        break;
+    }
 }
 
 // The formats phones and the web use now come in through gdk-pixbuf's extra
 // loaders; without a loader the file fails alone, with a status line.
 TEST_F(ConvertCommandTest, WebpHeicAndAvifConvertWhenTheirLoadersAreInstalled) {
-    ASSERT_TRUE(test_support::WriteFile(InPath("source.png"), test_support::MakePng(96, 64, false)));
+    ASSERT_TRUE(
+        test_support::WriteFile(InPath("source.png"), test_support::MakePng(96, 64, false)));
     const std::string source = InPath("source.png");
     struct Format {
         const char* name;
