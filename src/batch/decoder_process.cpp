@@ -396,7 +396,6 @@ DecodedPicture Outcome(Session& session, const ServedEnding& served, int pixels,
         result.stopped = true;
     } else if (session.failureReported) {
         result.problem = ReasonFor(session.failure);
-        result.notForTurboJpeg = session.failure == Failure::kNotForTurboJpeg;
     } else if (session.outOfMemoryHere) {
         result.problem = failure_reason::kOutOfMemory;
     } else if (session.wait == Wait::kTimedOut) {
@@ -407,14 +406,12 @@ DecodedPicture Outcome(Session& session, const ServedEnding& served, int pixels,
     return result;
 }
 
-}  // namespace
-
-DecodedPicture DecodeInHelper(const PictureToDecode& picture, const DecoderSettings& settings,
-                              const std::atomic<bool>* stop, BudgetHold* hold,
-                              DecoderServer* server) {
-    DecoderServer ownServer;
-    DecoderServer& serving = server != nullptr ? *server : ownServer;
+// One decoder's go at the picture.
+DecodedPicture DecodeOnce(const PictureToDecode& picture, const DecoderSettings& settings,
+                          const std::atomic<bool>* stop, BudgetHold* hold, DecoderServer& serving,
+                          bool& notForTurboJpeg) {
     DecodedPicture result;
+    result.decodedWith = picture.decodeWith;
     const TempFolder temp;
     // Without shared memory (no memfd_create) the rows come through the socket.
     const int shared = serving.Pixels();
@@ -444,11 +441,30 @@ DecodedPicture DecodeInHelper(const PictureToDecode& picture, const DecoderSetti
     const bool killNow = !finished && session.wait != Wait::kClosed;
     const ServedEnding served = serving.Finish(decoder, killNow, Clock::now() + kExitGrace, stop);
     result = Outcome(session, served, pixels, settings, oomKillsBefore);
+    result.decodedWith = picture.decodeWith;
+    notForTurboJpeg = session.failureReported && session.failure == Failure::kNotForTurboJpeg;
     if (hold != nullptr && !result.image) {
         hold->Reset();
     }
     serving.TrimPixels();
     return result;
+}
+
+}  // namespace
+
+DecodedPicture DecodeInHelper(const PictureToDecode& picture, const DecoderSettings& settings,
+                              const std::atomic<bool>* stop, BudgetHold* hold,
+                              DecoderServer* server) {
+    DecoderServer ownServer;
+    DecoderServer& serving = server != nullptr ? *server : ownServer;
+    bool notForTurboJpeg = false;
+    DecodedPicture decoded = DecodeOnce(picture, settings, stop, hold, serving, notForTurboJpeg);
+    if (!notForTurboJpeg) {
+        return decoded;
+    }
+    PictureToDecode byPixbuf = picture;
+    byPixbuf.decodeWith = decoder::DecodeWith::kPixbuf;
+    return DecodeOnce(byPixbuf, settings, stop, hold, serving, notForTurboJpeg);
 }
 
 }  // namespace corvanta

@@ -122,12 +122,13 @@ struct DecodedPicture {
     std::string_view problem;      // a failure reason when there is no image
     bool stopped = false;          // stop came first: no image and no problem
     std::uint8_t orientation = 0;  // TurboJPEG only: the EXIF orientation to keep
-    bool notForTurboJpeg = false;  // TurboJPEG only: gdk-pixbuf's loaders may still read it
+    decoder::DecodeWith decodedWith = decoder::DecodeWith::kPixbuf;
 };
 
 // Decodes picture in a decoder forked from server (a server of its own when
 // none is given). gdk-pixbuf's pictures come back turned upright by any
-// orientation they carry; TurboJPEG's stay as stored. The decoder is
+// orientation they carry; TurboJPEG's stay as stored, and a JPEG TurboJPEG
+// cannot decode goes to gdk-pixbuf, as in the batch's own process. The decoder is
 // killed at stop and at the deadline; with a hold, the picture's memory is
 // admitted from its budget before the decoder may allocate it. The pixels
 // come back in shared memory, through the socket where there is none.

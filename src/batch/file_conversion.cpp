@@ -132,15 +132,11 @@ LoadedPicture LoadAnyPicture(const ConversionJob& job, const InputFile& input,
         case JpegLoad::kDecoded:
         case JpegLoad::kNotJpeg:
         case JpegLoad::kUndecodable:
-            loaded.format = OutputFormat::kPng;
             break;
     }
     DecodedPicture decoded = DecodeInHelper(picture, job.decoder, &stop, &hold, &tools.Server());
-    if (decoded.notForTurboJpeg) {
-        // As for a JPEG this process could not decode: gdk-pixbuf's turn.
-        picture.decodeWith = decoder::DecodeWith::kPixbuf;
+    if (decoded.decodedWith == decoder::DecodeWith::kPixbuf) {
         loaded.format = OutputFormat::kPng;
-        decoded = DecodeInHelper(picture, job.decoder, &stop, &hold, &tools.Server());
     }
     if (decoded.stopped) {
         loaded.ended = kCancelled;

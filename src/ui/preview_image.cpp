@@ -138,14 +138,18 @@ PixbufPtr LoadPreviewPicture(const std::string& path, std::uint8_t* orientation)
     JpegLoad status = JpegLoad::kUndecodable;
     PixbufPtr image = LoadJpegScaled(decoder, input.fd.Get(), input.size, kPreviewWidth,
                                      kPhotoHeight, orientation, &status);
-    if (image || status == JpegLoad::kTooLarge || status == JpegLoad::kOutOfMemory) {
+    if (image || status == JpegLoad::kTooLarge || status == JpegLoad::kOutOfMemory ||
+        status == JpegLoad::kTooCostly) {
         return image;
     }
-    *orientation = 0;
-    return DecodeInHelper(
-               {input.fd.Get(), input.size, FileNamePart(path), kPreviewWidth, kPhotoHeight},
-               DecoderSettings{})
-        .image;
+    PictureToDecode picture{input.fd.Get(), input.size, FileNamePart(path), kPreviewWidth,
+                            kPhotoHeight};
+    if (status == JpegLoad::kCostlyHere) {
+        picture.decodeWith = decoder::DecodeWith::kTurboJpeg;
+    }
+    DecodedPicture decoded = DecodeInHelper(picture, DecoderSettings{});
+    *orientation = decoded.orientation;
+    return std::move(decoded.image);
 }
 
 }  // namespace
