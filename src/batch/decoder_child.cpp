@@ -72,10 +72,11 @@ bool Send(const void* data, std::size_t length) {
     return WriteFully(kChannelFd, data, length);
 }
 
-[[noreturn]] void FailAndExit(Failure failure) {
+[[noreturn]] void FailAndExit(Failure failure, Damage damage = Damage::kNone) {
     Report report;
     report.kind = ReportKind::kFailure;
     report.failure = failure;
+    report.damage = static_cast<std::uint32_t>(damage);
     Send(&report, sizeof report);
     _exit(kExitFailed);
 }
@@ -287,14 +288,110 @@ std::uint8_t ReportSizeAndWait(ImageSize decoded, ImageSize fitted) {
     return go;
 }
 
+// What the file itself says beyond what its loader reports: the orientation
+// (gdk-pixbuf tells a TIFF's only once the size is chosen, and ignores a
+// PNG's eXIf), whether the source can have an alpha channel (the TIFF
+// loader always gives one, the JPEG loader one for CMYK), and a PNG that
+// stops before its end chunk (its loader says nothing of that).
+struct PictureFacts {
+    unsigned orientation = 0;
+    bool mayHaveAlpha = true;
+    Damage damage = Damage::kNone;
+};
+
+// Walks a PNG's chunks by their lengths: complete when IEND is whole.
+bool PngEndsEarly(std::int64_t size) {
+    constexpr std::int64_t kSignatureBytes = 8;
+    constexpr std::int64_t kChunkOverheadBytes = 12;  // length, type and CRC
+    for (std::int64_t offset = kSignatureBytes; offset + kChunkOverheadBytes <= size;) {
+        std::array<std::uint8_t, 8> head{};
+        if (!ReadAt(kInputFd, head.data(), head.size(), offset)) {
+            return true;
+        }
+        const std::int64_t length =
+            (std::int64_t{head[0]} << 24) | (head[1] << 16) | (head[2] << 8) | head[3];
+        if (std::memcmp(head.data() + 4, "IEND", 4) == 0) {
+            return false;
+        }
+        offset += kChunkOverheadBytes + length;
+    }
+    return true;
+}
+
+TiffDirectory ReadTiffFile(const std::vector<std::uint8_t>& head) {
+    constexpr std::size_t kMaxEntries = 4096;
+    constexpr std::size_t kEntryBytes = 12;
+    const std::optional<TiffHeader> header = ReadTiffHeader(head.data(), head.size());
+    std::array<std::uint8_t, 2> count{};
+    if (!header || !ReadAt(kInputFd, count.data(), count.size(), header->firstDirectory)) {
+        return {};
+    }
+    const std::size_t entries =
+        header->littleEndian ? (count[0] | (count[1] << 8)) : ((count[0] << 8) | count[1]);
+    std::vector<std::uint8_t> directory(2 + std::min(entries, kMaxEntries) * kEntryBytes);
+    if (!ReadAt(kInputFd, directory.data(), directory.size(), header->firstDirectory)) {
+        return {};
+    }
+    return ReadTiffDirectory(directory.data(), directory.size(), header->littleEndian);
+}
+
+PictureFacts ReadPictureFacts(const std::vector<std::uint8_t>& head, std::int64_t size) {
+    constexpr std::array<std::uint8_t, 4> kPng = {0x89, 'P', 'N', 'G'};
+    PictureFacts facts;
+    if (HasJpegSignature(head.data(), head.size())) {
+        facts.orientation = ReadExifOrientation(head.data(), head.size());
+        facts.mayHaveAlpha = false;
+    } else if (head.size() >= kPng.size() && std::equal(kPng.begin(), kPng.end(), head.begin())) {
+        facts.orientation = ReadPngOrientation(head.data(), head.size());
+        facts.damage = PngEndsEarly(size) ? Damage::kEndsEarly : Damage::kNone;
+    } else if (ReadTiffHeader(head.data(), head.size())) {
+        const TiffDirectory tiff = ReadTiffFile(head);
+        facts.orientation = tiff.orientation;
+        facts.mayHaveAlpha = tiff.extraSamples;
+    }
+    return facts;
+}
+
+// The picture as RGB, for a source without alpha that its loader gave one.
+GdkPixbuf* WithoutAlpha(GdkPixbuf* picture) {
+    if (!gdk_pixbuf_get_has_alpha(picture)) {
+        return picture;
+    }
+    const int width = gdk_pixbuf_get_width(picture);
+    const int height = gdk_pixbuf_get_height(picture);
+    GdkPixbuf* rgb = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, kBitsPerSample, width, height);
+    if (rgb != nullptr) {
+        const guint8* from = gdk_pixbuf_read_pixels(picture);
+        guint8* to = gdk_pixbuf_get_pixels(rgb);
+        const int fromStride = gdk_pixbuf_get_rowstride(picture);
+        const int toStride = gdk_pixbuf_get_rowstride(rgb);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                std::memcpy(to + y * toStride + x * kRgbChannels,
+                            from + y * fromStride + x * kRgbaChannels, kRgbChannels);
+            }
+        }
+    }
+    g_object_unref(picture);
+    return rgb;
+}
+
+// What the decoder learns of a picture before and while its loader reads it.
 struct LoadContext {
-    const Request* request;
-    std::int64_t fileBytes;
-    bool isJpeg;
-    bool transposed;  // a JPEG whose EXIF orientation turns it by a quarter
+    const Request* request = nullptr;
+    std::int64_t fileBytes = 0;
+    bool isJpeg = false;
+    PictureFacts facts;
     bool sized = false;
     std::uint8_t go = kGoStream;  // where the batch wants the rows
+    int rowsDone = 0;             // rows the loader has filled in, from the top
+    Damage damage = Damage::kNone;
 };
+
+void OnAreaUpdated(GdkPixbufLoader*, int, int y, int, int height, gpointer data) {
+    auto* context = static_cast<LoadContext*>(data);
+    context->rowsDone = std::max(context->rowsDone, y + height);
+}
 
 void OnSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
     auto* context = static_cast<LoadContext*>(data);
@@ -311,7 +408,7 @@ void OnSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer dat
     }
     int maxWidth = context->request->maxWidth;
     int maxHeight = context->request->maxHeight;
-    if (context->transposed) {
+    if (context->facts.orientation >= 5 && context->facts.orientation <= 8) {
         std::swap(maxWidth, maxHeight);  // the box is for the picture as displayed
     }
     const ImageSize fitted =
@@ -337,29 +434,41 @@ bool IsPlainRgb(const GdkPixbuf* image) {
                (gdk_pixbuf_get_has_alpha(image) ? kRgbaChannels : kRgbChannels);
 }
 
+// The rows a damaged picture's loader never reached, cleared, so that what
+// the damaged file gives is the same on every run.
+void ClearRowsNotDone(GdkPixbuf* picture, int rowsDone) {
+    const int height = gdk_pixbuf_get_height(picture);
+    if (rowsDone >= height) {
+        return;
+    }
+    const auto stride = static_cast<std::size_t>(gdk_pixbuf_get_rowstride(picture));
+    guint8* pixels = gdk_pixbuf_get_pixels(picture);
+    const int first = std::max(rowsDone, 0);
+    std::memset(pixels + static_cast<std::size_t>(first) * stride, 0,
+                static_cast<std::size_t>(height - first) * stride);
+}
+
 // Feeds the file to the loader the way gdk-pixbuf's own file loading does,
-// ending at the first complete frame of an animation. A failure of a loader
-// that needs a temporary file, where there is no folder for one, says so.
-GdkPixbuf* LoadPicture(GdkPixbufLoader* loader, std::int64_t size, const Request& request) {
+// ending at the first complete frame of an animation. A loader that fails
+// after it has a picture leaves a damaged one; a failure of a loader that
+// needs a temporary file, where there is no folder for one, says so.
+GdkPixbuf* LoadPicture(GdkPixbufLoader* loader, LoadContext& context) {
     std::vector<std::uint8_t> chunk(kFeedBytes);
     bool haveFrame = false;
     GError* error = nullptr;
-    const auto fail = [&]() -> GdkPixbuf* {
-        const bool needsFolder =
-            !request.haveTempFolder && error != nullptr && error->domain == G_FILE_ERROR;
-        g_clear_error(&error);
-        gdk_pixbuf_loader_close(loader, nullptr);
-        if (needsFolder) {
-            FailAndExit(Failure::kNeedsTempFolder);
-        }
-        return nullptr;
-    };
-    for (std::int64_t offset = 0; offset < size && !haveFrame;) {
-        const auto length = static_cast<std::size_t>(
-            std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), size - offset));
+    for (std::int64_t offset = 0; offset < context.fileBytes && !haveFrame;) {
+        const auto length = static_cast<std::size_t>(std::min<std::int64_t>(
+            static_cast<std::int64_t>(chunk.size()), context.fileBytes - offset));
         if (!ReadAt(kInputFd, chunk.data(), length, offset) ||
             !gdk_pixbuf_loader_write(loader, chunk.data(), length, &error)) {
-            return fail();
+            const bool needsFolder = !context.request->haveTempFolder && error != nullptr &&
+                                     error->domain == G_FILE_ERROR;
+            g_clear_error(&error);
+            if (needsFolder) {
+                FailAndExit(Failure::kNeedsTempFolder);
+            }
+            context.damage = Damage::kCorrupt;
+            break;
         }
         offset += static_cast<std::int64_t>(length);
         if (GdkPixbufAnimation* animation = gdk_pixbuf_loader_get_animation(loader)) {
@@ -368,16 +477,29 @@ GdkPixbuf* LoadPicture(GdkPixbufLoader* loader, std::int64_t size, const Request
             g_object_unref(iter);
         }
     }
-    if (!gdk_pixbuf_loader_close(loader, nullptr) && !haveFrame) {
-        return nullptr;
+    if (!gdk_pixbuf_loader_close(loader, nullptr) && !haveFrame &&
+        context.damage == Damage::kNone) {
+        context.damage = Damage::kEndsEarly;
     }
     GdkPixbuf* picture = gdk_pixbuf_loader_get_pixbuf(loader);
-    return picture != nullptr ? GDK_PIXBUF(g_object_ref(picture)) : nullptr;
+    if (picture == nullptr || !context.sized) {
+        return nullptr;
+    }
+    if (context.damage != Damage::kNone) {
+        ClearRowsNotDone(picture, context.rowsDone);
+    }
+    return GDK_PIXBUF(g_object_ref(picture));
 }
 
 // Turns the picture upright (the PNG it becomes cannot say how to show it)
-// and fits it into the box again if the turn made it stick out.
-GdkPixbuf* Upright(GdkPixbuf* picture, const Request& request) {
+// by the orientation its loader found or, where the loader reads none (a
+// PNG's eXIf), the one found in the file, and fits it into the box again if
+// the turn made it stick out.
+GdkPixbuf* Upright(GdkPixbuf* picture, const Request& request, unsigned orientation) {
+    if (orientation >= 2 && orientation <= 8 &&
+        gdk_pixbuf_get_option(picture, "orientation") == nullptr) {
+        gdk_pixbuf_set_option(picture, "orientation", std::to_string(orientation).c_str());
+    }
     GdkPixbuf* upright = gdk_pixbuf_apply_embedded_orientation(picture);
     g_object_unref(picture);
     if (upright == nullptr) {
@@ -443,12 +565,13 @@ bool StreamRows(const GdkPixbuf* picture, std::size_t rowBytes, std::size_t used
     return true;
 }
 
-bool SendPicture(const GdkPixbuf* picture, std::uint8_t go, unsigned orientation = 0) {
+bool SendPicture(const GdkPixbuf* picture, std::uint8_t go, unsigned orientation, Damage damage) {
     const int width = gdk_pixbuf_get_width(picture);
     const bool alpha = gdk_pixbuf_get_has_alpha(picture) != FALSE;
     Report report;
     report.kind = ReportKind::kImage;
     report.orientation = static_cast<std::int32_t>(orientation);
+    report.damage = static_cast<std::uint32_t>(damage);
     report.width = width;
     report.height = gdk_pixbuf_get_height(picture);
     report.hasAlpha = alpha ? 1 : 0;
@@ -495,10 +618,11 @@ int DecodeJpegHere(const Request& request, std::int64_t size) {
     JpegLoad status = JpegLoad::kUndecodable;
     const PixbufPtr picture = DecodeJpegPlan(jpeg, plan, status, nullptr);
     if (!picture) {
-        FailAndExit(status == JpegLoad::kOutOfMemory ? Failure::kOutOfMemory
-                                                     : Failure::kNotForTurboJpeg);
+        FailAndExit(
+            status == JpegLoad::kOutOfMemory ? Failure::kOutOfMemory : Failure::kNotForTurboJpeg,
+            status == JpegLoad::kDamaged ? jpeg.LastDamage() : Damage::kNone);
     }
-    return SendPicture(picture.get(), go, plan.orientation) ? kExitOk : kExitFailed;
+    return SendPicture(picture.get(), go, plan.orientation, Damage::kNone) ? kExitOk : kExitFailed;
 }
 
 GdkPixbufLoader* LoaderFor(const std::vector<std::uint8_t>& head, const Request& request) {
@@ -529,29 +653,34 @@ int DecodePicture(const Request& request) {
     if (!ReadAt(kInputFd, head.data(), head.size(), 0)) {
         FailAndExit(Failure::kNotAnImage);
     }
-    LoadContext context{&request, size, HasJpegSignature(head.data(), head.size()), false};
-    if (context.isJpeg) {
-        if (HasTooManyScans(size)) {
-            FailAndExit(Failure::kNotAnImage);
-        }
-        const unsigned orientation = ReadExifOrientation(head.data(), head.size());
-        context.transposed = orientation >= 5 && orientation <= 8;
+    LoadContext context;
+    context.request = &request;
+    context.fileBytes = size;
+    context.isJpeg = HasJpegSignature(head.data(), head.size());
+    if (context.isJpeg && HasTooManyScans(size)) {
+        FailAndExit(Failure::kNotAnImage);
     }
+    context.facts = ReadPictureFacts(head, size);
     GdkPixbufLoader* loader = LoaderFor(head, request);
     if (loader == nullptr) {
         FailAndExit(Failure::kNotAnImage);
     }
     g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &context);
-    GdkPixbuf* picture = LoadPicture(loader, size, request);
+    g_signal_connect(loader, "area-updated", G_CALLBACK(OnAreaUpdated), &context);
+    GdkPixbuf* picture = LoadPicture(loader, context);
     g_object_unref(loader);
     if (picture == nullptr || !IsPlainRgb(picture)) {
         FailAndExit(Failure::kNotAnImage);
     }
-    picture = Upright(picture, request);
+    picture = Upright(picture, request, context.facts.orientation);
+    if (picture != nullptr && !context.facts.mayHaveAlpha) {
+        picture = WithoutAlpha(picture);
+    }
     if (picture == nullptr || !IsPlainRgb(picture)) {
         FailAndExit(Failure::kOutOfMemory);
     }
-    const bool sent = SendPicture(picture, context.go);
+    const Damage damage = context.damage != Damage::kNone ? context.damage : context.facts.damage;
+    const bool sent = SendPicture(picture, context.go, 0, damage);
     g_object_unref(picture);
     return sent ? kExitOk : kExitFailed;
 }

@@ -257,6 +257,7 @@ struct Session {
     Wait wait = Wait::kDone;
     bool failureReported = false;
     Failure failure = Failure::kNotAnImage;
+    Damage failureDamage = Damage::kNone;  // kNotForTurboJpeg: what TurboJPEG saw
     bool outOfMemoryHere = false;
     bool imageReported = false;  // kImage arrived (and with a stream, its rows)
     bool shared = false;         // the rows are in the shared memory
@@ -275,6 +276,7 @@ bool ReadReport(int channel, Report& report, ReportKind expected, Session& sessi
     if (report.magic == decoder::kReportMagic && report.kind == ReportKind::kFailure) {
         session.failureReported = true;
         session.failure = report.failure;
+        session.failureDamage = static_cast<Damage>(report.damage);
         return false;
     }
     if (report.magic != decoder::kReportMagic || report.kind != expected) {
@@ -389,6 +391,7 @@ DecodedPicture Outcome(Session& session, const ServedEnding& served, int pixels,
         result.image =
             session.shared ? MapShared(pixels, session.image) : std::move(session.streamed);
         result.orientation = static_cast<std::uint8_t>(session.image.orientation);
+        result.damage = static_cast<Damage>(session.image.damage);
         if (!result.image) {
             result.problem = failure_reason::kOutOfMemory;
         }
@@ -443,6 +446,9 @@ DecodedPicture DecodeOnce(const PictureToDecode& picture, const DecoderSettings&
     result = Outcome(session, served, pixels, settings, oomKillsBefore);
     result.decodedWith = picture.decodeWith;
     notForTurboJpeg = session.failureReported && session.failure == Failure::kNotForTurboJpeg;
+    if (notForTurboJpeg) {
+        result.damage = session.failureDamage;
+    }
     if (hold != nullptr && !result.image) {
         hold->Reset();
     }
@@ -462,9 +468,14 @@ DecodedPicture DecodeInHelper(const PictureToDecode& picture, const DecoderSetti
     if (!notForTurboJpeg) {
         return decoded;
     }
+    const Damage seen = decoded.damage;
     PictureToDecode byPixbuf = picture;
     byPixbuf.decodeWith = decoder::DecodeWith::kPixbuf;
-    return DecodeOnce(byPixbuf, settings, stop, hold, serving, notForTurboJpeg);
+    decoded = DecodeOnce(byPixbuf, settings, stop, hold, serving, notForTurboJpeg);
+    if (decoded.image && decoded.damage == Damage::kNone) {
+        decoded.damage = seen;  // what TurboJPEG saw, gdk-pixbuf's loader may not
+    }
+    return decoded;
 }
 
 }  // namespace corvanta

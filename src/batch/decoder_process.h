@@ -123,6 +123,7 @@ struct DecodedPicture {
     bool stopped = false;          // stop came first: no image and no problem
     std::uint8_t orientation = 0;  // TurboJPEG only: the EXIF orientation to keep
     decoder::DecodeWith decodedWith = decoder::DecodeWith::kPixbuf;
+    Damage damage = Damage::kNone;  // with an image: it is only part of the picture
 };
 
 // Decodes picture in a decoder forked from server (a server of its own when

@@ -114,6 +114,7 @@ struct Report {
     std::int32_t fittedHeight = 0;
     std::int32_t hasAlpha = 0;               // kImage only
     std::int32_t orientation = 0;            // kImage from kTurboJpeg: the EXIF orientation
+    std::uint32_t damage = 0;                // kImage, kNotForTurboJpeg: a Damage, 0 for none
     Failure failure = Failure::kNotAnImage;  // kFailure only
 };
 

@@ -9,9 +9,7 @@
 #include "common/parse_integer.h"
 
 namespace corvanta {
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 bool BuildConversionJob(const DropSettings& settings, std::vector<std::string> queue,
                         ConversionJob& job) {

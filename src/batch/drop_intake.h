@@ -22,8 +22,6 @@ struct DropSettings {
     int qualityIndex = kHighQualityIndex;  // the quality combo box's active item
 };
 
-
-
 // The job for queue: sizes read from the field texts (no number means no
 // limit), quality 80 for "Medium" and 95 for every other choice. The folder
 // text is turned into the file system's encoding; false when it cannot be.

@@ -20,7 +20,14 @@ constexpr std::size_t kIfdCountBytes = 2;
 constexpr std::size_t kIfdEntryBytes = 12;
 constexpr std::size_t kIfdValueField = 8;
 constexpr unsigned kOrientationTag = 0x0112;
-constexpr std::uint8_t kIntelOrderByte = 0x49;  // "II"
+constexpr unsigned kExtraSamplesTag = 0x0152;
+constexpr std::uint8_t kIntelOrderByte = 0x49;     // "II"
+constexpr std::uint8_t kMotorolaOrderByte = 0x4D;  // "MM"
+constexpr unsigned kTiffMagic = 42;
+constexpr std::size_t kTiffHeaderBytes = 8;
+constexpr std::size_t kPngSignatureBytes = 8;
+constexpr std::size_t kPngChunkHeadBytes = 8;  // length and type
+constexpr std::size_t kPngChunkCrcBytes = 4;
 
 // Every read goes through this view, which checks the bounds first, so a
 // malformed offset or count can only end the search.
@@ -52,32 +59,93 @@ class ByteView {
     std::size_t length_;
 };
 
-// Walks IFD0 of the TIFF structure that starts at tiff.
-unsigned ReadTiffOrientation(const ByteView& bytes, std::size_t tiff) {
-    if (!bytes.Has(tiff, kIfdOffsetField + 4)) {
-        return 0;
+// The entries of the directory at ifd, up to the first that is cut off.
+TiffDirectory ReadDirectory(const ByteView& bytes, std::size_t ifd, bool littleEndian) {
+    TiffDirectory directory;
+    if (!bytes.Has(ifd, kIfdCountBytes)) {
+        return directory;
     }
-    const bool littleEndian =
-        bytes.At(tiff) == kIntelOrderByte && bytes.At(tiff + 1) == kIntelOrderByte;
-    const std::uint32_t ifdOffset = bytes.U32(tiff + kIfdOffsetField, littleEndian);
-    if (!bytes.Has(tiff, ifdOffset) || !bytes.Has(tiff + ifdOffset, kIfdCountBytes)) {
-        return 0;
-    }
-    const std::size_t ifd = tiff + ifdOffset;
     const unsigned count = bytes.U16(ifd, littleEndian);
     std::size_t entry = ifd + kIfdCountBytes;
-    for (unsigned i = 0; i < count; ++i, entry += kIfdEntryBytes) {
-        if (!bytes.Has(entry, kIfdEntryBytes)) {
-            return 0;
-        }
-        if (bytes.U16(entry, littleEndian) == kOrientationTag) {
-            return bytes.U16(entry + kIfdValueField, littleEndian);
+    bool oriented = false;  // the first Orientation entry counts
+    for (unsigned i = 0; i < count && bytes.Has(entry, kIfdEntryBytes);
+         ++i, entry += kIfdEntryBytes) {
+        const unsigned tag = bytes.U16(entry, littleEndian);
+        if (tag == kOrientationTag && !oriented) {
+            directory.orientation = bytes.U16(entry + kIfdValueField, littleEndian);
+            oriented = true;
+        } else if (tag == kExtraSamplesTag) {
+            directory.extraSamples = true;
         }
     }
-    return 0;
+    return directory;
+}
+
+// A TIFF file must say so; EXIF data is read as it always was, by its first
+// byte alone.
+std::optional<TiffHeader> ReadHeader(const ByteView& bytes, std::size_t tiff, bool strict) {
+    if (!bytes.Has(tiff, kTiffHeaderBytes)) {
+        return std::nullopt;
+    }
+    const std::uint8_t order = bytes.At(tiff);
+    TiffHeader header;
+    header.littleEndian = order == kIntelOrderByte && bytes.At(tiff + 1) == kIntelOrderByte;
+    if (strict &&
+        ((order != kIntelOrderByte && order != kMotorolaOrderByte) || bytes.At(tiff + 1) != order ||
+         bytes.U16(tiff + 2, header.littleEndian) != kTiffMagic)) {
+        return std::nullopt;
+    }
+    header.firstDirectory = bytes.U32(tiff + kIfdOffsetField, header.littleEndian);
+    return header;
+}
+
+// Walks IFD0 of the TIFF structure that starts at tiff.
+unsigned ReadTiffOrientation(const ByteView& bytes, std::size_t tiff) {
+    const std::optional<TiffHeader> header = ReadHeader(bytes, tiff, false);
+    if (!header || !bytes.Has(tiff, header->firstDirectory)) {
+        return 0;
+    }
+    return ReadDirectory(bytes, tiff + header->firstDirectory, header->littleEndian).orientation;
 }
 
 }  // namespace
+
+std::optional<TiffHeader> ReadTiffHeader(const std::uint8_t* data, std::size_t length) {
+    return data == nullptr ? std::nullopt : ReadHeader(ByteView(data, length), 0, true);
+}
+
+TiffDirectory ReadTiffDirectory(const std::uint8_t* data, std::size_t length, bool littleEndian) {
+    return data == nullptr ? TiffDirectory{}
+                           : ReadDirectory(ByteView(data, length), 0, littleEndian);
+}
+
+unsigned ReadPngOrientation(const std::uint8_t* data, std::size_t length) {
+    if (data == nullptr) {
+        return 0;
+    }
+    const ByteView bytes(data, length);
+    std::size_t chunk = kPngSignatureBytes;
+    while (bytes.Has(chunk, kPngChunkHeadBytes)) {
+        const std::uint32_t size = bytes.U32(chunk, false);
+        const std::size_t body = chunk + kPngChunkHeadBytes;
+        const auto is = [&](const char* type) {
+            for (std::size_t i = 0; i < 4; ++i) {
+                if (bytes.At(chunk + 4 + i) != static_cast<std::uint8_t>(type[i])) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        if (is("IDAT") || !bytes.Has(body, size)) {
+            return 0;  // eXIf comes before the pixels
+        }
+        if (is("eXIf")) {
+            return ReadTiffOrientation(ByteView(data + body, size), 0);
+        }
+        chunk = body + size + kPngChunkCrcBytes;
+    }
+    return 0;
+}
 
 unsigned ReadExifOrientation(const std::uint8_t* data, std::size_t length) {
     if (data == nullptr || length <= kMarkerBytes + kScanTailBytes) {

@@ -24,6 +24,9 @@ constexpr std::string_view kStoppedResponding = "decoder stopped responding";
 constexpr std::string_view kDecoderKilled = "decoder was killed";
 constexpr std::string_view kOutOfMemory = "out of memory";
 constexpr std::string_view kTooManyFiles = "too many open files";
+// What a [Done] line says of a picture that decoded only in part.
+constexpr std::string_view kDamagedEndsEarly = "damaged: the picture ends early";
+constexpr std::string_view kDamagedCorrupt = "damaged: part of the picture is corrupt";
 // Why an output could not be written, by what the system said.
 constexpr std::string_view kDiskFull = "disk full";
 constexpr std::string_view kOutputGone = "output folder is gone";

@@ -96,11 +96,34 @@ struct LoadedPicture {
     PixbufPtr image;
     OutputFormat format = OutputFormat::kJpeg;
     std::uint8_t orientation = 0;
+    Damage damage = Damage::kNone;
     std::optional<FileReport> ended;  // set when there is no picture
 };
 
+// How a JPEG the batch's own loader would not take ends, when it ends here.
+std::optional<FileReport> EndingFor(JpegLoad status) {
+    switch (status) {
+        case JpegLoad::kTooLarge:
+            return Failed(failure_reason::kTooLarge);
+        case JpegLoad::kTooCostly:
+            return Failed(failure_reason::kTooCostly);
+        case JpegLoad::kOutOfMemory:
+            return Failed(failure_reason::kOutOfMemory);
+        case JpegLoad::kStopped:
+            return kCancelled;
+        case JpegLoad::kDecoded:
+        case JpegLoad::kNotJpeg:
+        case JpegLoad::kUndecodable:
+        case JpegLoad::kCostlyHere:
+        case JpegLoad::kDamaged:
+            break;
+    }
+    return std::nullopt;
+}
+
 // The JPEG loader in this process where it can, the decoder process for
-// everything else and for JPEGs too costly to decode here.
+// everything else, for JPEGs too costly to decode here (which stay JPEGs)
+// and for JPEGs TurboJPEG could decode only in part.
 LoadedPicture LoadAnyPicture(const ConversionJob& job, const InputFile& input,
                              const std::string& name, ConversionTools& tools,
                              const std::atomic<bool>& stop, BudgetHold& hold) {
@@ -109,43 +132,41 @@ LoadedPicture LoadAnyPicture(const ConversionJob& job, const InputFile& input,
     BudgetGate gate(hold, input.size);
     loaded.image = LoadJpegScaled(tools.Decoder(), input.fd.Get(), input.size, job.maxWidth,
                                   job.maxHeight, &loaded.orientation, &status, &gate);
-    if (loaded.image) {
+    loaded.ended = EndingFor(status);
+    if (loaded.image || loaded.ended) {
         return loaded;
     }
     PictureToDecode picture{input.fd.Get(), input.size, name, job.maxWidth, job.maxHeight};
-    switch (status) {
-        case JpegLoad::kTooLarge:
-            loaded.ended = Failed(failure_reason::kTooLarge);
-            return loaded;
-        case JpegLoad::kTooCostly:
-            loaded.ended = Failed(failure_reason::kTooCostly);
-            return loaded;
-        case JpegLoad::kOutOfMemory:
-            loaded.ended = Failed(failure_reason::kOutOfMemory);
-            return loaded;
-        case JpegLoad::kStopped:
-            loaded.ended = kCancelled;
-            return loaded;
-        case JpegLoad::kCostlyHere:
-            picture.decodeWith = decoder::DecodeWith::kTurboJpeg;
-            break;
-        case JpegLoad::kDecoded:
-        case JpegLoad::kNotJpeg:
-        case JpegLoad::kUndecodable:
-            break;
+    if (status == JpegLoad::kCostlyHere) {
+        picture.decodeWith = decoder::DecodeWith::kTurboJpeg;
     }
     DecodedPicture decoded = DecodeInHelper(picture, job.decoder, &stop, &hold, &tools.Server());
-    if (decoded.decodedWith == decoder::DecodeWith::kPixbuf) {
-        loaded.format = OutputFormat::kPng;
-    }
     if (decoded.stopped) {
         loaded.ended = kCancelled;
     } else if (!decoded.image) {
         loaded.ended = Failed(decoded.problem);
     }
+    if (decoded.decodedWith == decoder::DecodeWith::kPixbuf) {
+        loaded.format = OutputFormat::kPng;
+    }
     loaded.image = std::move(decoded.image);
     loaded.orientation = decoded.orientation;
+    loaded.damage = status == JpegLoad::kDamaged && decoded.damage == Damage::kNone
+                        ? tools.Decoder().LastDamage()
+                        : decoded.damage;
     return loaded;
+}
+
+std::string_view NoteFor(Damage damage) {
+    switch (damage) {
+        case Damage::kEndsEarly:
+            return failure_reason::kDamagedEndsEarly;
+        case Damage::kCorrupt:
+            return failure_reason::kDamagedCorrupt;
+        case Damage::kNone:
+            break;
+    }
+    return {};
 }
 
 void PostThumbnail(ProgressSink& sink, std::int64_t number, GdkPixbuf* image) {
@@ -191,8 +212,9 @@ FileReport ConvertPicture(const ConversionJob& job, const std::string& path,
             ? WriteJpegOutput(tools.Encoder(), loaded.image.get(), candidate, job.quality,
                               loaded.orientation, nullptr, &problem)
             : WritePngOutput(tools.PngEncoder(), loaded.image.get(), candidate, nullptr, &problem);
-    // A failed write is a failure even when stop arrived meanwhile.
-    return written ? FileReport{FileOutcome::kWritten, {}} : Failed(problem);
+    // A failed write is a failure even when stop arrived meanwhile. A
+    // damaged picture is written, and said to be damaged.
+    return written ? FileReport{FileOutcome::kWritten, NoteFor(loaded.damage)} : Failed(problem);
 }
 
 // One try at the file, with a share of the budget of its own or, alone,
@@ -240,7 +262,7 @@ FileReport ConvertFile(const ConversionJob& job, std::size_t index, ConversionTo
     }
     switch (report.outcome) {
         case FileOutcome::kWritten:
-            PostFileEvent(sink, ProgressKind::kDone, number, name);
+            PostFileEvent(sink, ProgressKind::kDone, number, name, report.reason);
             break;
         case FileOutcome::kCancelled:
             PostFileEvent(sink, ProgressKind::kCancelled, number, name);

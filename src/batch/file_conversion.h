@@ -56,7 +56,8 @@ class ConversionTools {
 
 enum class FileOutcome { kWritten, kFailed, kCancelled };
 
-// How one file ended; reason says why for kFailed.
+// How one file ended; reason says why for kFailed, and what is wrong with a
+// damaged picture that was written anyway for kWritten.
 struct FileReport {
     FileOutcome outcome = FileOutcome::kFailed;
     std::string_view reason;

@@ -29,6 +29,17 @@ constexpr std::size_t kMaxRetainedFileBytes = std::size_t{64} << 20;
 constexpr int kDecodeFlags = TJFLAG_ACCURATEDCT | TJFLAG_LIMITSCANS;
 constexpr std::uint8_t kMarkerPrefix = 0xFF;
 constexpr std::uint8_t kStartOfScan = 0xDA;
+constexpr std::array<std::uint8_t, 2> kEndOfImage = {0xFF, 0xD9};
+
+// libjpeg's warnings are fixed English texts; the one for data that stops
+// short says so.
+Damage DamageOf(tjhandle handle) {
+    const char* message = tjGetErrorStr2(handle);
+    return message != nullptr && (std::strstr(message, "premature end") != nullptr ||
+                                  std::strstr(message, "Premature end") != nullptr)
+               ? Damage::kEndsEarly
+               : Damage::kCorrupt;
+}
 
 bool IsTransposed(unsigned orientation) {
     return orientation >= 5 && orientation <= 8;
@@ -71,7 +82,7 @@ const std::uint8_t* ReadJpegFile(JpegDecoder& decoder, int fd, std::int64_t size
         return nullptr;
     }
     length = static_cast<std::size_t>(size);
-    std::uint8_t* buffer = decoder.FileBuffer(length);
+    std::uint8_t* buffer = decoder.FileBuffer(length + kEndOfImage.size());
     if (buffer == nullptr) {
         status = JpegLoad::kOutOfMemory;
         return nullptr;
@@ -79,6 +90,10 @@ const std::uint8_t* ReadJpegFile(JpegDecoder& decoder, int fd, std::int64_t size
     if (!ReadAt(fd, buffer, length, 0)) {
         status = JpegLoad::kUndecodable;  // shorter than it said: let the other decoder try
         return nullptr;
+    }
+    if (!std::equal(kEndOfImage.begin(), kEndOfImage.end(), buffer + length - kEndOfImage.size())) {
+        std::copy(kEndOfImage.begin(), kEndOfImage.end(), buffer + length);
+        length += kEndOfImage.size();
     }
     return buffer;
 }
@@ -215,6 +230,10 @@ PixbufPtr DecodeJpegPlan(JpegDecoder& decoder, const JpegPlan& plan, JpegLoad& s
                       gdk_pixbuf_get_pixels(image.get()), scaledWidth,
                       gdk_pixbuf_get_rowstride(image.get()), scaledHeight,
                       JpegPixelFormatFor(image.get()), kDecodeFlags) != 0) {
+        if (tjGetErrorCode(decoder.Handle()) == TJERR_WARNING) {
+            decoder.SetLastDamage(DamageOf(decoder.Handle()));
+            status = JpegLoad::kDamaged;
+        }
         return nullptr;
     }
     status = JpegLoad::kDecoded;

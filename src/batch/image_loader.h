@@ -45,6 +45,13 @@ struct ImageSize {
 };
 ImageSize FitIntoBox(int width, int height, int maxWidth, int maxHeight);
 
+// What is wrong with a picture that decoded only in part.
+enum class Damage : std::uint32_t {
+    kNone = 0,
+    kEndsEarly = 1,  // the file stops before the picture does
+    kCorrupt = 2,    // part of its data cannot be decoded
+};
+
 // A TurboJPEG decompressor with the buffers it reuses between files: the
 // buffer the file is read into and a pool for the decoded pixels. One per
 // thread: a decoder is never used by two threads at once. Images it returned
@@ -68,8 +75,13 @@ class JpegDecoder {
 
     PixelPool& Pixels() { return pixels_; }
 
+    // What TurboJPEG warned of in the last decode that ended kDamaged.
+    Damage LastDamage() const { return damage_; }
+    void SetLastDamage(Damage damage) { damage_ = damage; }
+
   private:
     tjhandle handle_ = nullptr;
+    Damage damage_ = Damage::kNone;
     LargeBuffer fileBuffer_;
     PixelPool pixels_;
 };
@@ -86,6 +98,9 @@ enum class JpegLoad {
     // TurboJPEG (which cannot be interrupted) decodes it: a decoder process
     // of its own takes it, where a deadline and Stop apply.
     kCostlyHere,
+    // TurboJPEG decoded it only in part (the decoder's LastDamage says how):
+    // gdk-pixbuf's loader is to make what it can of it.
+    kDamaged,
     kOutOfMemory,
     kStopped,  // the size gate said no (stop was set while waiting for memory)
 };
@@ -123,8 +138,10 @@ constexpr int kMaxJpegScans = 100;
 constexpr std::int64_t kMaxInProcessJpegWork = std::int64_t{400} << 20;
 
 // The first half of a JPEG load: the file read into the decoder's buffer
-// (valid until the decoder's next file), its header and orientation, the
-// sizes it is decoded and fitted at, and its scans.
+// (valid until the decoder's next file) with an end-of-image marker behind
+// it when the file has none (a cut-off download whose picture is whole
+// then decodes cleanly), its header and orientation, the sizes it is
+// decoded and fitted at, and its scans.
 struct JpegPlan {
     const std::uint8_t* data = nullptr;
     std::size_t length = 0;

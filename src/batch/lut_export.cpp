@@ -122,8 +122,8 @@ bool WriteHald(BufferedWriter& out, const LutTable& lut) {
     DeflatePngEncoder encoder;
     return encoder.Valid() &&
            encoder.Encode(pixels.data(), kHaldImageSide, kHaldImageSide,
-                          static_cast<std::size_t>(kHaldImageSide) * kLutChannels, false,
-                          AppendPng, &out) &&
+                          static_cast<std::size_t>(kHaldImageSide) * kLutChannels, false, AppendPng,
+                          &out) &&
            out.Flush();
 }
 

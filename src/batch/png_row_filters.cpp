@@ -162,7 +162,8 @@ bool FilterImageRows(const std::uint8_t* pixels, int width, int height, std::siz
         FilteredImageBytes(width, height, channels) == 0) {
         return false;
     }
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(channels);
+    const std::size_t rowBytes =
+        static_cast<std::size_t>(width) * static_cast<std::size_t>(channels);
     if (rowstride < rowBytes) {
         return false;
     }

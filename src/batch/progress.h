@@ -42,8 +42,8 @@ struct ProgressEvent {
     std::int64_t remaining = 0;   // kRemaining: the files not yet finished
     std::int64_t elapsedMs = 0;   // kFinished: the whole batch's time
     std::string fileName;         // per-file kinds: the name part of the path
-    PixbufPtr thumbnail;   // kThumbnail: at most 256 x 96, owned by the receiver
-    std::string reason;    // kFailed: a few words on what went wrong
+    PixbufPtr thumbnail;          // kThumbnail: at most 256 x 96, owned by the receiver
+    std::string reason;           // kFailed: a few words on what went wrong; kDone: a damage note
 };
 
 // Where a batch reports to. Post runs on the converting threads, several at

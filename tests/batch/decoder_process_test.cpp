@@ -254,6 +254,57 @@ TEST_F(DecoderFaults, AnInputSwappedForAFifoAfterItsCheckStillDecodes) {
     EXPECT_EQ(gdk_pixbuf_get_width(decoded.image.get()), 40);
 }
 
+// A picture that decoded only in part is written and said to be damaged;
+// one that lacks only its end marker is whole and stays a JPEG; every
+// format is fitted as it is shown; a source without alpha gives RGB.
+TEST_F(DecoderFaults, DamagedTurnedAndOpaquePicturesComeOutAsShown) {
+    const Bytes jpeg = test_support::MakeJpeg(96, 64);
+    const Bytes png = test_support::MakePng(96, 64, false);
+    test_support::JpegOptions cmyk;
+    cmyk.cmyk = true;
+    const struct {
+        const char* name;
+        Bytes bytes;
+        std::string line;
+        const char* output;
+    } cases[] = {
+        {"noeoi.jpg", Bytes(jpeg.begin(), jpeg.end() - 2), "[Done]  noeoi.jpg", "noeoi.jpg"},
+        {"half.jpg", Bytes(jpeg.begin(), jpeg.begin() + static_cast<long>(jpeg.size() / 2)),
+         "[Done]  half.jpg (damaged: the picture ends early)", "half_jpg.png"},
+        {"half.png", Bytes(png.begin(), png.begin() + static_cast<long>(png.size() / 2)),
+         "[Done]  half.png (damaged: the picture ends early)", "half.png"},
+        {"turned.tif", test_support::MakeTiff(100, 50, 6), "[Done]  turned.tif", "turned_tif.png"},
+        {"cmyk.jpg", test_support::MakeJpeg(40, 30, cmyk), "[Done]  cmyk.jpg", "cmyk_jpg.png"},
+    };
+    ConversionJob job;
+    job.outputFolder = Out().string();
+    job.maxWidth = 60;
+    job.maxHeight = 1000;
+    for (const auto& c : cases) {
+        ASSERT_TRUE(test_support::WriteFile(InPath(c.name), c.bytes));
+        job.files.push_back(InPath(c.name));
+    }
+    SharedGradientTable gradient;
+    BatchState state;
+    FinalEvents sink;
+    ConversionWorker(std::move(job), gradient, state, sink, 1);
+    const std::vector<ProgressEvent> finals = sink.Take();
+    ASSERT_EQ(finals.size(), std::size(cases));
+    for (std::size_t i = 0; i < finals.size(); ++i) {
+        EXPECT_EQ(FileStatusLine(finals[i].kind, finals[i].fileName, finals[i].reason),
+                  cases[i].line);
+        EXPECT_TRUE(test_support::FileExists((Out() / cases[i].output).string()))
+            << cases[i].output;
+    }
+    const PixbufPtr turned(gdk_pixbuf_new_from_file((Out() / "turned_tif.png").c_str(), nullptr));
+    ASSERT_NE(turned, nullptr);
+    EXPECT_EQ(gdk_pixbuf_get_width(turned.get()), 50);
+    EXPECT_EQ(gdk_pixbuf_get_height(turned.get()), 100);
+    EXPECT_EQ(test_support::InspectPng(test_support::ReadFile((Out() / "cmyk_jpg.png").string()))
+                  .colorType,
+              2);
+}
+
 // TurboJPEG does not turn CMYK into RGB, so such a JPEG becomes a PNG, which
 // cannot say how to show it: its pixels are turned upright instead.
 TEST_F(DecoderFaults, ACmykJpegBecomesAnUprightPng) {

@@ -102,7 +102,7 @@ int Misbehave(const Request& request) {
     } else if (what.rfind("spin", 0) == 0) {
         Spin();
     } else if (what.rfind("nap", 0) == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));  // then dies
+        std::this_thread::sleep_for(std::chrono::seconds(2));  // then dies
         std::raise(SIGSEGV);
     } else if (what.rfind("sleep", 0) == 0) {
         std::this_thread::sleep_for(std::chrono::hours(1));

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -374,6 +375,47 @@ Bytes MakePng(int width, int height, bool hasAlpha, unsigned seed) {
     }
     g_free(buffer);
     return out;
+}
+
+Bytes MakeTiff(int width, int height, unsigned orientation) {
+    const Bytes pixels = MakePhotoPixels(width, height, 3);
+    const auto size = static_cast<std::uint32_t>(pixels.size());
+    // Tag, type (3 SHORT, 4 LONG), value; BitsPerSample points at 8,8,8.
+    const std::vector<std::array<std::uint32_t, 3>> entries = {
+        {256, 4, static_cast<std::uint32_t>(width)},
+        {257, 4, static_cast<std::uint32_t>(height)},
+        {258, 3, 0},
+        {259, 3, 1},
+        {262, 3, 2},
+        {273, 4, 0},
+        {274, 3, orientation},
+        {277, 3, 3},
+        {278, 4, static_cast<std::uint32_t>(height)},
+        {279, 4, size}};
+    Bytes tiff = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    const auto put = [&tiff](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            tiff.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+        }
+    };
+    const std::size_t count = entries.size() - (orientation == 0 ? 1 : 0);
+    const std::uint32_t bits = 8 + 2 + static_cast<std::uint32_t>(count) * 12 + 4;
+    put(static_cast<std::uint32_t>(count), 2);
+    for (auto [tag, type, value] : entries) {
+        if (tag == 274 && orientation == 0) {
+            continue;
+        }
+        value = tag == 258 ? bits : tag == 273 ? bits + 6 : value;
+        put(tag, 2);
+        put(type, 2);
+        put(tag == 258 ? 3 : 1, 4);
+        put(value, 4);
+    }
+    put(0, 4);  // no next directory
+    put(0x00080008, 4);
+    put(8, 2);
+    tiff.insert(tiff.end(), pixels.begin(), pixels.end());
+    return tiff;
 }
 
 bool SetPngSize(Bytes& png, std::uint32_t width, std::uint32_t height) {

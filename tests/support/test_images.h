@@ -127,6 +127,12 @@ struct PngContents {
 };
 PngContents InspectPng(const Bytes& png);
 
+// ---- TIFF ------------------------------------------------------------------
+
+// An uncompressed 8-bit RGB TIFF of MakePhotoPixels, stored width x height,
+// with an Orientation tag when orientation is not 0.
+Bytes MakeTiff(int width, int height, unsigned orientation);
+
 // ---- Decoding -------------------------------------------------------------
 
 // A picture file read the way a batch reads every non-JPEG picture: by the
