@@ -1,5 +1,6 @@
 #include "app/program.h"
 
+#include <chrono>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -23,6 +24,10 @@ namespace corvanta {
 namespace {
 
 constexpr int kFirstPresetRow = 0;
+// How long the close waits for the store's writes: longer than a write
+// waits for another program's, short enough that a hung file system does
+// not keep the program from ending.
+constexpr std::chrono::milliseconds kLastWriteLimit{5000};
 
 void SelectFirstPreset(AppState& state) {
     GtkTreeSelection* selection =
@@ -50,7 +55,7 @@ std::unique_ptr<AppState> StartProgram(const char* argv0) {
     }
     state->preview.source.reset(gdk_pixbuf_copy(state->images.defaultPreview.get()));
     state->programDirectory = FindProgramDirectory(argv0);
-    state->presetStorePath = StorePath(state->programDirectory);
+    state->presetStore.path = StorePath(state->programDirectory);
     state->editor.random = ClockSeededRandom();
 
     if (!state->preview.source || !CreateMainWindow(*state)) {
@@ -68,7 +73,7 @@ std::unique_ptr<AppState> StartProgram(const char* argv0) {
     RegisterDropTargets(*state);
     InstallShortcuts(*state);
     BindWidgetEvents(*state);
-    LoadPresetStore(state->presetStorePath, state->output, state->scheme.Presets());
+    LoadPresetStore(state->presetStore, state->output, state->scheme.Presets());
     BindWindowEvents(*state);
     return state;
 }
@@ -81,8 +86,14 @@ void ShowMainWindow(AppState& state) {
 
 void ShutDown(AppState& state) {
     state.batch.shared.stop.store(true);
-    SavePresetStore(state.presetStorePath, state.output, state.scheme.Presets());
+    state.presetStore.closing = true;
+    SavePresetStore(state.presetStore, state.output);
     WaitForWorkerAtShutDown(state);
+    if (state.widgets.mainWindow != nullptr) {
+        // Gone from the screen while the last write ends, and no more input.
+        gtk_widget_hide(state.widgets.mainWindow);
+    }
+    WaitForPresetStore(state.presetStore, kLastWriteLimit);
     if (state.widgets.mainWindow != nullptr) {
         if (state.css) {
             gtk_style_context_remove_provider_for_screen(

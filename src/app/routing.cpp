@@ -288,7 +288,7 @@ void RouteShortcut(AppState& state, int number) {
     if (number == kShortcutRandomColor) {
         PickRandomColor(state.editor);
     } else if (number >= kShortcutFirstUserPreset && number < kShortcutPaste) {
-        StoreUserPreset(state.scheme, number - kShortcutRandomColor);
+        StoreUserPreset(state.scheme, state.presetStore, number - kShortcutRandomColor);
     } else if (number == kShortcutPaste) {
         PasteSchemeFromClipboard(state.clipboard);
     }

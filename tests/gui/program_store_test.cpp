@@ -2,6 +2,9 @@
 // from a temporary directory that becomes its program directory. Dialogs and
 // keys go through the X server with xdotool; the scheme comes and goes
 // through the clipboard with xclip.
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -151,6 +154,41 @@ TEST_F(ProgramStoreTest, EveryShapeOfFileIsReadOrLeftAloneByteForByte) {
     WriteStore(longer);
     StartAndClose();
     EXPECT_EQ(ReadStore(), StoreBytes({-1, 99999, 1}, odd));
+}
+
+// Window B started first, window A second: each keeps what the other
+// stored ("Gray", the scheme at start, as user presets 2 and 5).
+TEST_F(ProgramStoreTest, TwoWindowsKeepEachOthersPresets) {
+    ProgramRun b(dir_.Path());
+    ProgramRun a(dir_.Path());
+    ASSERT_TRUE(b.Start());
+    ASSERT_TRUE(a.Start());
+    a.Keys({"ctrl+2"});
+    ASSERT_TRUE(a.Answer("User presets", "alt+y"));
+    EXPECT_EQ(a.Close(), 0);
+    b.Keys({"ctrl+5"});
+    ASSERT_TRUE(b.Answer("User presets", "alt+y"));
+    EXPECT_EQ(b.Close(), 0);
+    PresetTable both = MakePresetTable();
+    both.rows[22].slots = both.rows[0].slots;
+    both.rows[25].slots = both.rows[0].slots;
+    EXPECT_EQ(ReadStore(), StoreBytes({8192, 8192, 1}, both));
+}
+
+// A store that cannot be read at start-up (a FIFO under its name) is said
+// at once; the good file put back meanwhile is left as it is.
+TEST_F(ProgramStoreTest, AStoreUnreadableAtStartIsNeverWrittenOver) {
+    ASSERT_EQ(::mkfifo(StoreFile().c_str(), 0644), 0);
+    ProgramRun run(dir_.Path());
+    ASSERT_TRUE(run.Start());
+    EXPECT_TRUE(run.Answer("User presets", "Return"));
+    std::remove(StoreFile().c_str());
+    const Bytes good = StoreBytes({640, 480, 0}, MakePresetTable());
+    WriteStore(good);
+    run.Keys({"ctrl+1"});
+    ASSERT_TRUE(run.Answer("User presets", "alt+y"));
+    EXPECT_EQ(run.Close(), 0);
+    EXPECT_EQ(ReadStore(), good);
 }
 
 }  // namespace
