@@ -40,9 +40,10 @@ void SelectFirstPreset(AppState& state) {
 }
 
 std::string StorePath(const std::string& programDirectory) {
-    return PresetStorePath({.programDirectory = programDirectory,
-                            .installedProgramDirectory = std::string(CORVANTA_INSTALLED_BINDIR) + "/",
-                            .configDirectory = g_get_user_config_dir()});
+    return PresetStorePath(
+        {.programDirectory = programDirectory,
+         .installedProgramDirectory = std::string(CORVANTA_INSTALLED_BINDIR) + "/",
+         .configDirectory = UserConfigDirectory()});
 }
 
 }  // namespace

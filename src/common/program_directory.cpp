@@ -1,5 +1,6 @@
 #include "common/program_directory.h"
 
+#include <glib.h>
 #include <unistd.h>
 
 #include <vector>
@@ -28,6 +29,18 @@ std::string FindProgramDirectory(const char* firstArgument) {
         buffer.resize(buffer.size() * 4);
     }
     return DirectoryPart(firstArgument != nullptr ? firstArgument : "");
+}
+
+std::string UserConfigDirectory() {
+    const char* configured = g_getenv("XDG_CONFIG_HOME");
+    if (configured != nullptr && g_path_is_absolute(configured)) {
+        return configured;
+    }
+    const char* home = g_getenv("HOME");
+    if (home == nullptr || !g_path_is_absolute(home)) {
+        home = g_get_home_dir();  // the password database's entry
+    }
+    return std::string(home) + "/.config";
 }
 
 }  // namespace corvanta

@@ -1,4 +1,5 @@
-// Where the running executable lives (Corvanta.dat is kept beside it).
+// Where the running executable lives (Corvanta.dat is kept beside it), and
+// the user's configuration folder (where it is kept otherwise).
 #pragma once
 
 #include <string>
@@ -12,5 +13,11 @@ std::string FindProgramDirectory(const char* firstArgument);
 
 // The directory part of path up to and including its last "/", or "./".
 std::string DirectoryPart(const std::string& path);
+
+// The user's configuration folder: $XDG_CONFIG_HOME when it is an absolute
+// path, else $HOME/.config. A relative value means nothing (the XDG Base
+// Directory rules say to ignore it): it would put the files under whatever
+// folder the program was started from.
+std::string UserConfigDirectory();
 
 }  // namespace corvanta

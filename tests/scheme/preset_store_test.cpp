@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/program_directory.h"
 
 namespace corvanta {
 namespace {
@@ -377,6 +378,21 @@ TEST_F(PresetStorePlace, AnInstalledProgramKeepsItInTheUsersConfigurationFolder)
     EXPECT_EQ(read.maxWidth, 640);
     EXPECT_EQ(readTable.rows[kFirstUserPresetRow].slots, table.rows[kFirstUserPresetRow].slots);
     EXPECT_EQ(::access(Beside().c_str(), F_OK), -1);  // nothing beside the program
+}
+
+// A relative XDG_CONFIG_HOME would put the file under the folder the
+// program happens to start in: it is ignored, as the XDG rules say.
+TEST_F(PresetStorePlace, ARelativeConfigHomeIsIgnored) {
+    EXPECT_TRUE(InChild(false, [] {
+        ::setenv("HOME", "/home/someone", 1);
+        bool ignored = true;
+        for (const char* relative : {"relcfg", "./relcfg", ""}) {
+            ::setenv("XDG_CONFIG_HOME", relative, 1);
+            ignored = ignored && UserConfigDirectory() == "/home/someone/.config";
+        }
+        ::setenv("XDG_CONFIG_HOME", "/elsewhere", 1);
+        return ignored && UserConfigDirectory() == "/elsewhere";
+    }));
 }
 
 }  // namespace
