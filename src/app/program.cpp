@@ -8,6 +8,7 @@
 #include <gtk/gtk.h>
 
 #include "app/batch_window.h"
+#include "app/close_signals.h"
 #include "app/embedded_images.h"
 #include "app/main_window.h"
 #include "app/routing.h"
@@ -121,6 +122,8 @@ int RunProgram(int argc, char** argv) {
     if (!state) {
         return 1;
     }
+    const CloseSignals signals(*state);
+    const DisplayLossSave displayLoss(*state);
     ShowMainWindow(*state);
     gtk_main();
     ShutDown(*state);

@@ -30,4 +30,14 @@ void ShowNotice(const char* title, const char* text) {
     RunMessageBox(title, text, GTK_BUTTONS_OK, GTK_WIN_POS_NONE);
 }
 
+void CloseOpenDialogs() {
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* item = windows; item != nullptr; item = item->next) {
+        if (GTK_IS_DIALOG(item->data)) {
+            gtk_dialog_response(GTK_DIALOG(item->data), GTK_RESPONSE_DELETE_EVENT);
+        }
+    }
+    g_list_free(windows);
+}
+
 }  // namespace corvanta

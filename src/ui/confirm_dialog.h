@@ -13,4 +13,9 @@ bool AskYesNo(const char* title, const char* text);
 // button, and waits until it is answered or closed.
 void ShowNotice(const char* title, const char* text);
 
+// Closes every dialog still waiting for an answer (the message boxes, the
+// folder chooser) as its close button would: the program is ending and
+// nobody is left to answer.
+void CloseOpenDialogs();
+
 }  // namespace corvanta

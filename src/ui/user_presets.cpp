@@ -1,7 +1,9 @@
 #include "ui/user_presets.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
 #include <utility>
 
 #include "batch/drop_intake.h"  // the quality items
@@ -106,6 +108,31 @@ void StartNextWrite(PresetStoreSession& store) {
     }
 }
 
+// ---- the last write, when the main loop cannot run any more ---------------------
+
+struct FinalWrite {
+    std::string path;
+    PresetStoreChange change;
+    struct Outcome {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+        bool written = false;
+    };
+    std::shared_ptr<Outcome> outcome = std::make_shared<Outcome>();
+};
+
+gpointer RunFinalWrite(gpointer data) {
+    const std::unique_ptr<FinalWrite> write(static_cast<FinalWrite*>(data));
+    const bool written =
+        UpdatePresetStoreFile(write->path, write->change).status == StoreStatus::kDone;
+    const std::lock_guard<std::mutex> lock(write->outcome->mutex);
+    write->outcome->done = true;
+    write->outcome->written = written;
+    write->outcome->ended.notify_all();
+    return nullptr;
+}
+
 }  // namespace
 
 // The file holds any 32-bit number, but the field takes five characters.
@@ -186,6 +213,27 @@ bool WaitForPresetStore(PresetStoreSession& store, std::chrono::milliseconds lim
     }
     g_source_remove(wake);
     return !store.writing;
+}
+
+bool SavePresetStoreBeforeExit(PresetStoreSession& store, const OutputFields& fields,
+                               std::chrono::milliseconds limit) {
+    store.closing = true;
+    if (store.path.empty() || !store.writable || !HasSettingWidgets(fields)) {
+        return false;
+    }
+    auto write = std::make_unique<FinalWrite>();
+    write->path = store.path;
+    write->change = std::exchange(store.pending, {});
+    write->change.settings = SettingsOf(fields);
+    const std::shared_ptr<FinalWrite::Outcome> outcome = write->outcome;
+    GThread* thread = g_thread_try_new("preset-store-last", RunFinalWrite, write.get(), nullptr);
+    if (thread == nullptr) {
+        return false;
+    }
+    write.release();  // RunFinalWrite takes it back
+    g_thread_unref(thread);
+    std::unique_lock<std::mutex> lock(outcome->mutex);
+    return outcome->ended.wait_for(lock, limit, [&] { return outcome->done; }) && outcome->written;
 }
 
 }  // namespace corvanta

@@ -89,4 +89,10 @@ void SavePresetStore(PresetStoreSession& store, const OutputFields& fields);
 // passed; true when none is.
 bool WaitForPresetStore(PresetStoreSession& store, std::chrono::milliseconds limit);
 
+// The last chance when the window cannot be served any more (its display is
+// gone): writes the output settings and whatever is still to be written,
+// and waits up to limit for it. True when the file holds them.
+bool SavePresetStoreBeforeExit(PresetStoreSession& store, const OutputFields& fields,
+                               std::chrono::milliseconds limit);
+
 }  // namespace corvanta

@@ -4,14 +4,17 @@
 // through the clipboard with xclip.
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "app/close_signals.h"
 #include "gui_harness.h"
 #include "scheme/preset_store.h"
 #include "scheme/scheme_text.h"
@@ -189,6 +192,33 @@ TEST_F(ProgramStoreTest, AStoreUnreadableAtStartIsNeverWrittenOver) {
     ASSERT_TRUE(run.Answer("User presets", "alt+y"));
     EXPECT_EQ(run.Close(), 0);
     EXPECT_EQ(ReadStore(), good);
+}
+
+// A stored preset is in the file at once, so it outlives a kill; SIGTERM,
+// SIGHUP and SIGINT close the window as its close button does, and a lost
+// display still saves the emptied width field.
+TEST_F(ProgramStoreTest, AStoredPresetOutlivesEveryEndAndSignalsCloseCleanly) {
+    PresetTable stored = MakePresetTable();
+    stored.rows[24].slots = stored.rows[0].slots;
+    const Bytes presetOnly = StoreBytes({8192, 8192, 1}, stored);
+    const std::pair<int, int> ends[] = {{SIGTERM, 0},
+                                        {SIGHUP, 0},
+                                        {SIGINT, 0},
+                                        {SIGKILL, -1},
+                                        {ProgramRun::kLoseDisplay, kDisplayLostStatus}};
+    for (const auto& [signal, status] : ends) {
+        std::remove(StoreFile().c_str());
+        ProgramRun run(dir_.Path());
+        ASSERT_TRUE(run.Start());
+        run.Keys({"ctrl+4"});
+        ASSERT_TRUE(run.Answer("User presets", "alt+y"));
+        EXPECT_TRUE(PumpUntil([&] { return ReadStore() == presetOnly; }, 10000)) << signal;
+        run.Click(kMaxWidthFieldX, kMaxWidthFieldY, 1);
+        run.Keys({"ctrl+a", "BackSpace"});  // saved by every end but the kill
+        EXPECT_EQ(run.Close(signal), status) << signal;
+        EXPECT_EQ(ReadStore(), signal == SIGKILL ? presetOnly : StoreBytes({0, 8192, 1}, stored))
+            << signal;
+    }
 }
 
 }  // namespace

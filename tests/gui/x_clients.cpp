@@ -295,11 +295,16 @@ bool ProgramRun::Answer(const std::string& title, const std::string& key) {
     return WaitUntilGone(title);
 }
 
-int ProgramRun::Close() {
+int ProgramRun::Close(int signal) {
+    if (pid_ != 0 && signal == kLoseDisplay) {
+        XKillClient(TestDisplay(), window_);
+        XSync(TestDisplay(), False);
+    } else if (pid_ != 0) {
+        signal == 0 ? SendDeleteWindow(window_) : static_cast<void>(kill(pid_, signal));
+    }
     if (pid_ == 0) {
         return -1;
     }
-    SendDeleteWindow(window_);
     const gint64 end = g_get_monotonic_time() + kCommandTimeoutUs;
     int status = 0;
     pid_t done = 0;
