@@ -37,7 +37,10 @@ void SaveAndExit(Display*, void* data) {
     state.batch.shared.stop.store(true);
     // Widgets are only read here (their text lives in this process); the
     // main loop cannot run again, so the write is waited for right here.
-    SavePresetStoreBeforeExit(state.presetStore, state.output, kDisplayLostWriteLimit);
+    // Once the window is gone, the shut-down has saved already.
+    if (state.widgets.mainWindow != nullptr) {
+        SavePresetStoreBeforeExit(state.presetStore, state.output, kDisplayLostWriteLimit);
+    }
     // No exit(): the worker threads still run, and nothing of theirs is
     // half-published (outputs appear whole or not at all).
     ::_exit(kDisplayLostStatus);
