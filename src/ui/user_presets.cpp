@@ -94,7 +94,7 @@ void StartNextWrite(PresetStoreSession& store) {
         owner.writing = false;
         if (result.status != StoreStatus::kDone) {
             // Tried again with the next store or the close, not at once: what
-            // failed now would most likely fail again.
+            // just failed would most likely fail again.
             KeepForNextWrite(owner.pending, change);
             ReportStoreProblem(owner, result.reason);
             return;
