@@ -109,7 +109,6 @@ struct AppState {
     // touching the state: it expires when the state is destroyed.
     std::shared_ptr<AppState*> aliveToken;
     std::string programDirectory;  // ends with '/'
-    std::string presetStorePath;   // Corvanta.dat, chosen once at start-up
     EmbeddedImages images;
     MainWidgets widgets;
     GObjectPtr<GtkCssProvider> css;
@@ -127,6 +126,7 @@ struct AppState {
     PreviewState preview;
     ClipboardExchange clipboard;
     OutputFields output;
+    PresetStoreSession presetStore;  // Corvanta.dat and the writes on their way to it
 
     BatchSession batch;           // the conversion worker and its progress
     bool closeRequested = false;  // the main window asked to close

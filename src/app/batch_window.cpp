@@ -12,6 +12,7 @@
 #include "batch/drop_intake.h"
 #include "batch/elapsed_time.h"
 #include "tone/pixbuf_format.h"
+#include "ui/confirm_dialog.h"
 #include "ui/helper_thread.h"
 
 namespace corvanta {
@@ -49,11 +50,7 @@ gboolean ShowInfoMessage(gpointer data) {
     if (!owner || (*owner)->batch.closing) {
         return G_SOURCE_REMOVE;
     }
-    GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_INFO,
-                                               GTK_BUTTONS_OK, "%s", pending->message->text);
-    gtk_window_set_title(GTK_WINDOW(dialog), pending->message->title);
-    gtk_dialog_run(GTK_DIALOG(dialog));
-    gtk_widget_destroy(dialog);
+    ShowNotice(pending->message->title, pending->message->text);
     return G_SOURCE_REMOVE;
 }
 

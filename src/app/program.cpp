@@ -1,5 +1,6 @@
 #include "app/program.h"
 
+#include <chrono>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <gtk/gtk.h>
 
 #include "app/batch_window.h"
+#include "app/close_signals.h"
 #include "app/embedded_images.h"
 #include "app/main_window.h"
 #include "app/routing.h"
@@ -23,6 +25,10 @@ namespace corvanta {
 namespace {
 
 constexpr int kFirstPresetRow = 0;
+// How long the close waits for the store's writes: longer than a write
+// waits for another program's, short enough that a hung file system does
+// not keep the program from ending.
+constexpr std::chrono::milliseconds kLastWriteLimit{5000};
 
 void SelectFirstPreset(AppState& state) {
     GtkTreeSelection* selection =
@@ -35,9 +41,10 @@ void SelectFirstPreset(AppState& state) {
 }
 
 std::string StorePath(const std::string& programDirectory) {
-    return PresetStorePath({.programDirectory = programDirectory,
-                            .installedProgramDirectory = std::string(CORVANTA_INSTALLED_BINDIR) + "/",
-                            .configDirectory = g_get_user_config_dir()});
+    return PresetStorePath(
+        {.programDirectory = programDirectory,
+         .installedProgramDirectory = std::string(CORVANTA_INSTALLED_BINDIR) + "/",
+         .configDirectory = UserConfigDirectory()});
 }
 
 }  // namespace
@@ -50,7 +57,7 @@ std::unique_ptr<AppState> StartProgram(const char* argv0) {
     }
     state->preview.source.reset(gdk_pixbuf_copy(state->images.defaultPreview.get()));
     state->programDirectory = FindProgramDirectory(argv0);
-    state->presetStorePath = StorePath(state->programDirectory);
+    state->presetStore.path = StorePath(state->programDirectory);
     state->editor.random = ClockSeededRandom();
 
     if (!state->preview.source || !CreateMainWindow(*state)) {
@@ -68,7 +75,7 @@ std::unique_ptr<AppState> StartProgram(const char* argv0) {
     RegisterDropTargets(*state);
     InstallShortcuts(*state);
     BindWidgetEvents(*state);
-    LoadPresetStore(state->presetStorePath, state->output, state->scheme.Presets());
+    LoadPresetStore(state->presetStore, state->output, state->scheme.Presets());
     BindWindowEvents(*state);
     return state;
 }
@@ -81,8 +88,14 @@ void ShowMainWindow(AppState& state) {
 
 void ShutDown(AppState& state) {
     state.batch.shared.stop.store(true);
-    SavePresetStore(state.presetStorePath, state.output, state.scheme.Presets());
+    state.presetStore.closing = true;
+    SavePresetStore(state.presetStore, state.output);
     WaitForWorkerAtShutDown(state);
+    if (state.widgets.mainWindow != nullptr) {
+        // Gone from the screen while the last write ends, and no more input.
+        gtk_widget_hide(state.widgets.mainWindow);
+    }
+    WaitForPresetStore(state.presetStore, kLastWriteLimit);
     if (state.widgets.mainWindow != nullptr) {
         if (state.css) {
             gtk_style_context_remove_provider_for_screen(
@@ -109,6 +122,8 @@ int RunProgram(int argc, char** argv) {
     if (!state) {
         return 1;
     }
+    const CloseSignals signals(*state);
+    const DisplayLossSave displayLoss(*state);
     ShowMainWindow(*state);
     gtk_main();
     ShutDown(*state);

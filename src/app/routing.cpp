@@ -5,6 +5,7 @@
 #include "app/batch_window.h"
 #include "app/main_window.h"
 #include "ui/clipboard_exchange.h"
+#include "ui/confirm_dialog.h"
 #include "ui/help_windows.h"
 #include "ui/preview_image.h"
 #include "ui/scheme_editor.h"
@@ -261,10 +262,7 @@ gboolean OnWindowConfigure(GtkWidget*, GdkEventConfigure* event, gpointer user) 
 }
 
 gboolean OnWindowDelete(GtkWidget*, GdkEvent*, gpointer user) {
-    StateOf(user).closeRequested = true;
-    if (gtk_main_level() > 0) {
-        gtk_main_quit();
-    }
+    RequestClose(StateOf(user));
     return TRUE;  // the window stays until the shut-down has run
 }
 
@@ -284,11 +282,21 @@ std::vector<std::string> DroppedList(GtkSelectionData* data) {
     return files;
 }
 
+void RequestClose(AppState& state) {
+    state.closeRequested = true;
+    state.presetStore.closing = true;  // no question or notice opens from here on
+    // A dialog still open would keep its own loop, and the program, waiting.
+    CloseOpenDialogs();
+    if (gtk_main_level() > 0) {
+        gtk_main_quit();
+    }
+}
+
 void RouteShortcut(AppState& state, int number) {
     if (number == kShortcutRandomColor) {
         PickRandomColor(state.editor);
     } else if (number >= kShortcutFirstUserPreset && number < kShortcutPaste) {
-        StoreUserPreset(state.scheme, number - kShortcutRandomColor);
+        StoreUserPreset(state.scheme, state.presetStore, number - kShortcutRandomColor);
     } else if (number == kShortcutPaste) {
         PasteSchemeFromClipboard(state.clipboard);
     }

@@ -15,6 +15,11 @@ namespace corvanta {
 // URIs that are not local files left out, in the order of the drag data.
 std::vector<std::string> DroppedList(GtkSelectionData* data);
 
+// The window's close request (its close button, or a signal to end):
+// answers any open message box as closed and ends the main loop, after
+// which the shut-down runs.
+void RequestClose(AppState& state);
+
 // Runs the handler of shortcut number 99 .. 108 (see app_state.h).
 void RouteShortcut(AppState& state, int number);
 

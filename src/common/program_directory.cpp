@@ -1,5 +1,6 @@
 #include "common/program_directory.h"
 
+#include <glib.h>
 #include <limits.h>
 #include <unistd.h>
 
@@ -81,6 +82,18 @@ std::string RunningProgramPath() {
         return {};
     }
     return argument.find('/') != std::string::npos ? RealPath(argument) : SearchPath(argument);
+}
+
+std::string UserConfigDirectory() {
+    const char* configured = g_getenv("XDG_CONFIG_HOME");
+    if (configured != nullptr && g_path_is_absolute(configured)) {
+        return configured;
+    }
+    const char* home = g_getenv("HOME");
+    if (home == nullptr || !g_path_is_absolute(home)) {
+        home = g_get_home_dir();  // the password database's entry
+    }
+    return std::string(home) + "/.config";
 }
 
 }  // namespace corvanta

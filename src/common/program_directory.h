@@ -1,4 +1,5 @@
-// Where the running executable lives (Corvanta.dat is kept beside it).
+// Where the running executable lives (Corvanta.dat is kept beside it), and
+// the user's configuration folder (where it is kept otherwise).
 #pragma once
 
 #include <string>
@@ -20,5 +21,11 @@ void RememberProgramArgument(const char* firstArgument);
 // else the remembered argv[0] (resolved against the working folder or PATH,
 // as the shell found it); empty when neither can be resolved.
 std::string RunningProgramPath();
+
+// The user's configuration folder: $XDG_CONFIG_HOME when it is an absolute
+// path, else $HOME/.config. A relative value means nothing (the XDG Base
+// Directory rules say to ignore it): it would put the files under whatever
+// folder the program was started from.
+std::string UserConfigDirectory();
 
 }  // namespace corvanta

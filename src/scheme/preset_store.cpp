@@ -1,12 +1,15 @@
 #include "scheme/preset_store.h"
 
-#include <fcntl.h>
 #include <glib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <utility>
+
+#include "scheme/store_file.h"
 
 namespace corvanta {
 namespace {
@@ -49,31 +52,39 @@ bool StartsWithMagic(const std::uint8_t* data, std::size_t length) {
            std::memcmp(data, kPresetStoreMagic.data(), kPresetStoreMagic.size()) == 0;
 }
 
-// Opens path without ever blocking (a FIFO named Corvanta.dat would otherwise
-// hang the window) and only when it is a regular file.
-int OpenRegularFile(const std::string& path, int flags, mode_t mode = 0) {
-    const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
-    if (fd < 0) {
-        return -1;
+using store_file::ReadResult;
+
+// The first 496 bytes of the file; anything longer is read no further.
+struct StoreBytes {
+    std::array<std::uint8_t, kPresetStoreSize> bytes{};
+    StoreResult result;
+    std::size_t length = 0;
+};
+
+StoreBytes ReadStoreBytes(const std::string& path) {
+    StoreBytes read;
+    const ReadResult got = store_file::ReadStart(path, read.bytes.data(), read.bytes.size());
+    read.length = got.length;
+    if (got.kind == ReadResult::Kind::kFailed) {
+        read.result = {StoreStatus::kFailed, got.reason};
+    } else if (got.kind == ReadResult::Kind::kMissing || got.length == 0) {
+        read.result.status = StoreStatus::kMissing;
+    } else if (!StartsWithMagic(read.bytes.data(), got.length)) {
+        read.result = {StoreStatus::kForeign, path + " is not a Corvanta preset file"};
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    return read;
 }
 
-std::size_t ReadUpTo(int fd, std::uint8_t* buffer, std::size_t wanted) {
-    std::size_t total = 0;
-    while (total < wanted) {
-        const ssize_t got = ::read(fd, buffer + total, wanted - total);
-        if (got <= 0) {
-            break;
-        }
-        total += static_cast<std::size_t>(got);
+void ApplyChange(const PresetStoreChange& change, StoredSettings& settings, PresetTable& table) {
+    if (change.settings) {
+        settings = *change.settings;
     }
-    return total;
+    for (int i = 0; i < kUserPresetCount; ++i) {
+        const auto& colours = change.userPresets[static_cast<std::size_t>(i)];
+        if (colours) {
+            table.rows[static_cast<std::size_t>(kFirstUserPresetRow + i)].slots = *colours;
+        }
+    }
 }
 
 }  // namespace
@@ -122,16 +133,19 @@ std::array<std::uint8_t, kPresetStoreSize> SerializePresetStore(const StoredSett
     return bytes;
 }
 
-bool LoadPresetStoreFile(const std::string& path, StoredSettings& settings, PresetTable& table) {
-    const int fd = OpenRegularFile(path, O_RDONLY);
-    if (fd < 0) {
-        return false;
+StoreResult LoadPresetStoreFile(const std::string& path, StoredSettings& settings,
+                                PresetTable& table) {
+    const StoreBytes read = ReadStoreBytes(path);
+    if (read.result.status == StoreStatus::kDone) {
+        ApplyPresetStoreBytes(read.bytes.data(), read.length, settings, table);
     }
-    // Only the first 496 bytes matter; anything longer is read no further.
-    std::array<std::uint8_t, kPresetStoreSize> bytes{};
-    const std::size_t length = ReadUpTo(fd, bytes.data(), bytes.size());
-    ::close(fd);
-    return ApplyPresetStoreBytes(bytes.data(), length, settings, table);
+    return read.result;
+}
+
+bool IsEmpty(const PresetStoreChange& change) {
+    return !change.settings &&
+           std::none_of(change.userPresets.begin(), change.userPresets.end(),
+                        [](const auto& colours) { return colours.has_value(); });
 }
 
 std::string PresetStorePath(const PresetStorePlaces& places) {
@@ -148,47 +162,29 @@ std::string PresetStorePath(const PresetStorePlaces& places) {
     return places.configDirectory + "/" + kPresetStoreFolderName + "/" + kPresetStoreFileName;
 }
 
-bool SavePresetStoreFile(const std::string& path, const StoredSettings& settings,
-                         const PresetTable& table) {
+StoreResult UpdatePresetStoreFile(const std::string& path, const PresetStoreChange& change) {
+    const std::string target = store_file::FollowLinks(path);
+    const std::string folder = store_file::FolderOf(target);
     // The configuration folder of a user who never saved settings before
     // may not exist yet.
-    const std::string::size_type slash = path.rfind('/');
-    if (slash != std::string::npos && slash > 0 &&
-        g_mkdir_with_parents(path.substr(0, slash).c_str(), 0700) != 0) {
-        return false;
+    if (g_mkdir_with_parents(folder.c_str(), 0700) != 0) {
+        return {StoreStatus::kFailed, store_file::ErrorReason(folder, errno)};
     }
-    const int fd = OpenRegularFile(path, O_RDWR | O_CREAT, 0644);
-    if (fd < 0) {
-        return false;
+    const store_file::FolderLock lock(folder);
+    const StoreBytes read = ReadStoreBytes(target);
+    if (read.result.status == StoreStatus::kFailed || read.result.status == StoreStatus::kForeign) {
+        return read.result;
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-        ::close(fd);
-        return false;
-    }
-    if (info.st_size > 0) {
-        std::array<std::uint8_t, kPresetStoreMagic.size()> head{};
-        if (ReadUpTo(fd, head.data(), head.size()) != head.size() ||
-            !StartsWithMagic(head.data(), head.size())) {
-            ::close(fd);  // someone else's file: leave it exactly as it is
-            return false;
-        }
-    }
+    StoredSettings settings;
+    PresetTable table = MakePresetTable();
+    ApplyPresetStoreBytes(read.bytes.data(), read.length, settings, table);
+    ApplyChange(change, settings, table);
     const auto bytes = SerializePresetStore(settings, table);
-    bool ok = ::lseek(fd, 0, SEEK_SET) == 0;
-    std::size_t written = 0;
-    while (ok && written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        written += static_cast<std::size_t>(n);
+    std::string problem = store_file::Replace(target, bytes.data(), bytes.size());
+    if (!problem.empty()) {
+        return {StoreStatus::kFailed, std::move(problem)};
     }
-    if (ok) {
-        ok = ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
-    }
-    return ::close(fd) == 0 && ok;
+    return {};
 }
 
 }  // namespace corvanta

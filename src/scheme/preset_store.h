@@ -1,10 +1,12 @@
-// Corvanta.dat: the eight user presets and the output settings, read once at
-// start-up and written once at exit.
+// Corvanta.dat: the eight user presets and the output settings. Read once at
+// start-up; updated each time a window stores a preset and once more at its
+// close, each update changing only what that window changed.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "scheme/color_scheme.h"
@@ -36,9 +38,33 @@ bool ApplyPresetStoreBytes(const std::uint8_t* data, std::size_t length, StoredS
 std::array<std::uint8_t, kPresetStoreSize> SerializePresetStore(const StoredSettings& settings,
                                                                 const PresetTable& table);
 
-// Reads the file at path into settings and table. A missing, unreadable or
-// foreign file (or anything but a regular file) changes nothing.
-bool LoadPresetStoreFile(const std::string& path, StoredSettings& settings, PresetTable& table);
+// How a read or an update of the file went.
+enum class StoreStatus {
+    kDone,
+    kMissing,  // no file, or an empty one: nothing to read, an update creates it
+    kForeign,  // another kind of file under the name: never read, never overwritten
+    kFailed,   // could not be opened, read or written
+};
+
+struct StoreResult {
+    StoreStatus status = StoreStatus::kDone;
+    std::string reason;  // for the user, unless done or missing
+};
+
+// Reads the file at path into settings and table; anything but kDone
+// changes nothing. A folder, a FIFO or any other kind of file, a refused
+// open and an I/O error are kFailed: such a file is not to be written over.
+StoreResult LoadPresetStoreFile(const std::string& path, StoredSettings& settings,
+                                PresetTable& table);
+
+// What one window changes in the file: the colours of the user presets it
+// stored (index 0 is user preset 1) and, at its close, the output settings.
+struct PresetStoreChange {
+    std::array<std::optional<ColorScheme>, kUserPresetCount> userPresets{};
+    std::optional<StoredSettings> settings;
+};
+
+bool IsEmpty(const PresetStoreChange& change);
 
 // The places the file may live in.
 struct PresetStorePlaces {
@@ -57,10 +83,13 @@ struct PresetStorePlaces {
 // program always wins, so it is never left behind for the other place.
 std::string PresetStorePath(const PresetStorePlaces& places);
 
-// Writes the file at path, creating it (and a missing last folder) when missing. A non-empty file that
-// does not start with the magic is never overwritten; a longer file is cut to
-// 496 bytes. Returns true when everything was written.
-bool SavePresetStoreFile(const std::string& path, const StoredSettings& settings,
-                         const PresetTable& table);
+// Reads the file at path again, applies change to what it holds (to the
+// defaults and the built-in names when there is no file) and replaces it
+// with the 496 bytes of the result, so what other windows stored meanwhile
+// stays. Missing folders are made. A symbolic link is followed and its
+// target replaced. A file that cannot be read, or a foreign one, is left
+// exactly as it is; so is the old file when the new one cannot be written
+// whole. Another program's update of the same file waits for this one.
+StoreResult UpdatePresetStoreFile(const std::string& path, const PresetStoreChange& change);
 
 }  // namespace corvanta

@@ -1,12 +1,15 @@
 #include "ui/user_presets.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
+#include <utility>
 
 #include "batch/drop_intake.h"  // the quality items
 #include "common/parse_integer.h"
-#include "scheme/preset_store.h"
 #include "ui/confirm_dialog.h"
+#include "ui/helper_thread.h"
 #include "ui/signal_block.h"
 
 namespace corvanta {
@@ -22,6 +25,112 @@ void SetSizeFieldSilently(OutputFields& fields, GtkWidget* field, std::int32_t s
 
 bool HasSettingWidgets(const OutputFields& fields) {
     return fields.maxWidth != nullptr && fields.maxHeight != nullptr && fields.quality != nullptr;
+}
+
+StoredSettings SettingsOf(const OutputFields& fields) {
+    StoredSettings settings;
+    settings.maxWidth = StoredSizeOf(gtk_entry_get_text(GTK_ENTRY(fields.maxWidth)));
+    settings.maxHeight = StoredSizeOf(gtk_entry_get_text(GTK_ENTRY(fields.maxHeight)));
+    settings.qualityIndex = gtk_combo_box_get_active(GTK_COMBO_BOX(fields.quality));
+    return settings;
+}
+
+// ---- the run's one message about the store ------------------------------------
+
+struct StoreNotice {
+    std::weak_ptr<PresetStoreSession*> owner;
+    std::string text;
+};
+
+gboolean ShowStoreNotice(gpointer data) {
+    const std::unique_ptr<StoreNotice> notice(static_cast<StoreNotice*>(data));
+    const auto owner = notice->owner.lock();
+    if (owner && !(*owner)->closing) {  // shut-down never waits for an answer
+        ShowNotice(kUserPresetsTitle, notice->text.c_str());
+    }
+    return G_SOURCE_REMOVE;
+}
+
+// Shown from the main loop, like the other message boxes: a problem found
+// during start-up waits for the window, and one found by a write does not
+// hold up the hand-over that reported it.
+void ReportStoreProblem(PresetStoreSession& store, const std::string& reason) {
+    if (store.told || store.closing) {
+        return;
+    }
+    store.told = true;
+    auto notice = std::make_unique<StoreNotice>();
+    notice->owner = store.alive;
+    notice->text = kStoreProblemText + reason;
+    g_idle_add(ShowStoreNotice, notice.release());
+}
+
+// ---- writes on the helper thread ----------------------------------------------
+
+// A write that did not happen goes with the next one, behind whatever was
+// confirmed meanwhile.
+void KeepForNextWrite(PresetStoreChange& pending, const PresetStoreChange& failed) {
+    for (std::size_t i = 0; i < pending.userPresets.size(); ++i) {
+        if (!pending.userPresets[i]) {
+            pending.userPresets[i] = failed.userPresets[i];
+        }
+    }
+    if (!pending.settings) {
+        pending.settings = failed.settings;
+    }
+}
+
+void StartNextWrite(PresetStoreSession& store) {
+    if (store.writing || IsEmpty(store.pending)) {
+        return;
+    }
+    if (store.path.empty() || !store.writable) {
+        store.pending = {};  // nothing is kept in this run
+        return;
+    }
+    PresetStoreChange change = std::exchange(store.pending, {});
+    auto write = [path = store.path, change] { return UpdatePresetStoreFile(path, change); };
+    auto done = [change](PresetStoreSession& owner, StoreResult result) {
+        owner.writing = false;
+        if (result.status != StoreStatus::kDone) {
+            // Tried again with the next store or the close, not at once: what
+            // just failed would most likely fail again.
+            KeepForNextWrite(owner.pending, change);
+            ReportStoreProblem(owner, result.reason);
+            return;
+        }
+        StartNextWrite(owner);
+    };
+    store.writing = RunOnHelperThread(std::weak_ptr<PresetStoreSession*>(store.alive),
+                                      "preset-store", std::move(write), std::move(done));
+    if (!store.writing) {
+        KeepForNextWrite(store.pending, change);
+    }
+}
+
+// ---- the last write, when the main loop cannot run any more ---------------------
+
+struct FinalWrite {
+    std::string path;
+    PresetStoreChange change;
+    struct Outcome {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+        bool written = false;
+    };
+    std::shared_ptr<Outcome> outcome = std::make_shared<Outcome>();
+};
+
+gpointer RunFinalWrite(gpointer data) {
+    const std::unique_ptr<FinalWrite> write(static_cast<FinalWrite*>(data));
+    const bool written =
+        UpdatePresetStoreFile(write->path, write->change).status == StoreStatus::kDone;
+    const std::lock_guard<std::mutex> lock(write->outcome->mutex);
+    write->outcome->done = true;
+    write->outcome->written = written;
+    write->outcome->ended.notify_all();
+    return nullptr;
 }
 
 }  // namespace
@@ -48,36 +157,31 @@ std::int32_t StoredSizeOf(const char* text) {
     return ParseInteger32(text != nullptr ? text : "");
 }
 
-void LoadPresetStore(const std::string& path, OutputFields& fields, PresetTable& presets) {
-    if (!HasSettingWidgets(fields)) {
+void LoadPresetStore(PresetStoreSession& store, OutputFields& fields, PresetTable& presets) {
+    if (!HasSettingWidgets(fields) || store.path.empty()) {
         return;
     }
     StoredSettings settings;
-    if (!LoadPresetStoreFile(path, settings, presets)) {
-        return;  // missing, unreadable or foreign: the start-up values stay
+    const StoreResult read = LoadPresetStoreFile(store.path, settings, presets);
+    if (read.status == StoreStatus::kFailed) {
+        // The file may hold good presets this run could not see: writing
+        // the defaults over them would lose them.
+        store.writable = false;
+        ReportStoreProblem(store, read.reason);
+    }
+    if (read.status != StoreStatus::kDone) {
+        return;  // the start-up values stay
     }
     SetSizeFieldSilently(fields, fields.maxWidth, settings.maxWidth);
     SetSizeFieldSilently(fields, fields.maxHeight, settings.maxHeight);
     const ScopedSignalBlock changed(fields.quality, "changed", &fields);
     gtk_combo_box_set_active(GTK_COMBO_BOX(fields.quality), QualityItemFor(settings.qualityIndex));
     // The preset list was filled before the load and keeps the built-in
-    // names; the records carry the file's names back to the file unchanged.
+    // names; the file keeps its own.
 }
 
-void SavePresetStore(const std::string& path, const OutputFields& fields,
-                     const PresetTable& presets) {
-    if (!HasSettingWidgets(fields)) {
-        return;
-    }
-    StoredSettings settings;
-    settings.maxWidth = StoredSizeOf(gtk_entry_get_text(GTK_ENTRY(fields.maxWidth)));
-    settings.maxHeight = StoredSizeOf(gtk_entry_get_text(GTK_ENTRY(fields.maxHeight)));
-    settings.qualityIndex = gtk_combo_box_get_active(GTK_COMBO_BOX(fields.quality));
-    SavePresetStoreFile(path, settings, presets);  // failures are silent
-}
-
-void StoreUserPreset(SchemeModel& model, int number) {
-    if (number < 1 || number > kUserPresetCount) {
+void StoreUserPreset(SchemeModel& model, PresetStoreSession& store, int number) {
+    if (number < 1 || number > kUserPresetCount || store.closing) {
         return;
     }
     const std::string question = "Overwrite user preset " + std::to_string(number) + " ?";
@@ -85,6 +189,51 @@ void StoreUserPreset(SchemeModel& model, int number) {
         return;
     }
     model.StoreUserPreset(number);
+    store.pending.userPresets[static_cast<std::size_t>(number - 1)] =
+        model.Presets().rows[static_cast<std::size_t>(kFirstUserPresetRow - 1 + number)].slots;
+    StartNextWrite(store);
+}
+
+void SavePresetStore(PresetStoreSession& store, const OutputFields& fields) {
+    if (!HasSettingWidgets(fields)) {
+        return;
+    }
+    store.pending.settings = SettingsOf(fields);
+    StartNextWrite(store);
+}
+
+bool WaitForPresetStore(PresetStoreSession& store, std::chrono::milliseconds limit) {
+    constexpr guint kWakeMs = 20;  // a wait for the main loop never outlasts the limit by more
+    const gint64 end = g_get_monotonic_time() +
+                       std::chrono::duration_cast<std::chrono::microseconds>(limit).count();
+    const guint wake = g_timeout_add(
+        kWakeMs, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    while (store.writing && g_get_monotonic_time() < end) {
+        g_main_context_iteration(nullptr, TRUE);
+    }
+    g_source_remove(wake);
+    return !store.writing;
+}
+
+bool SavePresetStoreBeforeExit(PresetStoreSession& store, const OutputFields& fields,
+                               std::chrono::milliseconds limit) {
+    store.closing = true;
+    if (store.path.empty() || !store.writable || !HasSettingWidgets(fields)) {
+        return false;
+    }
+    auto write = std::make_unique<FinalWrite>();
+    write->path = store.path;
+    write->change = std::exchange(store.pending, {});
+    write->change.settings = SettingsOf(fields);
+    const std::shared_ptr<FinalWrite::Outcome> outcome = write->outcome;
+    GThread* thread = g_thread_try_new("preset-store-last", RunFinalWrite, write.get(), nullptr);
+    if (thread == nullptr) {
+        return false;
+    }
+    write.release();  // RunFinalWrite takes it back
+    g_thread_unref(thread);
+    std::unique_lock<std::mutex> lock(outcome->mutex);
+    return outcome->ended.wait_for(lock, limit, [&] { return outcome->done; }) && outcome->written;
 }
 
 }  // namespace corvanta

@@ -89,7 +89,7 @@ void MainWindowTest::SetUp() {
     ASSERT_TRUE(state_);
     // Window tests keep no Corvanta.dat: the save at the end of each test
     // goes nowhere. Tests of the store give it a folder of their own.
-    state_->presetStorePath.clear();
+    state_->presetStore.path.clear();
     ShowMainWindow(*state_);
     GtkWidget* window = state_->widgets.mainWindow;
     ASSERT_TRUE(PumpUntil([&] {

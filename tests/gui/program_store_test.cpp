@@ -2,13 +2,19 @@
 // from a temporary directory that becomes its program directory. Dialogs and
 // keys go through the X server with xdotool; the scheme comes and goes
 // through the clipboard with xclip.
+#include <sys/stat.h>
+
+#include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "app/close_signals.h"
 #include "gui_harness.h"
 #include "scheme/preset_store.h"
 #include "scheme/scheme_text.h"
@@ -151,6 +157,68 @@ TEST_F(ProgramStoreTest, EveryShapeOfFileIsReadOrLeftAloneByteForByte) {
     WriteStore(longer);
     StartAndClose();
     EXPECT_EQ(ReadStore(), StoreBytes({-1, 99999, 1}, odd));
+}
+
+// Window B started first, window A second: each keeps what the other
+// stored ("Gray", the scheme at start, as user presets 2 and 5).
+TEST_F(ProgramStoreTest, TwoWindowsKeepEachOthersPresets) {
+    ProgramRun b(dir_.Path());
+    ProgramRun a(dir_.Path());
+    ASSERT_TRUE(b.Start());
+    ASSERT_TRUE(a.Start());
+    a.Keys({"ctrl+2"});
+    ASSERT_TRUE(a.Answer("User presets", "alt+y"));
+    EXPECT_EQ(a.Close(), 0);
+    b.Keys({"ctrl+5"});
+    ASSERT_TRUE(b.Answer("User presets", "alt+y"));
+    EXPECT_EQ(b.Close(), 0);
+    PresetTable both = MakePresetTable();
+    both.rows[22].slots = both.rows[0].slots;
+    both.rows[25].slots = both.rows[0].slots;
+    EXPECT_EQ(ReadStore(), StoreBytes({8192, 8192, 1}, both));
+}
+
+// A store that cannot be read at start-up (a FIFO under its name) is said
+// at once; the good file put back meanwhile is left as it is.
+TEST_F(ProgramStoreTest, AStoreUnreadableAtStartIsNeverWrittenOver) {
+    ASSERT_EQ(::mkfifo(StoreFile().c_str(), 0644), 0);
+    ProgramRun run(dir_.Path());
+    ASSERT_TRUE(run.Start());
+    EXPECT_TRUE(run.Answer("User presets", "Return"));
+    std::remove(StoreFile().c_str());
+    const Bytes good = StoreBytes({640, 480, 0}, MakePresetTable());
+    WriteStore(good);
+    run.Keys({"ctrl+1"});
+    ASSERT_TRUE(run.Answer("User presets", "alt+y"));
+    EXPECT_EQ(run.Close(), 0);
+    EXPECT_EQ(ReadStore(), good);
+}
+
+// A stored preset is in the file at once, so it outlives a kill; SIGTERM,
+// SIGHUP and SIGINT close the window as its close button does, and a lost
+// display still saves the emptied width field.
+TEST_F(ProgramStoreTest, AStoredPresetOutlivesEveryEndAndSignalsCloseCleanly) {
+    PresetTable stored = MakePresetTable();
+    stored.rows[24].slots = stored.rows[0].slots;
+    const Bytes presetOnly = StoreBytes({8192, 8192, 1}, stored);
+    const std::pair<int, int> ends[] = {{SIGTERM, 0},
+                                        {SIGHUP, 0},
+                                        {SIGINT, 0},
+                                        {SIGKILL, -1},
+                                        {ProgramRun::kLoseDisplay, kDisplayLostStatus}};
+    for (const auto& [signal, status] : ends) {
+        std::remove(StoreFile().c_str());
+        ProgramRun run(dir_.Path());
+        ASSERT_TRUE(run.Start());
+        run.Keys({"ctrl+4"});
+        ASSERT_TRUE(run.Answer("User presets", "alt+y"));
+        EXPECT_TRUE(PumpUntil([&] { return ReadStore() == presetOnly; }, 10000)) << signal;
+        run.Click(kMaxWidthFieldX, kMaxWidthFieldY, 1);
+        run.Keys({"ctrl+a", "BackSpace"});  // saved by every end but the kill
+        EXPECT_EQ(run.Close(signal), status) << signal;
+        EXPECT_EQ(ReadStore(), signal == SIGKILL ? presetOnly : StoreBytes({0, 8192, 1}, stored))
+            << signal;
+    }
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // Corvanta.dat as the window reads and writes it, and Ctrl+1 .. Ctrl+8.
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -28,11 +29,14 @@ class UserPresetsTest : public MainWindowTest {
   protected:
     void SetUp() override {
         MainWindowTest::SetUp();
-        State().presetStorePath = StoreFile();
+        State().presetStore.path = StoreFile();
     }
     std::string StoreFile() const { return dir_.File(kPresetStoreFileName); }
-    void Load() { LoadPresetStore(StoreFile(), State().output, Model().Presets()); }
-    void Save() { SavePresetStore(StoreFile(), State().output, Model().Presets()); }
+    void Load() { LoadPresetStore(State().presetStore, State().output, Model().Presets()); }
+    void Save() {
+        SavePresetStore(State().presetStore, State().output);
+        ASSERT_TRUE(WaitForPresetStore(State().presetStore, std::chrono::seconds(10)));
+    }
     void WriteStore(const std::vector<std::uint8_t>& bytes) const {
         std::ofstream out(StoreFile(), std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()),
@@ -128,7 +132,7 @@ TEST_F(UserPresetsTest, CtrlNAsksAndYesStoresTheSlotsOnly) {
     }
     {
         DialogAnswerer closed("User presets", GTK_RESPONSE_DELETE_EVENT);
-        StoreUserPreset(Model(), 5);
+        StoreUserPreset(Model(), State().presetStore, 5);
         EXPECT_EQ(closed.Answered().size(), 1u);
     }
     EXPECT_EQ(std::memcmp(&Model().Presets(), &before, sizeof before), 0);
@@ -141,6 +145,10 @@ TEST_F(UserPresetsTest, CtrlNAsksAndYesStoresTheSlotsOnly) {
     }
     EXPECT_EQ(Model().Presets().rows[23].slots, scheme);
     EXPECT_EQ(Model().Presets().rows[23].name, before.rows[23].name);
+    PresetTable want = MakePresetTable();
+    want.rows[23].slots = scheme;
+    // In the file at once, not only at the close.
+    EXPECT_TRUE(PumpUntil([&] { return ReadStore() == Bytes({8192, 8192, 1}, want); }));
     EXPECT_EQ(Scheme(), scheme);
     EXPECT_EQ(Model().SelectedSlot(), 2);
     EXPECT_EQ(ListName(23), "User preset 3           ");
@@ -162,10 +170,31 @@ TEST_F(UserPresetsTest, CtrlNAsksAndYesStoresTheSlotsOnly) {
     EXPECT_EQ(PixelAt(Widgets().swatchRow, 19 * 1 + 2, 4), (Rgb{176, 176, 176}));  // a cross
     EXPECT_EQ(PixelAt(Widgets().swatchRow, 19 * 8 + 2, 4), (Rgb{176, 176, 176}));  // alpha 0
 
+    gtk_entry_set_text(GTK_ENTRY(Widgets().maxWidthField), "640");
     Save();
-    PresetTable want = MakePresetTable();
-    want.rows[23].slots = scheme;
-    EXPECT_EQ(ReadStore(), Bytes({8192, 8192, 1}, want));
+    EXPECT_EQ(ReadStore(), Bytes({640, 8192, 1}, want));
+}
+
+// A write that is refused (another kind of file under the name) is said
+// once per run, in a message box like the others, and the file stays.
+TEST_F(UserPresetsTest, ARefusedWriteIsSaidOnceAndTheFileStays) {
+    const std::vector<std::uint8_t> foreign{'n', 'o', 't', ' ', 'o', 'u', 'r', 's'};
+    WriteStore(foreign);
+    DialogAnswerer answerer("User presets", GTK_RESPONSE_YES);  // OK for the notice
+    Load();
+    for (int shortcut : {0, 1}) {
+        RouteShortcut(State(), kShortcutFirstUserPreset + shortcut);  // Ctrl+1, Ctrl+2
+        PumpFor(300);
+    }
+    Save();
+    PumpFor(200);
+    ASSERT_EQ(answerer.Answered().size(), 3u);
+    const DialogAnswerer::Seen& notice = answerer.Answered()[1];
+    EXPECT_EQ(notice.text,
+              "Presets will not be saved: " + StoreFile() + " is not a Corvanta preset file");
+    EXPECT_EQ(notice.type, GTK_MESSAGE_INFO);
+    EXPECT_FALSE(notice.hasParent);
+    EXPECT_EQ(ReadStore(), foreign);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include <gdk/gdk.h>
@@ -41,13 +42,24 @@ Display* TestDisplay() {
     return gdk_x11_display_get_xdisplay(gdk_display_get_default());
 }
 
-Window WaitForTopLevel(const std::string& title) {
+// A window with this title that is not among those already on the screen.
+Window WaitForTopLevel(const std::string& title, const std::vector<TopLevel>& before = {}) {
+    const auto find = [&] {
+        for (const TopLevel& top : TopLevels()) {
+            if (top.title == title && std::none_of(before.begin(), before.end(), [&](auto& old) {
+                    return old.window == top.window;
+                })) {
+                return top.window;
+            }
+        }
+        return XWindowId{0};
+    };
     const gint64 end = g_get_monotonic_time() + kWindowTimeoutUs;
-    Window window = FindTopLevel(title);
+    Window window = find();
     while (window == 0 && g_get_monotonic_time() < end) {
         ServeMainLoop();
         g_usleep(kPollUs);
-        window = FindTopLevel(title);
+        window = find();
     }
     return window;
 }
@@ -253,12 +265,13 @@ bool ProgramRun::Start() {
         }
     }
     gchar* argv[] = {const_cast<gchar*>(program.c_str()), nullptr};
+    const std::vector<TopLevel> before = TopLevels();  // another run's window is not ours
     if (!g_spawn_async(directory_.c_str(), argv, nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
                        nullptr, &pid_, nullptr)) {
         pid_ = 0;
         return false;
     }
-    window_ = WaitForTopLevel("Corvanta");
+    window_ = WaitForTopLevel("Corvanta", before);
     return window_ != 0;
 }
 
@@ -282,11 +295,16 @@ bool ProgramRun::Answer(const std::string& title, const std::string& key) {
     return WaitUntilGone(title);
 }
 
-int ProgramRun::Close() {
+int ProgramRun::Close(int signal) {
+    if (pid_ != 0 && signal == kLoseDisplay) {
+        XKillClient(TestDisplay(), window_);
+        XSync(TestDisplay(), False);
+    } else if (pid_ != 0) {
+        signal == 0 ? SendDeleteWindow(window_) : static_cast<void>(kill(pid_, signal));
+    }
     if (pid_ == 0) {
         return -1;
     }
-    SendDeleteWindow(window_);
     const gint64 end = g_get_monotonic_time() + kCommandTimeoutUs;
     int status = 0;
     pid_t done = 0;

@@ -73,9 +73,12 @@ class ProgramRun {
     // Waits for the dialog titled title, types key into it and waits until
     // it is gone. False when no such dialog appeared.
     bool Answer(const std::string& title, const std::string& key);
-    // Sends the window manager's close request; returns the exit status, or
-    // -1 if the program did not end in time (it is killed then).
-    int Close();
+    // Sends the window manager's close request (or the signal, or closes
+    // the program's connection to the X server as a server going away
+    // would); returns the exit status, or -1 if the program did not end in
+    // time (it is killed then) or a signal ended it.
+    static constexpr int kLoseDisplay = -1;
+    int Close(int signal = 0);
 
   private:
     std::string directory_;

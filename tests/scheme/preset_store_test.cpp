@@ -1,17 +1,26 @@
 #include "scheme/preset_store.h"
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "common/program_directory.h"
 
 namespace corvanta {
 namespace {
@@ -25,17 +34,15 @@ class PresetStoreFile : public ::testing::Test {
         path_ = dir_ + "/" + kPresetStoreFileName;
     }
     void TearDown() override {
-        ::chmod(dir_.c_str(), 0755);
-        std::remove(path_.c_str());
-        ::rmdir(dir_.c_str());
+        ASSERT_EQ(std::system(("chmod -R u+rwx " + dir_ + "; rm -rf " + dir_).c_str()), 0);
     }
-    void WriteBytes(const std::vector<std::uint8_t>& bytes) {
-        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    void WriteBytes(const std::vector<std::uint8_t>& bytes, const std::string& path = {}) {
+        std::ofstream out(path.empty() ? path_ : path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()),
                   static_cast<std::streamsize>(bytes.size()));
     }
-    std::vector<std::uint8_t> ReadBytes() {
-        std::ifstream in(path_, std::ios::binary);
+    std::vector<std::uint8_t> ReadBytes(const std::string& path = {}) {
+        std::ifstream in(path.empty() ? path_ : path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
@@ -43,12 +50,45 @@ class PresetStoreFile : public ::testing::Test {
     std::string path_;
 };
 
-std::vector<std::uint8_t> ValidFile() {
+PresetTable ValidTable() {
     PresetTable table = MakePresetTable();
     table.rows[23].slots = {0xFF000000, 0, 0, 0, 0xFF008D00, 0, 0, 0, 0xFFFFFFFF};
-    const StoredSettings settings{1920, -5, 0};
+    return table;
+}
+
+std::vector<std::uint8_t> Bytes(const StoredSettings& settings, const PresetTable& table) {
     const auto bytes = SerializePresetStore(settings, table);
     return {bytes.begin(), bytes.end()};
+}
+
+std::vector<std::uint8_t> ValidFile() {
+    return Bytes({1920, -5, 0}, ValidTable());
+}
+
+PresetStoreChange SettingsChange(const StoredSettings& settings) {
+    PresetStoreChange change;
+    change.settings = settings;
+    return change;
+}
+
+StoreStatus Update(const std::string& path, const StoredSettings& settings = {}) {
+    return UpdatePresetStoreFile(path, SettingsChange(settings)).status;
+}
+
+// Whether check() holds in a child process, run as the unprivileged
+// "nobody" when asNobody and this is root.
+bool InChild(bool asNobody, const std::function<bool()>& check) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;
+        const bool as = !asNobody || ::geteuid() != 0 ||
+                        (::setresgid(kNobody, kNobody, kNobody) == 0 &&
+                         ::setresuid(kNobody, kNobody, kNobody) == 0);
+        ::_exit(as && check() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 TEST(PresetStoreBytes, LayoutIsLittleEndianWithTheMagicFirst) {
@@ -103,43 +143,38 @@ TEST(PresetStoreBytes, ShortFilesReadMissingFieldsAsZeroAndKeepTheRest) {
 TEST_F(PresetStoreFile, FirstRunCreatesTheFileAndARestartReadsItBack) {
     StoredSettings settings;
     PresetTable table = MakePresetTable();
-    EXPECT_FALSE(LoadPresetStoreFile(path_, settings, table));  // no file yet
+    EXPECT_EQ(LoadPresetStoreFile(path_, settings, table).status, StoreStatus::kMissing);
     EXPECT_EQ(settings.maxWidth, 8192);
 
-    settings = {0, 640, 0};
-    table.rows[25].slots = {0, 0xFF0000FF, 0, 0x11223344, 0, 0, 0, 0, 0};
-    table.rows[25].name[0] = '\0';  // odd names travel through unchanged
-    table.rows[25].name[1] = static_cast<char>(0xE9);
-    ASSERT_TRUE(SavePresetStoreFile(path_, settings, table));
+    PresetStoreChange change = SettingsChange({0, 640, 0});
+    change.userPresets[4] = ColorScheme{0, 0xFF0000FF, 0, 0x11223344, 0, 0, 0, 0, 0};
+    ASSERT_EQ(UpdatePresetStoreFile(path_, change).status, StoreStatus::kDone);
     EXPECT_EQ(ReadBytes().size(), 496u);
 
-    StoredSettings loaded;
-    PresetTable reloaded = MakePresetTable();
-    ASSERT_TRUE(LoadPresetStoreFile(path_, loaded, reloaded));
-    EXPECT_EQ(loaded.maxWidth, 0);
-    EXPECT_EQ(loaded.maxHeight, 640);
-    EXPECT_EQ(loaded.qualityIndex, 0);
-    EXPECT_EQ(reloaded.rows[25].slots, table.rows[25].slots);
-    EXPECT_EQ(reloaded.rows[25].name, table.rows[25].name);
-    EXPECT_EQ(reloaded.rows[0].slots, MakePresetTable().rows[0].slots);  // built-ins untouched
+    ASSERT_EQ(LoadPresetStoreFile(path_, settings, table).status, StoreStatus::kDone);
+    EXPECT_EQ(settings.maxWidth, 0);
+    EXPECT_EQ(settings.maxHeight, 640);
+    EXPECT_EQ(settings.qualityIndex, 0);
+    EXPECT_EQ(table.rows[25].slots, *change.userPresets[4]);
+    EXPECT_EQ(table.rows[25].name, MakePresetTable().rows[25].name);
+    EXPECT_EQ(table.rows[0].slots, MakePresetTable().rows[0].slots);  // built-ins untouched
 }
 
 TEST_F(PresetStoreFile, EmptyAndLongerFilesAreRewrittenToExactly496Bytes) {
     WriteBytes({});
     StoredSettings settings;
     PresetTable table = MakePresetTable();
-    EXPECT_FALSE(LoadPresetStoreFile(path_, settings, table));
-    ASSERT_TRUE(SavePresetStoreFile(path_, settings, table));
+    EXPECT_EQ(LoadPresetStoreFile(path_, settings, table).status, StoreStatus::kMissing);
+    ASSERT_EQ(Update(path_, settings), StoreStatus::kDone);
     EXPECT_EQ(ReadBytes().size(), 496u);
 
     std::vector<std::uint8_t> longer = ValidFile();
     longer.resize(4000, 0x5A);
     WriteBytes(longer);
-    ASSERT_TRUE(LoadPresetStoreFile(path_, settings, table));
+    ASSERT_EQ(LoadPresetStoreFile(path_, settings, table).status, StoreStatus::kDone);
     EXPECT_EQ(settings.maxWidth, 1920);
-    ASSERT_TRUE(SavePresetStoreFile(path_, settings, table));
-    const std::vector<std::uint8_t> saved = ReadBytes();
-    EXPECT_EQ(saved, ValidFile());
+    ASSERT_EQ(Update(path_, settings), StoreStatus::kDone);
+    EXPECT_EQ(ReadBytes(), ValidFile());
 }
 
 TEST_F(PresetStoreFile, ForeignFilesAreNeverReadNorOverwritten) {
@@ -149,24 +184,95 @@ TEST_F(PresetStoreFile, ForeignFilesAreNeverReadNorOverwritten) {
         WriteBytes(foreign);
         StoredSettings settings;
         PresetTable table = MakePresetTable();
-        EXPECT_FALSE(LoadPresetStoreFile(path_, settings, table));
-        EXPECT_FALSE(SavePresetStoreFile(path_, settings, table));
+        EXPECT_EQ(LoadPresetStoreFile(path_, settings, table).status, StoreStatus::kForeign);
+        EXPECT_EQ(Update(path_, settings), StoreStatus::kForeign);
         EXPECT_EQ(ReadBytes(), foreign);
     }
 }
 
-TEST_F(PresetStoreFile, NonRegularFilesAndUnwritableFoldersFailQuietly) {
-    ASSERT_EQ(::mkfifo(path_.c_str(), 0644), 0);
-    StoredSettings settings;
-    PresetTable table = MakePresetTable();
-    EXPECT_FALSE(LoadPresetStoreFile(path_, settings, table));  // must not block on the FIFO
-    EXPECT_FALSE(SavePresetStoreFile(path_, settings, table));
-    std::remove(path_.c_str());
-
-    if (::geteuid() != 0) {  // root may write anywhere
-        ASSERT_EQ(::chmod(dir_.c_str(), 0555), 0);
-        EXPECT_FALSE(SavePresetStoreFile(path_, settings, table));
+// What cannot be read at start-up says why and is never written over: a
+// FIFO (read without blocking), a folder, a file the user may not read.
+TEST_F(PresetStoreFile, AStoreThatCannotBeReadSaysWhyAndStaysAsItIs) {
+    ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);  // for "nobody"
+    const auto stamp = [&] {
+        struct stat info {};
+        ::lstat(path_.c_str(), &info);
+        return std::make_tuple(info.st_ino, info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
+    };
+    for (const std::string reason :
+         {" is not a regular file", " is a folder", ": Permission denied"}) {
+        std::filesystem::remove_all(path_);
+        const bool permission = reason[0] == ':';
+        WriteBytes(ValidFile());
+        ASSERT_EQ(permission ? ::chmod(path_.c_str(), 0222)
+                             : ::unlink(path_.c_str()) |
+                                   (reason == " is a folder" ? ::mkdir(path_.c_str(), 0777)
+                                                             : ::mkfifo(path_.c_str(), 0666)),
+                  0);
+        const auto before = stamp();
+        const auto check = [&] {
+            StoredSettings settings;
+            PresetTable table = MakePresetTable();
+            const StoreResult read = LoadPresetStoreFile(path_, settings, table);
+            return read.status == StoreStatus::kFailed && read.reason == path_ + reason &&
+                   Update(path_) == StoreStatus::kFailed;
+        };
+        EXPECT_TRUE(InChild(permission, check)) << reason;
+        EXPECT_EQ(stamp(), before) << reason;
     }
+}
+
+// A write that cannot finish leaves the old file byte for byte and nothing
+// beside it: under a file-size limit, and on a full file system (a small
+// tmpfs of a child's own; not tried where none may be mounted).
+TEST_F(PresetStoreFile, AWriteThatCannotFinishLeavesTheOldFileByteForByte) {
+    for (const bool fullDisk : {false, true}) {
+        const auto check = [&] {
+            if (fullDisk && (::unshare(CLONE_NEWNS) != 0 ||
+                             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                             ::mount("tmpfs", dir_.c_str(), "tmpfs", 0, "size=64k") != 0)) {
+                return std::printf("not tried: a full file system\n") > 0;
+            }
+            WriteBytes(ValidFile());
+            std::ofstream filler(dir_ + "/filler");
+            while (fullDisk && filler.write(std::string(4096, 'x').data(), 4096).flush()) {
+            }
+            struct rlimit limit {};
+            std::signal(SIGXFSZ, SIG_IGN);
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = fullDisk ? limit.rlim_cur : 100;
+            return ::setrlimit(RLIMIT_FSIZE, &limit) == 0 &&
+                   Update(path_) == StoreStatus::kFailed &&
+                   std::distance(std::filesystem::directory_iterator(dir_), {}) == 2 &&
+                   ReadBytes() == ValidFile();
+        };
+        EXPECT_TRUE(InChild(false, check)) << (fullDisk ? "full file system" : "file-size limit");
+    }
+}
+
+// A link is written through to its target (made when missing); in a folder
+// that may not be written, a file that may is rewritten in place, and a
+// missing one cannot be made.
+TEST_F(PresetStoreFile, ALinkIsWrittenThroughAndAClosedFolderRewritesInPlace) {
+    ASSERT_EQ(::symlink("target.dat", path_.c_str()), 0);
+    ASSERT_EQ(Update(path_, {640, 480, 0}), StoreStatus::kDone);
+    EXPECT_TRUE(std::filesystem::is_symlink(path_));
+    EXPECT_EQ(ReadBytes(dir_ + "/target.dat"), Bytes({640, 480, 0}, MakePresetTable()));
+
+    ASSERT_EQ(::unlink(path_.c_str()), 0);
+    WriteBytes(ValidFile());
+    struct stat before {};
+    ASSERT_EQ(
+        ::stat(path_.c_str(), &before) | ::chmod(path_.c_str(), 0666) | ::chmod(dir_.c_str(), 0555),
+        0);
+    EXPECT_TRUE(InChild(true, [&] {
+        return Update(path_, {640, 480, 0}) == StoreStatus::kDone &&
+               Update(dir_ + "/new.dat") == StoreStatus::kFailed;
+    }));
+    struct stat after {};
+    ASSERT_EQ(::stat(path_.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(ReadBytes(), Bytes({640, 480, 0}, ValidTable()));
 }
 
 }  // namespace
@@ -241,8 +347,8 @@ TEST_F(PresetStorePlace, APortableCopyKeepsItsFileBesideItself) {
     EXPECT_EQ(PresetStorePath(places_), Beside());  // a folder the user may write
     // A file already there wins, even in a folder the user may not write,
     // and even when the configuration folder has one too.
-    ASSERT_TRUE(SavePresetStoreFile(Beside(), StoredSettings{}, MakePresetTable()));
-    ASSERT_TRUE(SavePresetStoreFile(InConfig(), StoredSettings{}, MakePresetTable()));
+    ASSERT_EQ(Update(Beside()), StoreStatus::kDone);
+    ASSERT_EQ(Update(InConfig()), StoreStatus::kDone);
     ASSERT_EQ(::chmod(places_.programDirectory.c_str(), 0555), 0);
     EXPECT_EQ(PathAsAnotherUser(), Beside());
 }
@@ -260,16 +366,33 @@ TEST_F(PresetStorePlace, AnInstalledProgramKeepsItInTheUsersConfigurationFolder)
     // folders, and the next start reads what it wrote.
     StoredSettings settings;
     PresetTable table = MakePresetTable();
-    EXPECT_FALSE(LoadPresetStoreFile(InConfig(), settings, table));
+    EXPECT_EQ(LoadPresetStoreFile(InConfig(), settings, table).status, StoreStatus::kMissing);
     settings.maxWidth = 640;
     table.rows[kFirstUserPresetRow].slots[4] = 0xFF123456;
-    ASSERT_TRUE(SavePresetStoreFile(InConfig(), settings, table));
+    PresetStoreChange change = SettingsChange(settings);
+    change.userPresets[0] = table.rows[kFirstUserPresetRow].slots;
+    ASSERT_EQ(UpdatePresetStoreFile(InConfig(), change).status, StoreStatus::kDone);
     StoredSettings read;
     PresetTable readTable = MakePresetTable();
-    ASSERT_TRUE(LoadPresetStoreFile(InConfig(), read, readTable));
+    ASSERT_EQ(LoadPresetStoreFile(InConfig(), read, readTable).status, StoreStatus::kDone);
     EXPECT_EQ(read.maxWidth, 640);
     EXPECT_EQ(readTable.rows[kFirstUserPresetRow].slots, table.rows[kFirstUserPresetRow].slots);
     EXPECT_EQ(::access(Beside().c_str(), F_OK), -1);  // nothing beside the program
+}
+
+// A relative XDG_CONFIG_HOME would put the file under the folder the
+// program happens to start in: it is ignored, as the XDG rules say.
+TEST_F(PresetStorePlace, ARelativeConfigHomeIsIgnored) {
+    EXPECT_TRUE(InChild(false, [] {
+        ::setenv("HOME", "/home/someone", 1);
+        bool ignored = true;
+        for (const char* relative : {"relcfg", "./relcfg", ""}) {
+            ::setenv("XDG_CONFIG_HOME", relative, 1);
+            ignored = ignored && UserConfigDirectory() == "/home/someone/.config";
+        }
+        ::setenv("XDG_CONFIG_HOME", "/elsewhere", 1);
+        return ignored && UserConfigDirectory() == "/elsewhere";
+    }));
 }
 
 }  // namespace
