@@ -78,7 +78,9 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 // The server starts with every signal at its default and none blocked,
 // whatever this process ignores (SIGXFSZ and SIGPIPE, so that a full disk or
 // a closed pipe costs one output here): a decoder past its file-size limit
-// must die of it.
+// must die of it. It starts a process group of its own, so that Ctrl+C in a
+// terminal reaches the program, which ends its decoders itself, and not the
+// decoders before the program has seen it.
 struct SpawnAttributes {
     posix_spawnattr_t attr{};
     bool valid = false;
@@ -90,10 +92,11 @@ struct SpawnAttributes {
         sigset_t none;
         sigfillset(&all);
         sigemptyset(&none);
-        valid =
-            posix_spawnattr_setsigdefault(&attr, &all) == 0 &&
-            posix_spawnattr_setsigmask(&attr, &none) == 0 &&
-            posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK) == 0;
+        valid = posix_spawnattr_setsigdefault(&attr, &all) == 0 &&
+                posix_spawnattr_setsigmask(&attr, &none) == 0 &&
+                posix_spawnattr_setpgroup(&attr, 0) == 0 &&
+                posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                                                    POSIX_SPAWN_SETPGROUP) == 0;
     }
     ~SpawnAttributes() { posix_spawnattr_destroy(&attr); }
 };
