@@ -173,7 +173,7 @@ BatchReport RunBatch(const ConversionJob& job, int jobs, const SharedGradientTab
     const int wanted = std::min<int>(jobs > 0 ? jobs : DefaultJobCount(),
                                      static_cast<int>(std::max<std::size_t>(job.files.size(), 1)));
     const BatchMemory memory = PlanBatchMemory(JobsWithinDescriptors(wanted), ReadMemoryRoom());
-    MemoryBudget budget(memory.pictureBytes);
+    MemoryBudget budget(memory.pictureBytes, memory.ceilingBytes);
     // What a killed run left in the folder goes before this run adds to it.
     RemoveStaleHiddenOutputs(job.outputFolder);
 

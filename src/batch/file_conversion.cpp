@@ -194,7 +194,8 @@ FileReport ConvertPicture(const ConversionJob& job, const std::string& path,
     }
     LoadedPicture loaded = LoadAnyPicture(job, input, name, tools, stop, hold);
     if (loaded.ended) {
-        return *loaded.ended;
+        // More memory than any limit leaves: a failure, not a cancel.
+        return hold.Refused() ? Failed(failure_reason::kOutOfMemory) : *loaded.ended;
     }
     // One copy per image: a rebuild during the batch reaches the next
     // image, never a part of this one.

@@ -284,9 +284,10 @@ PixbufPtr LoadJpegScaled(JpegDecoder& decoder, const std::string& path, int maxW
 }
 
 std::int64_t ConversionBytes(std::int64_t decodedPixels, std::int64_t outputPixels, int channels) {
-    // The fitted copy and the encoder's output are each at most the size of
-    // the output picture.
-    return channels * (decodedPixels + 2 * outputPixels);
+    // The fitted copy (none when the decoded picture is already the output)
+    // and the encoder's output are each at most the size of the output.
+    const std::int64_t fittedCopy = outputPixels == decodedPixels ? 0 : outputPixels;
+    return channels * (decodedPixels + fittedCopy + outputPixels);
 }
 
 std::int64_t PngConversionBytes(std::int64_t decodedPixels, ImageSize fitted, int channels) {

@@ -252,27 +252,28 @@ BatchMemory PlanBatchMemory(int wanted, const MemoryRoom& room) {
         std::clamp<std::int64_t>((budget - shared - kMinBudgetBytes) / perJob, 1, wanted));
     plan.pictureBytes = std::max(kMinBudgetBytes, budget - shared - plan.jobs * perJob);
     plan.keepNothing = room.limited || plan.pictureBytes < plan.jobs * kRoomyBytesPerJob;
+    plan.ceilingBytes = room.limited ? room.bytes : -1;
     return plan;
 }
 
-MemoryBudget::MemoryBudget(std::int64_t totalBytes)
-    : total_(std::max<std::int64_t>(totalBytes, 0)) {}
+MemoryBudget::MemoryBudget(std::int64_t totalBytes, std::int64_t ceilingBytes)
+    : total_(std::max<std::int64_t>(totalBytes, 0)), ceiling_(ceilingBytes) {}
 
 std::int64_t MemoryBudget::InUse() const {
     std::lock_guard lock(mutex_);
     return used_;
 }
 
-bool MemoryBudget::Acquire(std::int64_t bytes, const std::atomic<bool>& stop) {
+MemoryBudget::Acquired MemoryBudget::Acquire(std::int64_t bytes, const std::atomic<bool>& stop) {
     std::unique_lock lock(mutex_);
     while (used_ > 0 && bytes > total_ - used_) {
         if (stop.load()) {
-            return false;
+            return Acquired::kStopped;
         }
         released_.wait_for(lock, kStopPoll);
     }
     used_ += bytes;
-    return true;
+    return Acquired::kAcquired;
 }
 
 void MemoryBudget::Release(std::int64_t bytes) {
@@ -288,8 +289,12 @@ bool BudgetHold::Admit(std::int64_t bytes) {
     if (budget_ == nullptr) {
         return true;
     }
+    if (budget_->ceiling_ >= 0 && bytes > budget_->ceiling_) {
+        refused_ = true;
+        return false;
+    }
     bytes = alone_ ? std::max(bytes, budget_->Total()) : std::max<std::int64_t>(bytes, 0);
-    if (!budget_->Acquire(bytes, stop_)) {
+    if (budget_->Acquire(bytes, stop_) != MemoryBudget::Acquired::kAcquired) {
         return false;
     }
     held_ = bytes;

@@ -36,6 +36,10 @@ MemoryRoom ReadMemoryRoom(const MemorySources& sources = {});
 struct BatchMemory {
     int jobs = 1;
     std::int64_t pictureBytes = 0;
+    // What a limit leaves in all: a picture that needs more cannot be had
+    // even alone, and fails instead of taking the process down; -1 without
+    // a limit (the machine may still find the memory).
+    std::int64_t ceilingBytes = -1;
     // Jobs give back what they keep between files (read buffers, spare
     // pixel blocks, shared memory): the budget cannot see it.
     bool keepNothing = false;
@@ -56,7 +60,7 @@ constexpr std::int64_t kMinBudgetBytes = std::int64_t{64} << 20;
 
 class MemoryBudget {
   public:
-    explicit MemoryBudget(std::int64_t totalBytes);
+    explicit MemoryBudget(std::int64_t totalBytes, std::int64_t ceilingBytes = -1);
     MemoryBudget(const MemoryBudget&) = delete;
     MemoryBudget& operator=(const MemoryBudget&) = delete;
 
@@ -65,13 +69,15 @@ class MemoryBudget {
 
   private:
     friend class BudgetHold;
+    enum class Acquired { kAcquired, kStopped, kBeyondCeiling };
     // Waits until bytes fit beside what the others hold, or nobody holds
     // anything (a picture larger than the whole budget still gets its turn,
-    // alone). False when stop was set while waiting.
-    bool Acquire(std::int64_t bytes, const std::atomic<bool>& stop);
+    // alone, up to the ceiling).
+    Acquired Acquire(std::int64_t bytes, const std::atomic<bool>& stop);
     void Release(std::int64_t bytes);
 
     const std::int64_t total_;
+    const std::int64_t ceiling_;
     mutable std::mutex mutex_;
     std::condition_variable released_;
     std::int64_t used_ = 0;  // guarded by mutex_
@@ -92,15 +98,18 @@ class BudgetHold {
     BudgetHold& operator=(const BudgetHold&) = delete;
 
     // Gives back what is held and waits for bytes. True at once without a
-    // budget; false when stop came first.
+    // budget; false when stop came first or the bytes are beyond the
+    // ceiling (Refused() then says so).
     bool Admit(std::int64_t bytes);
     void Reset();
+    bool Refused() const { return refused_; }
 
   private:
     MemoryBudget* budget_;
     const std::atomic<bool>& stop_;
     bool alone_;
     std::int64_t held_ = 0;
+    bool refused_ = false;
 };
 
 }  // namespace corvanta
