@@ -82,7 +82,8 @@ class BudgetGate final : public SizeGate {
     bool Admit(ImageSize decoded, ImageSize fitted) override {
         return hold_.Admit(
             fileBytes_ + ConversionBytes(std::int64_t{decoded.width} * decoded.height,
-                                         std::int64_t{fitted.width} * fitted.height, kRgbChannels));
+                                         std::int64_t{fitted.width} * fitted.height, kRgbChannels),
+            true);
     }
 
   private:

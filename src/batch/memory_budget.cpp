@@ -284,12 +284,12 @@ void MemoryBudget::Release(std::int64_t bytes) {
     released_.notify_all();
 }
 
-bool BudgetHold::Admit(std::int64_t bytes) {
+bool BudgetHold::Admit(std::int64_t bytes, bool inProcess) {
     Reset();
     if (budget_ == nullptr) {
         return true;
     }
-    if (budget_->ceiling_ >= 0 && bytes > budget_->ceiling_) {
+    if (inProcess && budget_->ceiling_ >= 0 && bytes > budget_->ceiling_) {
         refused_ = true;
         return false;
     }

@@ -98,9 +98,11 @@ class BudgetHold {
     BudgetHold& operator=(const BudgetHold&) = delete;
 
     // Gives back what is held and waits for bytes. True at once without a
-    // budget; false when stop came first or the bytes are beyond the
-    // ceiling (Refused() then says so).
-    bool Admit(std::int64_t bytes);
+    // budget; false when stop came first or, for memory this process itself
+    // must hold (inProcess), when the bytes are beyond the ceiling
+    // (Refused() then says so). A decoder process that cannot have its
+    // share fails by itself, alone.
+    bool Admit(std::int64_t bytes, bool inProcess = false);
     void Reset();
     bool Refused() const { return refused_; }
 

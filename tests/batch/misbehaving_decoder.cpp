@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -65,6 +66,22 @@ int Hog(std::int64_t limit) {
     return SendOnePixel();
 }
 
+// Dies only once its server can no longer tell anyone: the test stops the
+// server (SIGSTOP) and the batch must notice by itself.
+void WaitUntilServerStopped() {
+    const std::string stat = "/proc/" + std::to_string(::getppid()) + "/stat";
+    for (int i = 0; i < 6000; ++i) {
+        std::ifstream in(stat);
+        std::string line;
+        std::getline(in, line);
+        const std::size_t close = line.rfind(')');
+        if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'T') {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 [[noreturn]] void Spin() {
     for (;;) {
         asm volatile("");  // a side effect the compiler keeps: the loop stays
@@ -102,7 +119,7 @@ int Misbehave(const Request& request) {
     } else if (what.rfind("spin", 0) == 0) {
         Spin();
     } else if (what.rfind("nap", 0) == 0) {
-        std::this_thread::sleep_for(std::chrono::seconds(2));  // then dies
+        WaitUntilServerStopped();
         std::raise(SIGSEGV);
     } else if (what.rfind("sleep", 0) == 0) {
         std::this_thread::sleep_for(std::chrono::hours(1));
