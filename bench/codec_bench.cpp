@@ -22,12 +22,12 @@
 
 #include <turbojpeg.h>
 
-#include "batch/decoder_process.h"
-#include "batch/deflate_png_encoder.h"
-#include "batch/image_loader.h"
-#include "batch/input_file.h"
+#include "decoder/decoder_process.h"
+#include "codecs/deflate_png_encoder.h"
+#include "codecs/image_loader.h"
+#include "decoder/input_file.h"
 #include "batch/output_writer.h"
-#include "batch/png_encoder.h"
+#include "codecs/png_encoder.h"
 #include "scheme/color_scheme.h"
 #include "scheme/gradient_table.h"
 #include "tone/tone_map.h"
@@ -320,11 +320,11 @@ void BM_JpegLoad(benchmark::State& state) {
     JpegDecoder kept;
     for (auto _ : state) {
         if (reuse) {
-            PixbufPtr image = LoadJpegScaled(kept, path, box, box);
+            PixbufPtr image = LoadJpegFile(kept, path, box, box);
             benchmark::DoNotOptimize(image.get());
         } else {
             JpegDecoder fresh;
-            PixbufPtr image = LoadJpegScaled(fresh, path, box, box);
+            PixbufPtr image = LoadJpegFile(fresh, path, box, box);
             benchmark::DoNotOptimize(image.get());
         }
     }
@@ -341,7 +341,7 @@ void BM_JpegEncode(benchmark::State& state) {
     const int box = static_cast<int>(state.range(0));
     const bool reuse = state.range(1) != 0;
     JpegDecoder decoder;
-    PixbufPtr image = LoadJpegScaled(decoder, PhotoPath(), box, box);
+    PixbufPtr image = LoadJpegFile(decoder, PhotoPath(), box, box);
     JpegEncoder kept;
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;

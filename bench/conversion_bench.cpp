@@ -29,10 +29,10 @@
 #include <vector>
 
 #include "batch/batch_engine.h"
-#include "batch/deflate_png_encoder.h"
-#include "batch/image_loader.h"
+#include "codecs/deflate_png_encoder.h"
+#include "codecs/image_loader.h"
 #include "batch/output_writer.h"
-#include "batch/shared_gradient.h"
+#include "tone/shared_gradient.h"
 #include "scheme/color_scheme.h"
 #include "tone/tone_map.h"
 

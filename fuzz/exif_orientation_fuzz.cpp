@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "batch/exif_orientation.h"
+#include "codecs/exif_orientation.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // A private copy of exactly size bytes, so any read past the end is caught.

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "batch/decoder_process.h"
-#include "batch/image_loader.h"
-#include "batch/input_file.h"
+#include "decoder/decoder_process.h"
+#include "codecs/image_loader.h"
+#include "decoder/input_file.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <gtk/gtk.h>
 
 #include "app/batch_session.h"
-#include "batch/image_loader.h"  // PixbufPtr
+#include "codecs/image_loader.h"  // PixbufPtr
 #include "common/gobject_ptr.h"
 #include "ui/clipboard_exchange.h"
 #include "ui/drawing_canvas.h"

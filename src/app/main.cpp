@@ -1,7 +1,7 @@
 // corvanta: the window program. Everything lives in the GUI library so that
 // the tests can start the same window without this entry point.
 #include "app/program.h"
-#include "batch/decoder_child.h"
+#include "decoder/decoder_child.h"
 #include "common/program_directory.h"
 
 int main(int argc, char** argv) {

@@ -13,7 +13,7 @@
 #include "app/main_window.h"
 #include "app/routing.h"
 #include "install_names.h"
-#include "batch/drop_intake.h"
+#include "app/drop_intake.h"
 #include "common/program_directory.h"
 #include "scheme/preset_store.h"
 #include "ui/preview_image.h"

@@ -14,7 +14,7 @@
 #include "batch/conversion_job.h"
 #include "batch/file_conversion.h"
 #include "batch/progress.h"
-#include "batch/shared_gradient.h"
+#include "tone/shared_gradient.h"
 
 namespace corvanta {
 

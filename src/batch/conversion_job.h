@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "batch/decoder_process.h"
+#include "decoder/decoder_process.h"
 
 namespace corvanta {
 

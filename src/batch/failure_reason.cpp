@@ -28,4 +28,54 @@ std::string_view ForWriteError(int error) {
     }
 }
 
+std::string_view ForInput(InputProblem problem) {
+    switch (problem) {
+        case InputProblem::kNone:
+            break;
+        case InputProblem::kNotFound:
+            return kNotFound;
+        case InputProblem::kNoPermission:
+            return kNoPermission;
+        case InputProblem::kUnreadable:
+            return kUnreadable;
+        case InputProblem::kFolder:
+            return kFolder;
+        case InputProblem::kNotRegular:
+            return kNotRegular;
+        case InputProblem::kOutOfMemory:
+            return kOutOfMemory;
+        case InputProblem::kTooManyFiles:
+            return kTooManyFiles;
+    }
+    return {};
+}
+
+std::string_view ForDecode(DecodeProblem problem) {
+    switch (problem) {
+        case DecodeProblem::kNone:
+            break;
+        case DecodeProblem::kNotAnImage:
+            return kNotAnImage;
+        case DecodeProblem::kTooLarge:
+            return kTooLarge;
+        case DecodeProblem::kTookTooLong:
+            return kTookTooLong;
+        case DecodeProblem::kUndecodable:
+            return kUndecodable;
+        case DecodeProblem::kDecoderKilled:
+            return kDecoderKilled;
+        case DecodeProblem::kStoppedResponding:
+            return kStoppedResponding;
+        case DecodeProblem::kNoDecoder:
+            return kNoDecoder;
+        case DecodeProblem::kOutOfMemory:
+            return kOutOfMemory;
+        case DecodeProblem::kNeedsTempFolder:
+            return kNeedsTempFolder;
+        case DecodeProblem::kTooManyFiles:
+            return kTooManyFiles;
+    }
+    return {};
+}
+
 }  // namespace corvanta::failure_reason

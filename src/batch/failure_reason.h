@@ -4,6 +4,9 @@
 
 #include <string_view>
 
+#include "decoder/decoder_process.h"
+#include "decoder/input_file.h"
+
 namespace corvanta::failure_reason {
 
 constexpr std::string_view kNoFileName = "no file name";
@@ -38,5 +41,10 @@ constexpr std::string_view kNoCodec = "TurboJPEG unavailable";
 // The reason for a failed open, create, write, link or rename of an output
 // with errno error.
 std::string_view ForWriteError(int error);
+
+// The reasons for an input that could not be opened, and for a decoder that
+// gave no picture.
+std::string_view ForInput(InputProblem problem);
+std::string_view ForDecode(DecodeProblem problem);
 
 }  // namespace corvanta::failure_reason

@@ -5,8 +5,9 @@
 #include <optional>
 #include <utility>
 
-#include "batch/decoder_process.h"
-#include "batch/input_file.h"
+#include "decoder/decoder_process.h"
+#include "decoder/input_file.h"
+#include "tone/pixbuf_format.h"
 #include "tone/tone_map.h"
 
 namespace corvanta {
@@ -87,9 +88,22 @@ class BudgetGate final : public SizeGate {
     }
 
   private:
-    static constexpr int kRgbChannels = 3;
     BudgetHold& hold_;
     std::int64_t fileBytes_;
+};
+
+// Admits what a picture from the decoder process needs here: its fitted
+// copy and the PNG encoder's buffers, or less for a JPEG.
+class DecoderGate final : public SizeGate {
+  public:
+    explicit DecoderGate(BudgetHold& hold) : hold_(hold) {}
+    bool Admit(ImageSize decoded, ImageSize fitted) override {
+        return hold_.Admit(
+            PngConversionBytes(std::int64_t{decoded.width} * decoded.height, fitted, kRgbaChannels));
+    }
+
+  private:
+    BudgetHold& hold_;
 };
 
 // A picture as loaded, with what it is written as.
@@ -141,11 +155,13 @@ LoadedPicture LoadAnyPicture(const ConversionJob& job, const InputFile& input,
     if (status == JpegLoad::kCostlyHere) {
         picture.decodeWith = decoder::DecodeWith::kTurboJpeg;
     }
-    DecodedPicture decoded = DecodeInHelper(picture, job.decoder, &stop, &hold, &tools.Server());
+    DecoderGate decoderGate(hold);
+    DecodedPicture decoded =
+        DecodeInHelper(picture, job.decoder, &stop, &decoderGate, &tools.Server());
     if (decoded.stopped) {
         loaded.ended = kCancelled;
     } else if (!decoded.image) {
-        loaded.ended = Failed(decoded.problem);
+        loaded.ended = Failed(failure_reason::ForDecode(decoded.problem));
     }
     if (decoded.decodedWith == decoder::DecodeWith::kPixbuf) {
         loaded.format = OutputFormat::kPng;
@@ -190,8 +206,8 @@ FileReport ConvertPicture(const ConversionJob& job, const std::string& path,
     }
     // Opened once: the loaders and the decoder read this descriptor only.
     const InputFile input = OpenInputFile(path);
-    if (!input.problem.empty()) {
-        return Failed(input.problem);
+    if (!input.Opened()) {
+        return Failed(failure_reason::ForInput(input.problem));
     }
     LoadedPicture loaded = LoadAnyPicture(job, input, name, tools, stop, hold);
     if (loaded.ended) {

@@ -12,13 +12,13 @@
 #include <string_view>
 
 #include "batch/conversion_job.h"
-#include "batch/decoder_process.h"
+#include "decoder/decoder_process.h"
 #include "batch/failure_reason.h"
-#include "batch/image_loader.h"
+#include "codecs/image_loader.h"
 #include "batch/memory_budget.h"
 #include "batch/output_writer.h"
 #include "batch/progress.h"
-#include "batch/shared_gradient.h"
+#include "tone/shared_gradient.h"
 #include "scheme/gradient_table.h"
 
 namespace corvanta {

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "batch/deflate_png_encoder.h"
-#include "batch/scoped_fd.h"
+#include "codecs/deflate_png_encoder.h"
+#include "common/scoped_fd.h"
 
 namespace corvanta {
 namespace {

@@ -16,6 +16,8 @@
 #include <sstream>
 #include <vector>
 
+#include "codecs/deflate_png_encoder.h"
+
 namespace corvanta {
 namespace {
 
@@ -198,6 +200,15 @@ int OpenDescriptors(int limit) {
 }
 
 }  // namespace
+
+std::int64_t PngConversionBytes(std::int64_t decodedPixels, ImageSize fitted, int channels) {
+    // The rows are what a turn changes: one filter byte each.
+    const std::size_t encoder =
+        std::max(DeflatePngEncoder::WorkingBytes(fitted.width, fitted.height, channels),
+                 DeflatePngEncoder::WorkingBytes(fitted.height, fitted.width, channels));
+    return channels * (decodedPixels + std::int64_t{fitted.width} * fitted.height) +
+           static_cast<std::int64_t>(encoder);
+}
 
 MemoryRoom ReadMemoryRoom(const MemorySources& sources) {
     MemoryRoom room;

@@ -10,7 +10,15 @@
 #include <mutex>
 #include <string>
 
+#include "codecs/image_loader.h"  // ImageSize
+
 namespace corvanta {
+
+// The bytes a conversion needs for a PNG output of the fitted size or that size turned by a
+// quarter: the decoded picture, the fitted copy, the filtered rows and room
+// for their compressed form (DeflatePngEncoder::WorkingBytes).
+std::int64_t PngConversionBytes(std::int64_t decodedPixels, ImageSize fitted, int channels);
+
 
 // Where the limits are read from; tests point these at files of their own.
 struct MemorySources {

@@ -1,5 +1,5 @@
 // Writing a converted image into the output folder under a name that never
-// replaces an existing non-empty file.
+// replaces an existing non-empty file, in one atomic step.
 #pragma once
 
 #include <cstddef>
@@ -10,45 +10,14 @@
 #include <string_view>
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
-#include <turbojpeg.h>
 
-#include "batch/deflate_png_encoder.h"
-#include "batch/large_buffer.h"
-#include "batch/scoped_fd.h"
+#include "codecs/deflate_png_encoder.h"
+#include "codecs/jpeg_encoder.h"
+#include "common/scoped_fd.h"
 
 namespace corvanta {
 
 enum class OutputFormat { kJpeg, kPng };
-
-// The 36-byte EXIF segment a JPEG output carries when its source had an
-// orientation; the orientation goes into byte kExifOrientationOffset.
-constexpr std::size_t kExifBlockBytes = 36;
-constexpr std::size_t kExifOrientationOffset = 28;
-
-// A TurboJPEG compressor with the output buffer it reuses. One per thread.
-class JpegEncoder {
-  public:
-    JpegEncoder();
-    ~JpegEncoder();
-    JpegEncoder(const JpegEncoder&) = delete;
-    JpegEncoder& operator=(const JpegEncoder&) = delete;
-
-    bool Valid() const { return handle_ != nullptr; }
-    tjhandle Handle() const { return handle_; }
-
-    // Compresses image into the kept buffer (4:4:4 at every quality, the fast
-    // DCT at quality 80 and below, the accurate one above). On success data
-    // and size describe the JPEG until the next call.
-    bool Encode(const GdkPixbuf* image, int quality, const std::uint8_t*& data, std::size_t& size);
-
-    // Lets go of an unusually large output buffer once a file is done, or
-    // of any when `all`.
-    void TrimBuffer(bool all = false);
-
-  private:
-    tjhandle handle_ = nullptr;
-    LargeBuffer buffer_;
-};
 
 // The 14-digit local date and time ("%Y%m%d%H%M%S") of the date suffix.
 std::string DateSuffix(std::time_t when);

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "batch/image_loader.h"  // PixbufPtr
+#include "codecs/image_loader.h"  // PixbufPtr
 
 namespace corvanta {
 

@@ -17,7 +17,7 @@
 #include "batch/elapsed_time.h"
 #include "batch/lut_export.h"
 #include "batch/output_writer.h"
-#include "batch/shared_gradient.h"
+#include "tone/shared_gradient.h"
 #include "scheme/scheme_text.h"
 #include "tone/lut_table.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "batch/decoder_child.h"
+#include "decoder/decoder_child.h"
 #include "cli/convert_command.h"
 #include "cli/convert_options.h"
 #include "common/program_directory.h"

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <utility>
 
+#include "common/scoped_fd.h"
+
 namespace corvanta::store_file {
 namespace {
 
@@ -17,22 +19,6 @@ constexpr int kMaxLinkHops = 40;  // the kernel's own limit for one path
 constexpr mode_t kNewFileMode = 0644;
 constexpr gint64 kLockWaitUs = 2 * G_USEC_PER_SEC;
 constexpr gulong kLockRetryUs = 10000;
-
-// A descriptor closed when it goes out of scope.
-class OwnedFd {
-  public:
-    explicit OwnedFd(int fd) : fd_(fd) {}
-    ~OwnedFd() { Close(); }
-    OwnedFd(const OwnedFd&) = delete;
-    OwnedFd& operator=(const OwnedFd&) = delete;
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    // False when close() reports a delayed write error.
-    bool Close() { return fd_ < 0 || ::close(std::exchange(fd_, -1)) == 0 || errno == EINTR; }
-
-  private:
-    int fd_;
-};
 
 // Writes all of data at offset 0 onwards; 0 on success, else the error.
 int WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
@@ -66,14 +52,14 @@ void CopyOwnerAndMode(const std::string& from, int to) {
 // A rename is only lasting once the folder itself is on the disk; some file
 // systems refuse to flush a folder, which costs nothing but that guarantee.
 void FlushFolder(const std::string& folder) {
-    const OwnedFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const ScopedFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.Valid()) {
         ::fsync(fd.Get());
     }
 }
 
 std::string RewriteInPlace(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    OwnedFd fd(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    ScopedFd fd(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat info {};
     if (!fd.Valid() || ::fstat(fd.Get(), &info) != 0) {
         return ErrorReason(path, errno);
@@ -110,7 +96,7 @@ std::string ErrorReason(const std::string& path, int error) {
 
 ReadResult ReadStart(const std::string& path, std::uint8_t* buffer, std::size_t size) {
     // Never blocking: a FIFO under the file's name would otherwise hang.
-    const OwnedFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const ScopedFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd.Valid()) {
         return errno == ENOENT ? ReadResult{ReadResult::Kind::kMissing, 0, {}}
                                : ReadResult{ReadResult::Kind::kFailed, 0, ErrorReason(path, errno)};
@@ -175,7 +161,7 @@ FolderLock::~FolderLock() {
 std::string Replace(const std::string& path, const std::uint8_t* data, std::size_t size) {
     const std::string folder = FolderOf(path);
     std::string temp = folder + "/.corvanta-store-XXXXXX";
-    OwnedFd fd(g_mkstemp_full(temp.data(), O_WRONLY | O_CLOEXEC, kNewFileMode));
+    ScopedFd fd(g_mkstemp_full(temp.data(), O_WRONLY | O_CLOEXEC, kNewFileMode));
     if (!fd.Valid()) {
         const int error = errno;
         if ((error == EACCES || error == EPERM) && ::access(path.c_str(), W_OK) == 0) {

@@ -18,6 +18,9 @@ constexpr unsigned kMaxAlpha = 255;
 bool IsRgb8(const GdkPixbuf* image);
 // The same without alpha.
 bool IsOpaqueRgb8(const GdkPixbuf* image);
+// IsRgb8 with pixels, a size of at least 1 x 1 and rows that fit its buffer:
+// what an encoder may read.
+bool IsWritableImage(const GdkPixbuf* image);
 
 // over laid on under with alpha (0 .. 255), rounded to nearest.
 constexpr std::uint8_t BlendChannel(unsigned over, unsigned under, unsigned alpha) {

@@ -7,10 +7,10 @@
 
 #include <cairo.h>
 
-#include "batch/decoder_process.h"
+#include "decoder/decoder_process.h"
 #include "batch/file_conversion.h"
-#include "batch/image_loader.h"
-#include "batch/input_file.h"
+#include "codecs/image_loader.h"
+#include "decoder/input_file.h"
 #include "tone/pixbuf_format.h"
 #include "tone/preview_render.h"
 #include "ui/helper_thread.h"
@@ -131,7 +131,7 @@ int NegativeHalf(int size) {
 PixbufPtr LoadPreviewPicture(const std::string& path, std::uint8_t* orientation) {
     *orientation = 0;
     const InputFile input = OpenInputFile(path);
-    if (!input.problem.empty()) {
+    if (!input.Opened()) {
         return nullptr;
     }
     JpegDecoder decoder;  // one per loading thread

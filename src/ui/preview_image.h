@@ -10,7 +10,7 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
-#include "batch/image_loader.h"  // PixbufPtr
+#include "codecs/image_loader.h"  // PixbufPtr
 #include "scheme/gradient_table.h"
 #include "ui/drawing_canvas.h"
 

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "batch/shared_gradient.h"
+#include "tone/shared_gradient.h"
 #include "scheme/color_scheme.h"
 #include "scheme/gradient_table.h"
 

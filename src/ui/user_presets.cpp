@@ -6,7 +6,6 @@
 #include <mutex>
 #include <utility>
 
-#include "batch/drop_intake.h"  // the quality items
 #include "common/parse_integer.h"
 #include "ui/confirm_dialog.h"
 #include "ui/helper_thread.h"

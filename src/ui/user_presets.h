@@ -20,6 +20,10 @@
 
 namespace corvanta {
 
+// The items of the quality combo box: "Medium" (80) and "High" (95).
+constexpr int kMediumQualityIndex = 0;
+constexpr int kHighQualityIndex = 1;
+
 constexpr const char* kUserPresetsTitle = "User presets";
 // Followed by the reason, in the run's one message about the store.
 constexpr const char* kStoreProblemText = "Presets will not be saved: ";

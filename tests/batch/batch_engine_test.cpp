@@ -18,7 +18,7 @@
 
 #include <gtest/gtest.h>
 
-#include "batch/shared_gradient.h"
+#include "tone/shared_gradient.h"
 #include "support/folder_test.h"
 #include "support/test_images.h"
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "codecs/deflate_png_encoder.h"
 #include "support/test_images.h"
 
 namespace corvanta {
@@ -74,6 +75,32 @@ TEST(BatchMemory, JobsShareWhatIsLeftAfterTheirOwnCost) {
         EXPECT_TRUE(tight.keepNothing);
         EXPECT_LE(tight.pictureBytes + tight.jobs * 16 * kMiB, 300 * kMiB);
         EXPECT_GE(tight.pictureBytes, kMinBudgetBytes);
+    }
+}
+
+// What a PNG conversion is admitted covers the picture and the encoder, for
+// the largest picture allowed in any shape and turned by a quarter (a turn
+// makes columns rows, and each row costs a filter byte).
+TEST(BatchMemory, ThePngBudgetCoversTheEncoderForTheLargestPictures) {
+    struct Size {
+        int width;
+        int height;
+    };
+    constexpr int kSide = 1 << 14;  // kSide * kSide == kMaxImagePixels
+    static_assert(std::int64_t{kSide} * kSide == kMaxImagePixels);
+    constexpr int kLongest = static_cast<int>(kMaxImagePixels);
+    for (const Size fitted : {Size{kSide, kSide}, Size{1, kLongest}, Size{kLongest, 1},
+                              Size{kSide, 1}, Size{7, 3}}) {
+        const std::int64_t pixels = std::int64_t{fitted.width} * fitted.height;
+        for (const Size written : {fitted, Size{fitted.height, fitted.width}}) {
+            const auto encoder =
+                static_cast<std::int64_t>(DeflatePngEncoder::WorkingBytes(written.width,
+                                                                          written.height, 4));
+            ASSERT_GT(encoder, 0);
+            EXPECT_GE(PngConversionBytes(pixels, {fitted.width, fitted.height}, 4),
+                      4 * pixels + encoder)
+                << written.width << "x" << written.height;
+        }
     }
 }
 

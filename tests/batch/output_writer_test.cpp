@@ -12,8 +12,9 @@
 
 #include <gtest/gtest.h>
 
-#include "batch/exif_orientation.h"
-#include "batch/image_loader.h"
+#include "codecs/exif_orientation.h"
+#include "codecs/image_loader.h"
+#include "decoder/input_file.h"
 #include "support/test_images.h"
 
 namespace corvanta {
@@ -119,7 +120,7 @@ TEST_F(OutputWriter, OrientationAddsExactlyTheExifBlockBehindApp0) {
     // And the loader reads it back.
     JpegDecoder decoder;
     std::uint8_t orientation = 0;
-    EXPECT_NE(LoadJpegScaled(decoder, Out("turned.jpg"), 0, 0, &orientation), nullptr);
+    EXPECT_NE(LoadJpegFile(decoder, Out("turned.jpg"), 0, 0, &orientation), nullptr);
     EXPECT_EQ(orientation, 6);
 }
 
@@ -232,7 +233,7 @@ TEST_F(OutputWriter, TheInputFileIsNeverModified) {
     ASSERT_TRUE(test_support::WriteFile(Out("drawing.png"), png));
     JpegDecoder decoder;
     std::uint8_t orientation = 0;
-    PixbufPtr photo = LoadJpegScaled(decoder, Out("photo.jpg"), 0, 0, &orientation);
+    PixbufPtr photo = LoadJpegFile(decoder, Out("photo.jpg"), 0, 0, &orientation);
     PixbufPtr drawing = test_support::DecodeFile(Out("drawing.png"), 0, 0);
     ASSERT_NE(photo, nullptr);
     ASSERT_NE(drawing, nullptr);

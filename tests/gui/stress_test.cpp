@@ -18,7 +18,7 @@
 
 #include "app/batch_window.h"
 #include "app/program.h"
-#include "batch/image_loader.h"
+#include "codecs/image_loader.h"
 #include "batch_helpers.h"
 #include "dialog_answerer.h"
 #include "scheme/gradient_table.h"

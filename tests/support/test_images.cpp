@@ -4,9 +4,9 @@
 
 #include <csignal>
 
-#include "batch/decoder_process.h"
+#include "decoder/decoder_process.h"
 #include "batch/file_conversion.h"
-#include "batch/input_file.h"
+#include "decoder/input_file.h"
 
 #include <dirent.h>
 #include <ftw.h>
@@ -571,7 +571,7 @@ namespace corvanta::test_support {
 
 GObjectPtr<GdkPixbuf> DecodeFile(const std::string& path, int maxWidth, int maxHeight) {
     const InputFile input = OpenInputFile(path);
-    if (!input.problem.empty()) {
+    if (!input.Opened()) {
         return nullptr;
     }
     return DecodeInHelper({input.fd.Get(), input.size, FileNamePart(path), maxWidth, maxHeight},
