@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "app/drop_intake.h"
 #include "app/main_window.h"
 #include "app/progress_log.h"
-#include "app/drop_intake.h"
 #include "batch/elapsed_time.h"
 #include "tone/pixbuf_format.h"
 #include "ui/confirm_dialog.h"

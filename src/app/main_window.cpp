@@ -71,8 +71,8 @@ GtkWidget* FramedCanvas(GtkWidget* parent, DrawingCanvas& canvas, const WidgetBo
     gtk_frame_set_shadow_type(GTK_FRAME(frame), GTK_SHADOW_IN);
     gtk_container_add(GTK_CONTAINER(frame), canvas.area);
     PlaceWidget(parent, frame,
-          {box.x - kCanvasFrameBorder, box.y - kCanvasFrameBorder,
-           box.width + 2 * kCanvasFrameBorder, box.height + 2 * kCanvasFrameBorder});
+                {box.x - kCanvasFrameBorder, box.y - kCanvasFrameBorder,
+                 box.width + 2 * kCanvasFrameBorder, box.height + 2 * kCanvasFrameBorder});
     return frame;
 }
 
@@ -281,8 +281,7 @@ MainLayout ComputeMainLayout(int width, int height) {
         kBrowseButtonBox.x - (kOutputFolderFieldBox.x + kOutputFolderFieldBox.width);
     layout.folderFieldWidth = layout.browseButtonX - fieldToButton - kOutputFolderFieldBox.x;
     layout.qualityComboX = columnWidth - kJpegQualityComboBox.width;
-    layout.qualityLabelX =
-        layout.qualityComboX - (kJpegQualityComboBox.x - kJpegQualityLabelBox.x);
+    layout.qualityLabelX = layout.qualityComboX - (kJpegQualityComboBox.x - kJpegQualityLabelBox.x);
     return layout;
 }
 

@@ -50,8 +50,8 @@ constexpr Rgb kThumbnailBackground{242, 242, 242};
 // window's margin; the output panel's folder field stretches and its right
 // edge keeps the browse button and the quality choice.
 constexpr int kWindowMargin = 6;
-constexpr int kColumnGap = 16;          // between the left column and the scheme panel
-constexpr int kRowGap = 10;             // between the log and the output panel
+constexpr int kColumnGap = 16;  // between the left column and the scheme panel
+constexpr int kRowGap = 10;     // between the log and the output panel
 constexpr int kOutputPanelHeight = 68;
 
 struct MainLayout {

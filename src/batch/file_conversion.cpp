@@ -98,8 +98,8 @@ class DecoderGate final : public SizeGate {
   public:
     explicit DecoderGate(BudgetHold& hold) : hold_(hold) {}
     bool Admit(ImageSize decoded, ImageSize fitted) override {
-        return hold_.Admit(
-            PngConversionBytes(std::int64_t{decoded.width} * decoded.height, fitted, kRgbaChannels));
+        return hold_.Admit(PngConversionBytes(std::int64_t{decoded.width} * decoded.height, fitted,
+                                              kRgbaChannels));
     }
 
   private:

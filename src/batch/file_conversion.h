@@ -12,14 +12,14 @@
 #include <string_view>
 
 #include "batch/conversion_job.h"
-#include "decoder/decoder_process.h"
 #include "batch/failure_reason.h"
-#include "codecs/image_loader.h"
 #include "batch/memory_budget.h"
 #include "batch/output_writer.h"
 #include "batch/progress.h"
-#include "tone/shared_gradient.h"
+#include "codecs/image_loader.h"
+#include "decoder/decoder_process.h"
 #include "scheme/gradient_table.h"
+#include "tone/shared_gradient.h"
 
 namespace corvanta {
 

@@ -19,7 +19,6 @@ namespace corvanta {
 // for their compressed form (DeflatePngEncoder::WorkingBytes).
 std::int64_t PngConversionBytes(std::int64_t decodedPixels, ImageSize fitted, int channels);
 
-
 // Where the limits are read from; tests point these at files of their own.
 struct MemorySources {
     std::string meminfo = "/proc/meminfo";

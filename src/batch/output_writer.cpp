@@ -16,6 +16,7 @@
 #include "batch/failure_reason.h"
 #include "codecs/image_loader.h"
 #include "common/ascii.h"
+#include "common/buffered_writer.h"
 #include "tone/pixbuf_format.h"
 
 namespace corvanta {
@@ -32,8 +33,6 @@ constexpr const char* kOwnDescriptors = "/proc/self/fd/";
 // A hidden file older than this with no writer's lock on it is a killed
 // run's leftover; a live writer locks its file the moment it makes it.
 constexpr std::time_t kStaleHiddenSeconds = 60;
-constexpr std::size_t kPngWriteBufferBytes = std::size_t{64} << 10;
-
 
 // ---- Names ---------------------------------------------------------------
 
@@ -137,44 +136,6 @@ std::string HiddenName() {
 }
 
 // ---- Writing -------------------------------------------------------------
-
-
-// Gathers the encoder's small writes (chunk heads and tails) into few
-// system calls; the compressed data goes straight through.
-struct FileSink {
-    int fd;
-    std::size_t used;
-    int error;  // errno of a write that failed
-    std::array<std::uint8_t, kPngWriteBufferBytes> buffer;
-
-    bool Write(const std::uint8_t* data, std::size_t length) {
-        if (WriteFully(fd, data, length)) {
-            return true;
-        }
-        error = errno;
-        return false;
-    }
-    bool Flush() {
-        const bool ok = Write(buffer.data(), used);
-        used = 0;
-        return ok;
-    }
-};
-
-bool WriteToFileSink(void* context, const std::uint8_t* data, std::size_t length) {
-    auto* sink = static_cast<FileSink*>(context);
-    if (length > sink->buffer.size() - sink->used) {
-        if (!sink->Flush()) {
-            return false;
-        }
-        if (length >= sink->buffer.size()) {
-            return sink->Write(data, length);
-        }
-    }
-    std::copy(data, data + length, sink->buffer.begin() + static_cast<std::ptrdiff_t>(sink->used));
-    sink->used += length;
-    return true;
-}
 
 }  // namespace
 
@@ -427,17 +388,17 @@ bool WritePngOutput(DeflatePngEncoder& encoder, const GdkPixbuf* image,
     if (!output.Open(candidate)) {
         return Fail(problem, WriteProblem(output.Error()));
     }
-    FileSink sink{output.Fd(), 0, 0, {}};
+    BufferedWriter sink(output.Fd());
     const bool encoded = encoder.Encode(
         gdk_pixbuf_read_pixels(image), gdk_pixbuf_get_width(image), gdk_pixbuf_get_height(image),
         static_cast<std::size_t>(gdk_pixbuf_get_rowstride(image)),
-        gdk_pixbuf_get_has_alpha(image) != FALSE, WriteToFileSink, &sink);
+        gdk_pixbuf_get_has_alpha(image) != FALSE, BufferedWriter::AppendTo, &sink);
     encoder.TrimBuffers();
     if (!encoded || !sink.Flush()) {
         // A write that failed says why; an encoder that failed by itself
         // could not have its memory.
         return Fail(problem,
-                    sink.error != 0 ? WriteProblem(sink.error) : failure_reason::kOutOfMemory);
+                    sink.Error() != 0 ? WriteProblem(sink.Error()) : failure_reason::kOutOfMemory);
     }
     return PublishAs(output, candidate, OutputFormat::kPng, written) ||
            Fail(problem, WriteProblem(output.Error()));

@@ -1,14 +1,8 @@
 #include "cli/convert_command.h"
 
-#include <sys/stat.h>
-
-#include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <mutex>
-#include <new>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,10 +10,8 @@
 #include "batch/display_name.h"
 #include "batch/elapsed_time.h"
 #include "batch/lut_export.h"
-#include "batch/output_writer.h"
-#include "tone/shared_gradient.h"
 #include "scheme/scheme_text.h"
-#include "tone/lut_table.h"
+#include "tone/shared_gradient.h"
 
 #ifndef CORVANTA_VERSION
 #define CORVANTA_VERSION "unknown"
@@ -66,79 +58,43 @@ std::int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
         .count();
 }
 
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The scheme as a lookup table in the file the user named. Problems are one
 // line on err and exit 1, as for a file that failed to convert.
-int ExportLut(const ConvertOptions& options, const std::atomic<bool>& stop, std::FILE* out,
-              std::FILE* err) {
+int ExportLutCommand(const ConvertOptions& options, const std::atomic<bool>& stop, std::FILE* out,
+                     std::FILE* err) {
+    using Outcome = LutExportResult::Outcome;
     const auto start = std::chrono::steady_clock::now();
     const std::string& path = options.lutFile;
+    const LutExportResult result =
+        ExportLut(options.scheme, options.schemeName, path, options.lutSize, stop);
     const std::string quoted = "'" + EscapedName(path) + "'";
-    const auto fail = [err](const std::string& problem) {
-        PrintUsageError(err, problem);
-        return kExitSomeFailed;
-    };
-    const auto cannotWrite = [&](int error) {
-        return fail("cannot write " + quoted + ": " + std::strerror(error));
-    };
-    const std::optional<LutFileFormat> known = LutFileFormatFor(path);
-    if (!known) {  // parsing refuses such a name; a caller that skipped it gets this
-        return fail(quoted + " ends neither in .cube nor in .png");
-    }
-    const LutFileFormat format = *known;
-    const bool hald = format == LutFileFormat::kHaldPng;
-    // Asked early so that nobody waits for a table that cannot be written;
-    // publishing asks again and never replaces what is there by then.
-    struct stat existing {};
-    if (::lstat(path.c_str(), &existing) == 0) {
-        return fail(quoted + " exists");
-    }
-    PendingOutput output;
-    if (!output.Open(path)) {
-        const int error = output.Error();
-        const std::string folder = FolderOf(path);
-        const OutputFolderCheck check = CheckOutputFolder(folder);
-        return check != OutputFolderCheck::kFine ? fail(OutputFolderMessage(check, folder))
-                                                 : cannotWrite(error);
-    }
-
-    const int size = hald ? kHaldLutSize : options.lutSize;
-    // The unnamed file goes with `output` whichever way this ends.
-    LutWrite written = LutWrite::kFailed;
-    try {
-        LutTable lut;
-        {
-            const ExactColorMap map = MapEveryColor(options.scheme);
-            lut = FitLut(map, size, hald ? LutPrecision::kEightBit : LutPrecision::kFine, stop);
-        }
-        if (stop.load()) {
+    std::string problem;
+    switch (result.outcome) {
+        case Outcome::kWritten:
+            PrintLine(out, FileStatusLine(ProgressKind::kDone, EscapedName(path)));
+            PrintLine(out, TotalTimeLine(MillisecondsSince(start)));
+            return kExitOk;
+        case Outcome::kCancelled:
             return kExitInterrupted;
-        }
-        written = WriteLutFile(output, lut, format, options.schemeName, path, stop);
-    } catch (const std::bad_alloc&) {
-        return fail("not enough memory for a table of " + std::to_string(size) +
-                    " points per channel");
-    }
-    switch (written) {
-        case LutWrite::kWritten:
+        case Outcome::kNotALutName:  // parsing refuses such a name; a caller that skipped it
+            problem = quoted + " ends neither in .cube nor in .png";
             break;
-        case LutWrite::kTaken:
-            return fail(quoted + " exists");
-        case LutWrite::kFailed:
-            return cannotWrite(errno);
-        case LutWrite::kCancelled:
-            return kExitInterrupted;
+        case Outcome::kExists:
+            problem = quoted + " exists";
+            break;
+        case Outcome::kFolderProblem:
+            problem = OutputFolderMessage(result.folder, result.folderPath);
+            break;
+        case Outcome::kCannotWrite:
+            problem = "cannot write " + quoted + ": " + std::strerror(result.error);
+            break;
+        case Outcome::kNoMemory:
+            problem = "not enough memory for a table of " + std::to_string(result.size) +
+                      " points per channel";
+            break;
     }
-    PrintLine(out, FileStatusLine(ProgressKind::kDone, EscapedName(path)));
-    PrintLine(out, TotalTimeLine(MillisecondsSince(start)));
-    return kExitOk;
+    PrintUsageError(err, problem);
+    return kExitSomeFailed;
 }
 
 }  // namespace
@@ -162,7 +118,7 @@ int RunConvertCommand(const ConvertOptions& options, std::atomic<bool>& stop, st
             std::fputs(PresetListing().c_str(), out);
             return kExitOk;
         case ConvertAction::kExportLut:
-            return ExportLut(options, stop, out, err);
+            return ExportLutCommand(options, stop, out, err);
         case ConvertAction::kConvert:
             break;
     }

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "decoder/decoder_child.h"
 #include "cli/convert_command.h"
 #include "cli/convert_options.h"
 #include "common/program_directory.h"
+#include "decoder/decoder_child.h"
 
 namespace {
 

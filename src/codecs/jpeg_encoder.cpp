@@ -49,7 +49,6 @@ std::size_t EndOfApp0Segments(const std::uint8_t* data, std::size_t size) {
     return pos;
 }
 
-
 }  // namespace
 
 JpegEncoder::JpegEncoder() : handle_(tjInitCompress()) {}
@@ -96,7 +95,6 @@ void JpegEncoder::TrimBuffer(bool all) {
     }
 }
 
-
 bool WriteJpegBytes(int fd, const std::uint8_t* data, std::size_t size, std::uint8_t orientation) {
     if (orientation == 0) {
         return WriteFully(fd, data, size);
@@ -107,6 +105,5 @@ bool WriteJpegBytes(int fd, const std::uint8_t* data, std::size_t size, std::uin
     return WriteFully(fd, data, split) && WriteFully(fd, block.data(), block.size()) &&
            WriteFully(fd, data + split, size - split);
 }
-
 
 }  // namespace corvanta

@@ -68,9 +68,9 @@ std::int64_t ParseInteger(std::string_view text) {
 }
 
 std::int32_t ParseInteger32(std::string_view text) {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(ParseInteger(text),
-                                                              std::numeric_limits<std::int32_t>::min(),
-                                                              std::numeric_limits<std::int32_t>::max()));
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(ParseInteger(text), std::numeric_limits<std::int32_t>::min(),
+                                 std::numeric_limits<std::int32_t>::max()));
 }
 
 }  // namespace corvanta

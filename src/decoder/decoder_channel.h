@@ -6,8 +6,8 @@
 #include <atomic>
 #include <cstddef>
 
-#include "decoder/process_handle.h"
 #include "common/scoped_fd.h"
+#include "decoder/process_handle.h"
 
 namespace corvanta::channel {
 

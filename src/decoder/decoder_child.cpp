@@ -26,9 +26,9 @@
 
 #include "codecs/exif_orientation.h"
 #include "codecs/image_loader.h"
+#include "common/scoped_fd.h"
 #include "decoder/input_file.h"
 #include "decoder/process_handle.h"
-#include "common/scoped_fd.h"
 
 namespace corvanta::decoder {
 namespace {

@@ -154,7 +154,7 @@ std::int64_t OomKills() {
 
 // Why a decoder that sent no failure report ended without a picture.
 DecodeProblem ProblemForEnding(const ServedEnding& served, int cpuSeconds,
-                                 std::int64_t oomKillsBefore) {
+                               std::int64_t oomKillsBefore) {
     constexpr std::int64_t kMicrosPerSecond = 1000000;
     const ProcessEnding& ending = served.ending;
     if (served.killedHere) {

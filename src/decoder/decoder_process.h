@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "decoder/decoder_protocol.h"
 #include "codecs/image_loader.h"
-#include "decoder/process_handle.h"
 #include "common/scoped_fd.h"
+#include "decoder/decoder_protocol.h"
+#include "decoder/process_handle.h"
 
 namespace corvanta {
 
@@ -134,8 +134,8 @@ enum class DecodeProblem {
 struct DecodedPicture {
     PixbufPtr image;                               // 8-bit RGB or RGBA, fitted into the box
     DecodeProblem problem = DecodeProblem::kNone;  // when there is no image
-    bool stopped = false;          // stop came first: no image and no problem
-    std::uint8_t orientation = 0;  // TurboJPEG only: the EXIF orientation to keep
+    bool stopped = false;                          // stop came first: no image and no problem
+    std::uint8_t orientation = 0;                  // TurboJPEG only: the EXIF orientation to keep
     decoder::DecodeWith decodedWith = decoder::DecodeWith::kPixbuf;
     Damage damage = Damage::kNone;  // with an image: it is only part of the picture
 };

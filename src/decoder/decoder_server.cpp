@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "decoder/decoder_channel.h"
 #include "common/program_directory.h"
+#include "decoder/decoder_channel.h"
 #include "install_names.h"
 
 extern char** environ;

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 
-
 namespace corvanta {
 
 InputFile OpenInputFile(const std::string& path) {
@@ -50,8 +49,8 @@ InputFile OpenInputFile(const std::string& path) {
     return input;
 }
 
-PixbufPtr LoadJpegFile(JpegDecoder& decoder, const std::string& path, int maxWidth,
-                       int maxHeight, std::uint8_t* orientation) {
+PixbufPtr LoadJpegFile(JpegDecoder& decoder, const std::string& path, int maxWidth, int maxHeight,
+                       std::uint8_t* orientation) {
     const InputFile input = OpenInputFile(path);
     if (!input.Opened()) {
         return nullptr;

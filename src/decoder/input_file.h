@@ -39,7 +39,7 @@ InputFile OpenInputFile(const std::string& path);
 
 // A JPEG file read by the batch's own loader (LoadJpegScaled), opened as
 // the batch opens it; null when it cannot be opened or read.
-PixbufPtr LoadJpegFile(JpegDecoder& decoder, const std::string& path, int maxWidth,
-                       int maxHeight, std::uint8_t* orientation = nullptr);
+PixbufPtr LoadJpegFile(JpegDecoder& decoder, const std::string& path, int maxWidth, int maxHeight,
+                       std::uint8_t* orientation = nullptr);
 
 }  // namespace corvanta

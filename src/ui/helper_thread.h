@@ -14,7 +14,6 @@
 
 #include <glib.h>
 
-
 namespace corvanta {
 
 namespace helper_thread_detail {

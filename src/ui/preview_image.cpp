@@ -7,9 +7,9 @@
 
 #include <cairo.h>
 
-#include "decoder/decoder_process.h"
 #include "batch/file_conversion.h"
 #include "codecs/image_loader.h"
+#include "decoder/decoder_process.h"
 #include "decoder/input_file.h"
 #include "tone/pixbuf_format.h"
 #include "tone/preview_render.h"

@@ -29,9 +29,9 @@ struct PreviewState {
     PreviewState(const PreviewState&) = delete;
     PreviewState& operator=(const PreviewState&) = delete;
 
-    DrawingCanvas* canvas = nullptr;         // the PreviewCanvas, owned by the window
-    const GradientTable* table = nullptr;    // the scheme model's table
-    const GdkPixbuf* frame = nullptr;        // 256 x 192 RGB, built into the program
+    DrawingCanvas* canvas = nullptr;       // the PreviewCanvas, owned by the window
+    const GradientTable* table = nullptr;  // the scheme model's table
+    const GdkPixbuf* frame = nullptr;      // 256 x 192 RGB, built into the program
     const GdkPixbuf* defaultPicture = nullptr;
     PixbufPtr source;         // previewSource: 256 x 192 RGB
     unsigned latestLoad = 0;  // number of the newest preview drop

@@ -12,7 +12,8 @@ namespace {
 // swatch is a frame, a background ring and the colour (or a cross) inside.
 constexpr int kHoverBottomRow = kSwatchRowHeight - 1;
 constexpr int kFrameTop = 1;
-constexpr int kFrameHeight = kSwatchSize + 2;  // the selected frame reaches both marker rows' neighbours
+constexpr int kFrameHeight =
+    kSwatchSize + 2;  // the selected frame reaches both marker rows' neighbours
 constexpr int kRingInset = 1;
 constexpr int kRingTop = 3;
 constexpr int kColorInset = 2;
@@ -146,7 +147,8 @@ void DrawPalette(DrawingCanvas& palette) {
     for (int y = 0; y < kPaletteHeight; y += kPaletteCell) {
         for (int x = 0; x < kPaletteWidth; x += kPaletteCell) {
             const std::uint32_t c = PaletteColorAt(x, y).value_or(0);
-            FillRect(palette, x, y, kPaletteCell, kPaletteCell, {SlotRed(c), SlotGreen(c), SlotBlue(c)});
+            FillRect(palette, x, y, kPaletteCell, kPaletteCell,
+                     {SlotRed(c), SlotGreen(c), SlotBlue(c)});
         }
     }
 }
@@ -183,13 +185,12 @@ void PickRandomColor(SchemeEditor& editor) {
     if (!editor.random) {
         editor.random = ClockSeededRandom();
     }
-    editor.model->SetSelectedColor(
-        kOpaqueAlpha | ChooseRandomColor(editor.model->SelectedSlot(), editor.random));
+    editor.model->SetSelectedColor(kOpaqueAlpha |
+                                   ChooseRandomColor(editor.model->SelectedSlot(), editor.random));
 }
 
 void FillPresetList(GtkWidget* presetList, const PresetTable& presets) {
-    GtkListStore* store =
-        GTK_LIST_STORE(gtk_tree_view_get_model(GTK_TREE_VIEW(presetList)));
+    GtkListStore* store = GTK_LIST_STORE(gtk_tree_view_get_model(GTK_TREE_VIEW(presetList)));
     for (const Preset& preset : presets.rows) {
         if (preset.name[0] == '\0') {
             break;  // the walk ends at the first record without a name

@@ -13,16 +13,16 @@
 #include <string_view>
 #include <vector>
 
-#include "tone/shared_gradient.h"
 #include "scheme/color_scheme.h"
 #include "scheme/gradient_table.h"
+#include "tone/shared_gradient.h"
 
 namespace corvanta {
 
 // What a change touched, for the views to decide what to redraw.
 struct SchemeChange {
-    bool scheme = false;      // the colours changed: tables rebuilt
-    bool selection = false;   // the selected slot changed
+    bool scheme = false;     // the colours changed: tables rebuilt
+    bool selection = false;  // the selected slot changed
     // The colour fields were typed into: they keep their text as typed.
     bool fromColorFields = false;
 };
@@ -51,11 +51,11 @@ class SchemeModel {
     void AddView(View view);
 
     // ---- the changes ----
-    void Replace(const ColorScheme& scheme);        // a paste
-    void ApplyPreset(int row);                      // a preset list row (out of range: nothing)
-    void SelectSlot(int slot);                      // a left click on a swatch
-    void ClearSlot(int slot);                       // a right click: select and empty it
-    void SetSelectedColor(std::uint32_t color);     // the palette, Ctrl+R
+    void Replace(const ColorScheme& scheme);     // a paste
+    void ApplyPreset(int row);                   // a preset list row (out of range: nothing)
+    void SelectSlot(int slot);                   // a left click on a swatch
+    void ClearSlot(int slot);                    // a right click: select and empty it
+    void SetSelectedColor(std::uint32_t color);  // the palette, Ctrl+R
     void SetSelectedComponents(int red, int green, int blue);  // the colour fields
     // Ctrl+N: the current colours into user preset number (1 .. 8); the
     // scheme itself does not change.

@@ -49,7 +49,7 @@ std::int32_t StoredSizeOf(const char* text);
 struct OutputFields {
     GtkWidget* maxWidth = nullptr;  // GtkEntry, digits only
     GtkWidget* maxHeight = nullptr;
-    GtkWidget* quality = nullptr;   // GtkComboBoxText
+    GtkWidget* quality = nullptr;  // GtkComboBoxText
 };
 
 // The window's side of the store: where the file is, whether this run may
