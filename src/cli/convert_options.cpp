@@ -136,168 +136,191 @@ std::string UsageText() {
            "was written, 1 when any failed, 2 for a usage error, 130 when interrupted.\n";
 }
 
+namespace {
+
+// Which options the command line has given, for the rules between them.
+struct GivenOptions {
+    bool output = false;
+    bool scheme = false;
+    bool preset = false;
+    bool exportLut = false;
+    bool lutSize = false;
+    std::vector<std::string> conversionSettings;  // options an export has no use for
+};
+
+bool TakesValue(const std::string& name) {
+    return name == "--output" || name == "--scheme" || name == "--preset" || name == "--max-size" ||
+           name == "--quality" || name == "--jobs" || name == "--export-lut" ||
+           name == "--lut-size";
+}
+
+// Reads the value of one option into options; the problem, or nothing.
+std::optional<std::string> ApplyScheme(const std::string& name, const std::string& value,
+                                       ConvertOptions& options, GivenOptions& given) {
+    if (name == "--scheme") {
+        const std::optional<ColorScheme> scheme = ParseSchemeText(value);
+        if (!scheme) {
+            return "scheme text must hold exactly nine 0x items: " + Quoted(value);
+        }
+        options.scheme = *scheme;
+        options.schemeName = FormatSchemeText(*scheme);
+        given.scheme = true;
+        return std::nullopt;
+    }
+    const std::optional<Preset> preset = FindBuiltInPresetRow(value);
+    if (!preset) {
+        return "unknown preset " + Quoted(value) + " (see --list-presets)";
+    }
+    options.scheme = preset->slots;
+    options.schemeName = TrimmedPresetName(*preset);
+    given.preset = true;
+    return std::nullopt;
+}
+
+std::optional<std::string> ApplyConversionSetting(const std::string& name, const std::string& value,
+                                                  ConvertOptions& options, GivenOptions& given) {
+    given.conversionSettings.push_back(name);
+    if (name == "--max-size") {
+        if (!ParseMaxSize(value, options.maxWidth, options.maxHeight)) {
+            return "--max-size wants WxH with whole numbers, 0 for no limit: " + Quoted(value);
+        }
+    } else if (name == "--quality") {
+        const std::optional<int> quality = ParseQuality(value);
+        if (!quality) {
+            return "--quality wants medium, high or 1 to 100: " + Quoted(value);
+        }
+        options.quality = *quality;
+    } else {  // --jobs
+        const std::optional<int> jobs = ParseCount(value, kMaxJobs);
+        if (!jobs || *jobs < 1) {
+            return "--jobs wants a number from 1 to " + std::to_string(kMaxJobs) + ": " +
+                   Quoted(value);
+        }
+        options.jobs = *jobs;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ApplyValue(const std::string& name, const std::string& value,
+                                      ConvertOptions& options, GivenOptions& given) {
+    if (name == "--output") {
+        if (value.empty()) {
+            return "the output folder is empty";
+        }
+        options.outputFolder = value;
+        given.output = true;
+    } else if (name == "--scheme" || name == "--preset") {
+        return ApplyScheme(name, value, options, given);
+    } else if (name == "--export-lut") {
+        options.lutFile = value;
+        given.exportLut = true;
+    } else if (name == "--lut-size") {
+        const std::optional<int> size = ParseCount(value, kLutMaxSize);
+        if (!size || *size < kLutMinSize) {
+            return "--lut-size wants a number from " + std::to_string(kLutMinSize) + " to " +
+                   std::to_string(kLutMaxSize) + ": " + Quoted(value);
+        }
+        options.lutSize = *size;
+        given.lutSize = true;
+    } else {
+        return ApplyConversionSetting(name, value, options, given);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> CheckExport(ConvertOptions& options, const GivenOptions& given) {
+    const std::optional<LutFileFormat> format = LutFileFormatFor(options.lutFile);
+    if (!format) {
+        return "--export-lut wants a file name ending in .cube or .png: " + Quoted(options.lutFile);
+    }
+    if (!options.inputs.empty()) {
+        return "--export-lut converts nothing, so it takes no paths: " +
+               Quoted(options.inputs.front());
+    }
+    if (given.output) {
+        return std::string("--export-lut names its file in full and takes no --output");
+    }
+    if (given.lutSize && *format == LutFileFormat::kHaldPng) {
+        return "--lut-size is for .cube files: a Hald CLUT (.png) always has " +
+               std::to_string(kHaldLutSize) + " points per channel";
+    }
+    if (!given.conversionSettings.empty()) {
+        return given.conversionSettings.front() + " does not apply to --export-lut";
+    }
+    options.action = ConvertAction::kExportLut;
+    return std::nullopt;
+}
+
+// The rules between options, once every value has been read.
+std::optional<std::string> CheckCombination(ConvertOptions& options, const GivenOptions& given) {
+    if (options.action == ConvertAction::kListPresets) {
+        return std::nullopt;
+    }
+    if (given.scheme && given.preset) {
+        return std::string("--scheme and --preset exclude each other");
+    }
+    if (given.exportLut) {
+        return CheckExport(options, given);
+    }
+    if (given.lutSize) {
+        return std::string("--lut-size is for --export-lut");
+    }
+    if (!given.output) {
+        return std::string("missing --output DIR (see --help)");
+    }
+    if (options.inputs.empty()) {
+        return std::string("no files or folders to convert");
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 ParsedOptions ParseConvertOptions(const std::vector<std::string>& args) {
     ConvertOptions options;
     const Preset defaultPreset = *FindBuiltInPresetRow(kDefaultPresetName);
     options.scheme = defaultPreset.slots;
     options.schemeName = TrimmedPresetName(defaultPreset);
-    bool haveOutput = false;
-    bool haveScheme = false;
-    bool havePreset = false;
-    bool haveExport = false;
-    bool haveLutSize = false;
-    std::vector<std::string> conversionSettings;  // options an export has no use for
+    GivenOptions given;
+    const auto fail = [](std::string message) {
+        return ParsedOptions{std::nullopt, std::move(message)};
+    };
     bool optionsEnded = false;
-
-    auto fail = [](std::string message) { return ParsedOptions{std::nullopt, std::move(message)}; };
-
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
             options.inputs.push_back(arg);  // "-" alone is a file name too
             continue;
         }
-        if (arg == "--") {
-            optionsEnded = true;
+        optionsEnded = arg == "--";
+        // Both "--name value" and "--name=value".
+        const std::size_t eq = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+        const std::string name = arg.substr(0, eq);
+        const bool inlineValue = eq != std::string::npos;
+        if (optionsEnded) {
             continue;
         }
-        // Both "--name value" and "--name=value".
-        std::string name = arg;
-        std::optional<std::string> inlineValue;
-        if (const std::size_t eq = arg.find('=');
-            arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            name = arg.substr(0, eq);
-            inlineValue = arg.substr(eq + 1);
-        }
-        const auto flag = [&]() -> bool { return !inlineValue.has_value(); };
-        std::string value;
-        const auto takeValue = [&]() -> bool {
-            if (inlineValue) {
-                value = *inlineValue;
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                return false;
-            }
-            value = args[++i];
-            return true;
-        };
-
-        if (name == "--help" && flag()) {
-            options.action = ConvertAction::kHelp;
+        if ((name == "--help" || name == "--version") && !inlineValue) {
+            options.action = name == "--help" ? ConvertAction::kHelp : ConvertAction::kVersion;
             return {options, {}};
         }
-        if (name == "--version" && flag()) {
-            options.action = ConvertAction::kVersion;
-            return {options, {}};
-        }
-        if (name == "--list-presets" && flag()) {
+        if (name == "--list-presets" && !inlineValue) {
             options.action = ConvertAction::kListPresets;
             continue;
         }
-        const bool takesValue = name == "--output" || name == "--scheme" || name == "--preset" ||
-                                name == "--max-size" || name == "--quality" || name == "--jobs" ||
-                                name == "--export-lut" || name == "--lut-size";
-        if (!takesValue) {
+        if (!TakesValue(name)) {
             return fail("unknown option " + Quoted(arg) + " (see --help)");
         }
-        if (!takeValue()) {
+        if (!inlineValue && i + 1 >= args.size()) {
             return fail("option " + name + " needs a value");
         }
-        if (name == "--output") {
-            if (value.empty()) {
-                return fail("the output folder is empty");
-            }
-            options.outputFolder = value;
-            haveOutput = true;
-        } else if (name == "--scheme") {
-            const std::optional<ColorScheme> scheme = ParseSchemeText(value);
-            if (!scheme) {
-                return fail("scheme text must hold exactly nine 0x items: " + Quoted(value));
-            }
-            options.scheme = *scheme;
-            options.schemeName = FormatSchemeText(*scheme);
-            haveScheme = true;
-        } else if (name == "--preset") {
-            const std::optional<Preset> preset = FindBuiltInPresetRow(value);
-            if (!preset) {
-                return fail("unknown preset " + Quoted(value) + " (see --list-presets)");
-            }
-            options.scheme = preset->slots;
-            options.schemeName = TrimmedPresetName(*preset);
-            havePreset = true;
-        } else if (name == "--export-lut") {
-            options.lutFile = value;
-            haveExport = true;
-        } else if (name == "--lut-size") {
-            const std::optional<int> size = ParseCount(value, kLutMaxSize);
-            if (!size || *size < kLutMinSize) {
-                return fail("--lut-size wants a number from " + std::to_string(kLutMinSize) +
-                            " to " + std::to_string(kLutMaxSize) + ": " + Quoted(value));
-            }
-            options.lutSize = *size;
-            haveLutSize = true;
-        } else if (name == "--max-size") {
-            conversionSettings.push_back(name);
-            if (!ParseMaxSize(value, options.maxWidth, options.maxHeight)) {
-                return fail("--max-size wants WxH with whole numbers, 0 for no limit: " +
-                            Quoted(value));
-            }
-        } else if (name == "--quality") {
-            conversionSettings.push_back(name);
-            const std::optional<int> quality = ParseQuality(value);
-            if (!quality) {
-                return fail("--quality wants medium, high or 1 to 100: " + Quoted(value));
-            }
-            options.quality = *quality;
-        } else {  // --jobs
-            conversionSettings.push_back(name);
-            const std::optional<int> jobs = ParseCount(value, kMaxJobs);
-            if (!jobs || *jobs < 1) {
-                return fail("--jobs wants a number from 1 to " + std::to_string(kMaxJobs) + ": " +
-                            Quoted(value));
-            }
-            options.jobs = *jobs;
+        const std::string value = inlineValue ? arg.substr(eq + 1) : args[++i];
+        if (std::optional<std::string> problem = ApplyValue(name, value, options, given)) {
+            return fail(std::move(*problem));
         }
     }
-
-    if (options.action == ConvertAction::kListPresets) {
-        return {options, {}};
-    }
-    if (haveScheme && havePreset) {
-        return fail("--scheme and --preset exclude each other");
-    }
-    if (haveExport) {
-        const std::optional<LutFileFormat> format = LutFileFormatFor(options.lutFile);
-        if (!format) {
-            return fail("--export-lut wants a file name ending in .cube or .png: " +
-                        Quoted(options.lutFile));
-        }
-        if (!options.inputs.empty()) {
-            return fail("--export-lut converts nothing, so it takes no paths: " +
-                        Quoted(options.inputs.front()));
-        }
-        if (haveOutput) {
-            return fail("--export-lut names its file in full and takes no --output");
-        }
-        if (haveLutSize && *format == LutFileFormat::kHaldPng) {
-            return fail("--lut-size is for .cube files: a Hald CLUT (.png) always has " +
-                        std::to_string(kHaldLutSize) + " points per channel");
-        }
-        if (!conversionSettings.empty()) {
-            return fail(conversionSettings.front() + " does not apply to --export-lut");
-        }
-        options.action = ConvertAction::kExportLut;
-        return {options, {}};
-    }
-    if (haveLutSize) {
-        return fail("--lut-size is for --export-lut");
-    }
-    if (!haveOutput) {
-        return fail("missing --output DIR (see --help)");
-    }
-    if (options.inputs.empty()) {
-        return fail("no files or folders to convert");
+    if (std::optional<std::string> problem = CheckCombination(options, given)) {
+        return fail(std::move(*problem));
     }
     return {options, {}};
 }
