@@ -1,8 +1,10 @@
 #include "app/app_state.h"
 
-namespace corvanta {
+#include <utility>
 
-AppState::AppState() : aliveToken(std::make_shared<AppState*>(this)) {}
+#include "app/main_window.h"
+
+namespace corvanta {
 
 void ConnectParts(AppState& state) {
     MainWidgets& w = state.widgets;
@@ -16,6 +18,18 @@ void ConnectParts(AppState& state) {
     state.clipboard.model = &state.scheme;
     state.clipboard.window = w.mainWindow;
     state.output = {w.maxWidthField, w.maxHeightField, w.jpegQualityCombo};
+    BatchWidgets batch;
+    batch.window = w.mainWindow;
+    batch.log = GTK_TEXT_VIEW(w.progressLog);
+    batch.dropHint = w.dropHint.area;
+    batch.stopButton = w.stopButton;
+    batch.thumbnail = &w.thumbnailCanvas;
+    batch.outputFolder = GTK_ENTRY(w.outputFolderField);
+    batch.maxWidth = GTK_ENTRY(w.maxWidthField);
+    batch.maxHeight = GTK_ENTRY(w.maxHeightField);
+    batch.quality = GTK_COMBO_BOX(w.jpegQualityCombo);
+    batch.showBatchLayout = [&w](bool on) { SetBatchLayout(w, on); };
+    state.batch.Connect(std::move(batch), state.scheme.Shared());
 
     ConnectEditorViews(state.editor);
     state.scheme.AddView([&state](const SchemeModel&, const SchemeChange& change) {

@@ -14,9 +14,10 @@
 
 #include <gtk/gtk.h>
 
-#include "app/batch_session.h"
-#include "codecs/image_loader.h"  // PixbufPtr
+#include "app/batch_controller.h"
 #include "common/gobject_ptr.h"
+#include "common/pixbuf_ptr.h"
+#include "ui/click_gesture.h"
 #include "ui/clipboard_exchange.h"
 #include "ui/drawing_canvas.h"
 #include "ui/owned_toplevel.h"
@@ -73,18 +74,13 @@ struct MainWidgets {
     GtkWidget* infoIcon = nullptr;
 };
 
-// A left or right click is raised on release, and only on the widget that
-// received the press; this remembers the pressed button per widget.
-struct ClickTracker {
-    guint pressedButton = 0;
-};
-
-struct ClickTrackers {
-    ClickTracker swatchRow;
-    ClickTracker palette;
-    ClickTracker preview;
-    ClickTracker helpIcon;
-    ClickTracker infoIcon;
+// The clicks of the widgets that are not buttons.
+struct ClickBindings {
+    ClickBinding swatchRow;
+    ClickBinding palette;
+    ClickBinding preview;
+    ClickBinding helpIcon;
+    ClickBinding infoIcon;
 };
 
 // Keyboard shortcuts of the main window carry a number: Ctrl+R is 99,
@@ -101,20 +97,17 @@ struct ShortcutBinding {
 };
 
 struct AppState {
-    AppState();
+    AppState() = default;
     AppState(const AppState&) = delete;
     AppState& operator=(const AppState&) = delete;
 
-    // Work finishing on another thread (a drop listing) checks this before
-    // touching the state: it expires when the state is destroyed.
-    std::shared_ptr<AppState*> aliveToken;
     std::string programDirectory;  // ends with '/'
     EmbeddedImages images;
     MainWidgets widgets;
     GObjectPtr<GtkCssProvider> css;
     GObjectPtr<GtkAccelGroup> accelerators;
     std::array<ShortcutBinding, kShortcutCount> shortcuts{};
-    ClickTrackers clicks;
+    ClickBindings clicks;
     // The help and credits windows, each open at most once.
     OwnedToplevel helpWindow;
     OwnedToplevel creditsWindow;
@@ -128,7 +121,7 @@ struct AppState {
     OutputFields output;
     PresetStoreSession presetStore;  // Corvanta.dat and the writes on their way to it
 
-    BatchSession batch;           // the conversion worker and its progress
+    BatchController batch;        // the conversion worker and its progress
     bool closeRequested = false;  // the main window asked to close
 };
 

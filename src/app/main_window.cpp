@@ -309,8 +309,7 @@ void LayoutMainWindow(AppState& state, int width, int height) {
     MoveWidget(w.outputPanel, w.jpegQualityCombo, layout.qualityComboX, kJpegQualityComboBox.y);
 }
 
-void SetBatchLayout(AppState& state, bool on) {
-    MainWidgets& w = state.widgets;
+void SetBatchLayout(MainWidgets& w, bool on) {
     for (GtkWidget* editing : {w.presetListScroll, w.paletteFrame, w.redField, w.greenField,
                                w.blueField, w.swatchRow.area}) {
         gtk_widget_set_visible(editing, !on);

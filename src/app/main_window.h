@@ -79,6 +79,6 @@ bool CreateMainWindow(AppState& state);
 void LayoutMainWindow(AppState& state, int width, int height);
 
 // On: the stop button and the thumbnail replace the editing controls.
-void SetBatchLayout(AppState& state, bool on);
+void SetBatchLayout(MainWidgets& widgets, bool on);
 
 }  // namespace corvanta

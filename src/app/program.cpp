@@ -7,7 +7,7 @@
 
 #include <gtk/gtk.h>
 
-#include "app/batch_window.h"
+#include "app/batch_controller.h"
 #include "app/close_signals.h"
 #include "app/drop_intake.h"
 #include "app/embedded_images.h"
@@ -65,7 +65,7 @@ std::unique_ptr<AppState> StartProgram(const char* argv0) {
         return nullptr;
     }
     ConnectParts(*state);
-    SetBatchLayout(*state, false);
+    SetBatchLayout(state->widgets, false);
     LayoutMainWindow(*state, kMinWindowWidth, kMinWindowHeight);
     DrawPalette(state->widgets.paletteCanvas);
     FillPresetList(state->widgets.presetList, state->scheme.Presets());
@@ -90,7 +90,7 @@ void ShutDown(AppState& state) {
     state.batch.shared.stop.store(true);
     state.presetStore.closing = true;
     SavePresetStore(state.presetStore, state.output);
-    WaitForWorkerAtShutDown(state);
+    state.batch.WaitForWorkerAtShutDown();
     if (state.widgets.mainWindow != nullptr) {
         // Gone from the screen while the last write ends, and no more input.
         gtk_widget_hide(state.widgets.mainWindow);

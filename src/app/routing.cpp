@@ -2,10 +2,11 @@
 
 #include <algorithm>
 
-#include "app/batch_window.h"
+#include "app/batch_controller.h"
 #include "app/main_window.h"
 #include "ui/clipboard_exchange.h"
 #include "ui/confirm_dialog.h"
+#include "ui/folder_chooser.h"
 #include "ui/help_windows.h"
 #include "ui/preview_image.h"
 #include "ui/scheme_editor.h"
@@ -14,8 +15,6 @@
 namespace corvanta {
 namespace {
 
-constexpr guint kLeftButton = 1;
-constexpr guint kRightButton = 3;
 constexpr const char* kUriListTarget = "text/uri-list";
 
 AppState& StateOf(gpointer data) {
@@ -25,27 +24,6 @@ AppState& StateOf(gpointer data) {
 // The editor's widgets report to the editor itself (see SchemeEditor).
 SchemeEditor& EditorOf(gpointer data) {
     return *static_cast<SchemeEditor*>(data);
-}
-
-// ---- clicks: raised on release, on the widget that got the press ----------
-
-void TrackPress(ClickTracker& tracker, const GdkEventButton* event) {
-    if (event->type == GDK_BUTTON_PRESS) {
-        tracker.pressedButton = event->button;
-    }
-}
-
-// The button of the click that this release completes, or 0.
-guint TrackRelease(ClickTracker& tracker, const GdkEventButton* event) {
-    const guint button = tracker.pressedButton == event->button ? event->button : 0;
-    tracker.pressedButton = 0;
-    return button;
-}
-
-bool ReleasedInside(GtkWidget* widget, const GdkEventButton* event) {
-    GtkAllocation a;
-    gtk_widget_get_allocation(widget, &a);
-    return event->x >= 0 && event->y >= 0 && event->x < a.width && event->y < a.height;
 }
 
 // ---- drops -----------------------------------------------------------------
@@ -85,91 +63,53 @@ gboolean OnSwatchLeave(GtkWidget*, GdkEventCrossing* event, gpointer user) {
     return FALSE;
 }
 
-gboolean OnSwatchPress(GtkWidget*, GdkEventButton* event, gpointer user) {
-    AppState& state = StateOf(user);
-    TrackPress(state.clicks.swatchRow, event);
-    OnSwatchRowEvent(state.editor, {PointerEventKind::kOther, event->x, event->y});
-    return TRUE;
-}
-
-gboolean OnSwatchRelease(GtkWidget*, GdkEventButton* event, gpointer user) {
-    AppState& state = StateOf(user);
-    const guint button = TrackRelease(state.clicks.swatchRow, event);
-    PointerEventKind kind = PointerEventKind::kOther;
-    if (button == kLeftButton) {
-        kind = PointerEventKind::kLeftClick;
-    } else if (button == kRightButton) {
-        kind = PointerEventKind::kRightClick;
-    }
-    OnSwatchRowEvent(state.editor, {kind, event->x, event->y});
-    return TRUE;
-}
-
-gboolean OnPalettePress(GtkWidget*, GdkEventButton* event, gpointer user) {
-    TrackPress(StateOf(user).clicks.palette, event);
-    return TRUE;
-}
-
-gboolean OnPaletteRelease(GtkWidget*, GdkEventButton* event, gpointer user) {
-    AppState& state = StateOf(user);
-    if (TrackRelease(state.clicks.palette, event) == kLeftButton) {
-        OnPaletteClick(state.editor, event->x, event->y);
-    }
-    return TRUE;
-}
-
-gboolean OnPreviewPress(GtkWidget*, GdkEventButton* event, gpointer user) {
-    TrackPress(StateOf(user).clicks.preview, event);
-    return TRUE;
-}
-
-gboolean OnPreviewRelease(GtkWidget* widget, GdkEventButton* event, gpointer user) {
-    AppState& state = StateOf(user);
-    if (TrackRelease(state.clicks.preview, event) == kRightButton &&
-        ReleasedInside(widget, event)) {
-        RestoreDefaultPreview(state.preview);
-    }
-    return TRUE;
-}
-
-gboolean OnHelpPress(GtkWidget*, GdkEventButton* event, gpointer user) {
-    TrackPress(StateOf(user).clicks.helpIcon, event);
-    return TRUE;
-}
-
-gboolean OnHelpRelease(GtkWidget* widget, GdkEventButton* event, gpointer user) {
-    AppState& state = StateOf(user);
-    if (TrackRelease(state.clicks.helpIcon, event) == kLeftButton &&
-        ReleasedInside(widget, event)) {
-        ShowHelpWindow(state.helpWindow);
-    }
-    return TRUE;
-}
-
-gboolean OnInfoPress(GtkWidget*, GdkEventButton* event, gpointer user) {
-    TrackPress(StateOf(user).clicks.infoIcon, event);
-    return TRUE;
-}
-
-gboolean OnInfoRelease(GtkWidget* widget, GdkEventButton* event, gpointer user) {
-    AppState& state = StateOf(user);
-    const guint button = TrackRelease(state.clicks.infoIcon, event);
-    if (!ReleasedInside(widget, event)) {
-        return TRUE;
-    }
-    if (button == kLeftButton) {
-        ShowCreditsWindow(state.creditsWindow, state.images.appIconSmall.get());
-    } else if (button == kRightButton) {
-        CopySchemeToClipboard(state.clipboard);
-    }
-    return TRUE;
+// Wires the clicks of the widgets that are not buttons to what they do.
+void BindClickActions(AppState& state) {
+    ClickBindings& clicks = state.clicks;
+    SchemeEditor& editor = state.editor;
+    clicks.swatchRow.everyRelease = true;
+    clicks.swatchRow.onPress = [&editor](double x, double y) {
+        OnSwatchRowEvent(editor, {PointerEventKind::kOther, x, y});
+    };
+    clicks.swatchRow.onRelease = [&editor](guint button, double x, double y) {
+        const PointerEventKind kind = button == kLeftButton    ? PointerEventKind::kLeftClick
+                                      : button == kRightButton ? PointerEventKind::kRightClick
+                                                               : PointerEventKind::kOther;
+        OnSwatchRowEvent(editor, {kind, x, y});
+    };
+    clicks.palette.onRelease = [&editor](guint button, double x, double y) {
+        if (button == kLeftButton) {
+            OnPaletteClick(editor, x, y);
+        }
+    };
+    clicks.preview.whenInside = true;
+    clicks.preview.onRelease = [&preview = state.preview](guint button, double, double) {
+        if (button == kRightButton) {
+            RestoreDefaultPreview(preview);
+        }
+    };
+    clicks.helpIcon.whenInside = true;
+    clicks.helpIcon.onRelease = [&help = state.helpWindow](guint button, double, double) {
+        if (button == kLeftButton) {
+            ShowHelpWindow(help);
+        }
+    };
+    clicks.infoIcon.whenInside = true;
+    clicks.infoIcon.onRelease = [&state](guint button, double, double) {
+        if (button == kLeftButton) {
+            ShowCreditsWindow(state.creditsWindow, state.images.appIconSmall.get());
+        } else if (button == kRightButton) {
+            CopySchemeToClipboard(state.clipboard);
+        }
+    };
 }
 
 void OnBrowseClicked(GtkButton*, gpointer user) {
-    ChooseOutputFolder(StateOf(user));
+    MainWidgets& w = StateOf(user).widgets;
+    ChooseOutputFolder(GTK_WINDOW(w.mainWindow), GTK_ENTRY(w.outputFolderField));
 }
 void OnStopClicked(GtkButton*, gpointer user) {
-    RequestStop(StateOf(user));
+    StateOf(user).batch.RequestStop();
 }
 
 // ---- colour fields ----------------------------------------------------------
@@ -306,7 +246,7 @@ void RouteFileDrop(AppState& state, DropTarget target, const std::vector<std::st
     if (target == DropTarget::kPreview) {
         LoadPreviewImage(state.preview, dropped);
     } else {
-        HandleFileDrop(state, dropped);
+        state.batch.HandleDrop(dropped);
     }
 }
 
@@ -337,17 +277,15 @@ void InstallShortcuts(AppState& state) {
 
 void BindWidgetEvents(AppState& state) {
     MainWidgets& w = state.widgets;
-    gtk_widget_add_events(w.swatchRow.area, GDK_POINTER_MOTION_MASK | GDK_LEAVE_NOTIFY_MASK |
-                                                GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
+    gtk_widget_add_events(w.swatchRow.area, GDK_POINTER_MOTION_MASK | GDK_LEAVE_NOTIFY_MASK);
     g_signal_connect(w.swatchRow.area, "motion-notify-event", G_CALLBACK(OnSwatchMotion), &state);
     g_signal_connect(w.swatchRow.area, "leave-notify-event", G_CALLBACK(OnSwatchLeave), &state);
-    g_signal_connect(w.swatchRow.area, "button-press-event", G_CALLBACK(OnSwatchPress), &state);
-    g_signal_connect(w.swatchRow.area, "button-release-event", G_CALLBACK(OnSwatchRelease), &state);
-
-    g_signal_connect(w.helpIcon, "button-press-event", G_CALLBACK(OnHelpPress), &state);
-    g_signal_connect(w.helpIcon, "button-release-event", G_CALLBACK(OnHelpRelease), &state);
-    g_signal_connect(w.infoIcon, "button-press-event", G_CALLBACK(OnInfoPress), &state);
-    g_signal_connect(w.infoIcon, "button-release-event", G_CALLBACK(OnInfoRelease), &state);
+    BindClickActions(state);
+    BindClicks(w.swatchRow.area, state.clicks.swatchRow);
+    BindClicks(w.paletteCanvas.area, state.clicks.palette);
+    BindClicks(w.previewCanvas.area, state.clicks.preview);
+    BindClicks(w.helpIcon, state.clicks.helpIcon);
+    BindClicks(w.infoIcon, state.clicks.infoIcon);
     g_signal_connect(w.browseButton, "clicked", G_CALLBACK(OnBrowseClicked), &state);
     g_signal_connect(w.stopButton, "clicked", G_CALLBACK(OnStopClicked), &state);
 
@@ -356,18 +294,6 @@ void BindWidgetEvents(AppState& state) {
     g_signal_connect(selection, "changed", G_CALLBACK(OnPresetSelectionChanged), editor);
     g_signal_connect(w.presetList, "button-release-event", G_CALLBACK(OnPresetListRelease), editor);
     g_signal_connect(w.presetList, "row-activated", G_CALLBACK(OnPresetRowActivated), editor);
-
-    gtk_widget_add_events(w.previewCanvas.area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
-    g_signal_connect(w.previewCanvas.area, "button-press-event", G_CALLBACK(OnPreviewPress),
-                     &state);
-    g_signal_connect(w.previewCanvas.area, "button-release-event", G_CALLBACK(OnPreviewRelease),
-                     &state);
-
-    gtk_widget_add_events(w.paletteCanvas.area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
-    g_signal_connect(w.paletteCanvas.area, "button-press-event", G_CALLBACK(OnPalettePress),
-                     &state);
-    g_signal_connect(w.paletteCanvas.area, "button-release-event", G_CALLBACK(OnPaletteRelease),
-                     &state);
 
     for (GtkWidget* field : {w.redField, w.greenField, w.blueField}) {
         BindColorField(field, *editor);

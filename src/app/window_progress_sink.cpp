@@ -5,7 +5,7 @@
 
 #include <glib.h>
 
-#include "app/batch_window.h"
+#include "app/batch_controller.h"
 
 namespace corvanta {
 namespace {
@@ -32,7 +32,7 @@ gboolean DeliverOldest(gpointer data) {
     if (last) {
         FreeChannel(channel);
     } else if (event && channel->window != nullptr && !channel->discard) {
-        HandleProgressEvent(*channel->window, std::move(*event));
+        channel->window->HandleProgress(std::move(*event));
     }
     return G_SOURCE_REMOVE;  // whatever the event held is freed here, on this thread
 }
@@ -59,7 +59,7 @@ WindowProgressSink::~WindowProgressSink() {
     }
 }
 
-void WindowProgressSink::Attach(AppState& window) {
+void WindowProgressSink::Attach(BatchController& window) {
     channel_->window = &window;
     channel_->discard = false;
 }

@@ -16,7 +16,7 @@
 
 namespace corvanta {
 
-struct AppState;
+class BatchController;
 
 // The queue between the worker and the window. It outlives the sink while
 // idle sources for it still wait in the main loop: the last of them frees
@@ -29,7 +29,7 @@ struct ProgressChannel {
     int waitingSources = 0;           // guarded by mutex
     bool sinkGone = false;            // guarded by mutex
     // Window thread only: where events go, or null once detached.
-    AppState* window = nullptr;
+    BatchController* window = nullptr;
     bool discard = false;  // set at shut-down: events are freed unseen
 };
 
@@ -40,8 +40,8 @@ class WindowProgressSink final : public ProgressSink {
     WindowProgressSink(const WindowProgressSink&) = delete;
     WindowProgressSink& operator=(const WindowProgressSink&) = delete;
 
-    // Window thread: events are handled by HandleProgressEvent on window.
-    void Attach(AppState& window);
+    // Window thread: events are handled by the window's batch controller.
+    void Attach(BatchController& window);
     // Window thread: events still queued or posted later are freed unseen.
     void Discard();
 

@@ -14,7 +14,7 @@ namespace {
 // Travels through the clipboard request. The exchange may be gone by the
 // time the owner answers (the window closed meanwhile); the token tells.
 struct PasteRequest {
-    std::weak_ptr<ClipboardExchange*> owner;
+    Watch<ClipboardExchange> owner;
 };
 
 GtkClipboard* SchemeClipboard(const ClipboardExchange& exchange) {
@@ -38,11 +38,11 @@ void PasteText(ClipboardExchange& exchange, std::string_view text) {
 
 void OnClipboardText(GtkClipboard*, const gchar* text, gpointer data) {
     const std::unique_ptr<PasteRequest> request(static_cast<PasteRequest*>(data));
-    const std::shared_ptr<ClipboardExchange*> owner = request->owner.lock();
-    if (!owner || *owner == nullptr) {
+    ClipboardExchange* owner = Alive(request->owner);
+    if (owner == nullptr) {
         return;
     }
-    ClipboardExchange& exchange = **owner;
+    ClipboardExchange& exchange = *owner;
     // No text (an empty clipboard, pictures, an owner that never answered)
     // counts as the empty text.
     PasteText(exchange, text != nullptr ? std::string_view(text) : std::string_view());
@@ -67,7 +67,7 @@ void PasteSchemeFromClipboard(ClipboardExchange& exchange) {
     // Asked without waiting: a slow or stuck owner never holds up the
     // window thread, and GTK gives up on an owner that stops answering.
     auto request = std::make_unique<PasteRequest>();
-    request->owner = exchange.alive;
+    request->owner = exchange.lifetime.Watch();
     exchange.pasteInProgress = true;
     gtk_clipboard_request_text(SchemeClipboard(exchange), OnClipboardText, request.release());
 }

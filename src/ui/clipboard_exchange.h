@@ -6,6 +6,7 @@
 
 #include <gtk/gtk.h>
 
+#include "ui/lifetime.h"
 #include "ui/scheme_model.h"
 
 namespace corvanta {
@@ -15,7 +16,7 @@ constexpr const char* kPasteQuestion = "Paste from clipboard ?";
 
 // The clipboard exchange's part of the program.
 struct ClipboardExchange {
-    ClipboardExchange() : alive(std::make_shared<ClipboardExchange*>(this)) {}
+    ClipboardExchange() = default;
     ClipboardExchange(const ClipboardExchange&) = delete;
     ClipboardExchange& operator=(const ClipboardExchange&) = delete;
 
@@ -23,8 +24,8 @@ struct ClipboardExchange {
     GtkWidget* window = nullptr;  // whose display's clipboard is used; none: the default display
     // A paste waits for the clipboard's owner or for the user.
     bool pasteInProgress = false;
-    // An answer arriving after the exchange is gone finds this expired.
-    std::shared_ptr<ClipboardExchange*> alive;
+    // An answer arriving after the exchange is gone finds it over.
+    Lifetime<ClipboardExchange> lifetime{this};
 };
 
 // Puts "!dd " and the nine slots on the clipboard and hands the text to the

@@ -2,8 +2,7 @@
 // listing a dropped folder on a slow share) runs on a short-lived helper
 // thread. The helper touches no widget and no state; its result comes back
 // to the window thread through an idle callback, and only while its owner
-// (the part of the program that asked) is still alive: an owner keeps a
-// shared_ptr to a pointer to itself and hands out weak references to it.
+// (the part of the program that asked) is still alive (lifetime.h).
 #pragma once
 
 #include <memory>
@@ -14,6 +13,8 @@
 
 #include <glib.h>
 
+#include "ui/lifetime.h"
+
 namespace corvanta {
 
 namespace helper_thread_detail {
@@ -22,9 +23,10 @@ template <typename Owner, typename Work, typename Finish>
 struct Task {
     using Result = std::invoke_result_t<Work&>;
 
-    std::weak_ptr<Owner*> owner;  // gone once the owner has been destroyed
-    Work work;
-    Finish finish;
+    Watch<Owner> owner;  // gone once the owner has been destroyed
+    // Set once the task exists: lambdas cannot be assigned, only made.
+    std::optional<Work> work;
+    std::optional<Finish> finish;
 
     // The result is handed over under the mutex, so everything the helper
     // wrote is visible to the window thread.
@@ -40,9 +42,9 @@ gboolean FinishOnWindowThread(gpointer data) {
         const std::lock_guard<std::mutex> lock(task->mutex);
         result = std::move(task->result);
     }
-    const auto owner = task->owner.lock();
-    if (owner && result) {
-        task->finish(**owner, std::move(*result));
+    auto* owner = Alive(task->owner);
+    if (owner != nullptr && result) {
+        (*task->finish)(*owner, std::move(*result));
     }
     return G_SOURCE_REMOVE;
 }
@@ -50,7 +52,7 @@ gboolean FinishOnWindowThread(gpointer data) {
 template <typename TaskType>
 gpointer RunOnHelper(gpointer data) {
     auto* task = static_cast<TaskType*>(data);
-    typename TaskType::Result result = task->work();
+    typename TaskType::Result result = (*task->work)();
     {
         const std::lock_guard<std::mutex> lock(task->mutex);
         task->result = std::move(result);
@@ -66,10 +68,12 @@ gpointer RunOnHelper(gpointer data) {
 // the window thread unless the owner is gone by then. Both are destroyed on
 // the window thread. False when no thread could be had: neither runs.
 template <typename Owner, typename Work, typename Finish>
-bool RunOnHelperThread(const std::weak_ptr<Owner*>& owner, const char* name, Work work,
-                       Finish finish) {
+bool RunOnHelperThread(const Watch<Owner>& owner, const char* name, Work work, Finish finish) {
     using TaskType = helper_thread_detail::Task<Owner, Work, Finish>;
-    auto task = std::make_unique<TaskType>(owner, std::move(work), std::move(finish));
+    auto task = std::make_unique<TaskType>();
+    task->owner = owner;
+    task->work.emplace(std::move(work));
+    task->finish.emplace(std::move(finish));
     GThread* thread =
         g_thread_try_new(name, helper_thread_detail::RunOnHelper<TaskType>, task.get(), nullptr);
     if (thread == nullptr) {

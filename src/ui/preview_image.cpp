@@ -216,8 +216,8 @@ void LoadPreviewImage(PreviewState& preview, const std::vector<std::string>& dro
         }
         RefreshPreview(owner);
     };
-    if (!RunOnHelperThread(std::weak_ptr<PreviewState*>(preview.alive), "preview-load",
-                           std::move(load), std::move(show))) {
+    if (!RunOnHelperThread(preview.lifetime.Watch(), "preview-load", std::move(load),
+                           std::move(show))) {
         return;  // no thread to be had: the preview stays as it is
     }
     ++preview.pendingLoads;

@@ -10,9 +10,10 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
-#include "codecs/image_loader.h"  // PixbufPtr
+#include "common/pixbuf_ptr.h"
 #include "scheme/gradient_table.h"
 #include "ui/drawing_canvas.h"
+#include "ui/lifetime.h"
 
 namespace corvanta {
 
@@ -25,7 +26,7 @@ constexpr int kPhotoHeight = 142;
 // The preview's part of the program: the canvas it shows, the picture it
 // maps (previewSource, never mapped itself) and the loads in flight.
 struct PreviewState {
-    PreviewState() : alive(std::make_shared<PreviewState*>(this)) {}
+    PreviewState() = default;
     PreviewState(const PreviewState&) = delete;
     PreviewState& operator=(const PreviewState&) = delete;
 
@@ -36,8 +37,8 @@ struct PreviewState {
     PixbufPtr source;         // previewSource: 256 x 192 RGB
     unsigned latestLoad = 0;  // number of the newest preview drop
     int pendingLoads = 0;     // preview loads still running on a helper thread
-    // Loads finishing after the preview is gone find this expired.
-    std::shared_ptr<PreviewState*> alive;
+    // Loads finishing after the preview is gone find it over.
+    Lifetime<PreviewState> lifetime{this};
 };
 
 // Maps previewSource into the PreviewCanvas with the current gradient table.

@@ -36,20 +36,6 @@ StoredSettings SettingsOf(const OutputFields& fields) {
 
 // ---- the run's one message about the store ------------------------------------
 
-struct StoreNotice {
-    std::weak_ptr<PresetStoreSession*> owner;
-    std::string text;
-};
-
-gboolean ShowStoreNotice(gpointer data) {
-    const std::unique_ptr<StoreNotice> notice(static_cast<StoreNotice*>(data));
-    const auto owner = notice->owner.lock();
-    if (owner && !(*owner)->closing) {  // shut-down never waits for an answer
-        ShowNotice(kUserPresetsTitle, notice->text.c_str());
-    }
-    return G_SOURCE_REMOVE;
-}
-
 // Shown from the main loop, like the other message boxes: a problem found
 // during start-up waits for the window, and one found by a write does not
 // hold up the hand-over that reported it.
@@ -58,10 +44,12 @@ void ReportStoreProblem(PresetStoreSession& store, const std::string& reason) {
         return;
     }
     store.told = true;
-    auto notice = std::make_unique<StoreNotice>();
-    notice->owner = store.alive;
-    notice->text = kStoreProblemText + reason;
-    g_idle_add(ShowStoreNotice, notice.release());
+    WhenIdle(store.lifetime.Watch(),
+             [text = kStoreProblemText + reason](PresetStoreSession& owner) {
+                 if (!owner.closing) {  // shut-down never waits for an answer
+                     ShowNotice(kUserPresetsTitle, text.c_str());
+                 }
+             });
 }
 
 // ---- writes on the helper thread ----------------------------------------------
@@ -100,8 +88,8 @@ void StartNextWrite(PresetStoreSession& store) {
         }
         StartNextWrite(owner);
     };
-    store.writing = RunOnHelperThread(std::weak_ptr<PresetStoreSession*>(store.alive),
-                                      "preset-store", std::move(write), std::move(done));
+    store.writing = RunOnHelperThread(store.lifetime.Watch(), "preset-store", std::move(write),
+                                      std::move(done));
     if (!store.writing) {
         KeepForNextWrite(store.pending, change);
     }

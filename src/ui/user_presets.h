@@ -16,6 +16,7 @@
 
 #include "scheme/color_scheme.h"
 #include "scheme/preset_store.h"
+#include "ui/lifetime.h"
 #include "ui/scheme_model.h"
 
 namespace corvanta {
@@ -58,12 +59,12 @@ struct OutputFields {
 // so the file sees the changes in the order they were made. Window thread
 // only.
 struct PresetStoreSession {
-    PresetStoreSession() : alive(std::make_shared<PresetStoreSession*>(this)) {}
+    PresetStoreSession() = default;
     PresetStoreSession(const PresetStoreSession&) = delete;
     PresetStoreSession& operator=(const PresetStoreSession&) = delete;
 
-    // Expires with the session: a write ending later changes nothing here.
-    std::shared_ptr<PresetStoreSession*> alive;
+    // Ends with the session: a write ending later changes nothing here.
+    Lifetime<PresetStoreSession> lifetime{this};
     std::string path;           // Corvanta.dat, chosen once at start-up; empty: nothing is kept
     bool writable = true;       // false when the file could not be read at start-up
     bool told = false;          // the run's one message about the store has been shown

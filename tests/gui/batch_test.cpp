@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/batch_window.h"
+#include "app/batch_controller.h"
 #include "app/program.h"
 #include "app/progress_log.h"
 #include "app/routing.h"
@@ -22,6 +22,7 @@
 #include "gui_harness.h"
 #include "scheme/color_scheme.h"
 #include "support/test_images.h"
+#include "ui/folder_chooser.h"
 #include "ui/preview_image.h"
 
 namespace corvanta::testing {
@@ -180,7 +181,7 @@ TEST_F(BatchTest, AFolderWithoutFilesSaysSoAndStartsNothing) {
                                                  "The folder you dropped doesn't contain any "
                                                  "files."}));
     EXPECT_FALSE(State().batch.active);
-    EXPECT_FALSE(WorkerAlive(State()));
+    EXPECT_FALSE(State().batch.WorkerAlive());
     EXPECT_FALSE(InBatchLayout());
     EXPECT_FALSE(gtk_widget_get_visible(Widgets().dropHint.area));
     EXPECT_TRUE(answerer.Answered().empty());
@@ -223,7 +224,7 @@ TEST_F(BatchTest, ASingleDroppedItemIsLookedAtOffTheWindowThread) {
     Drop({album});
     ASSERT_TRUE(PumpUntil([&] { return held->load() == 2; }));
     ShutDown(State());
-    EXPECT_FALSE(WorkerAlive(State()));
+    EXPECT_FALSE(State().batch.WorkerAlive());
     state_.reset();
     gate->set_value();
     PumpFor(200);
@@ -259,7 +260,7 @@ TEST_F(BatchTest, AFileNumberWithoutEventsShiftsNoOtherLine) {
         event.fileNumber = number;
         event.elapsedMs = number;
         event.fileName = name;
-        HandleProgressEvent(State(), std::move(event));
+        State().batch.HandleProgress(std::move(event));
     };
     SetLogText(GTK_TEXT_VIEW(Widgets().progressLog), "Processing ...\n");
     post(kLoading, 1, "a.jpg");
@@ -321,7 +322,7 @@ TEST_F(BatchTest, DropsAreRefusedWithoutAFolderAndUntilTheBatchHasEnded) {
     // it: still refused, or the late final event would end the new batch.
     loading.Release();
     ASSERT_TRUE(PumpUntil([&] { return finished.Reached(); }));
-    EXPECT_FALSE(WorkerAlive(State()));
+    EXPECT_FALSE(State().batch.WorkerAlive());
     Drop({b});
     ASSERT_TRUE(seen(4));
     EXPECT_EQ(answerer.Answered()[3].title, "Processing");
@@ -475,21 +476,21 @@ TEST_F(BatchTest, FolderChooserStartsAtTheFieldOrHomeAndEndsTheFolderWithASlash)
     SetFolderField("");
     ChooserScript pickOut{"", out_};
     g_timeout_add(50, AnswerChooser, &pickOut);
-    ChooseOutputFolder(State());
+    ChooseOutputFolder(GTK_WINDOW(Widgets().mainWindow), GTK_ENTRY(Widgets().outputFolderField));
     EXPECT_TRUE(pickOut.answered);
     EXPECT_EQ(pickOut.startedAt, home);
     EXPECT_EQ(gtk_entry_get_text(GTK_ENTRY(Widgets().outputFolderField)), out_ + "/");
 
     ChooserScript cancel{"", ""};
     g_timeout_add(50, AnswerChooser, &cancel);
-    ChooseOutputFolder(State());
+    ChooseOutputFolder(GTK_WINDOW(Widgets().mainWindow), GTK_ENTRY(Widgets().outputFolderField));
     EXPECT_TRUE(cancel.answered);
     EXPECT_EQ(cancel.startedAt, out_);
     EXPECT_EQ(gtk_entry_get_text(GTK_ENTRY(Widgets().outputFolderField)), out_ + "/");
 
     ChooserScript root{"", "/"};
     g_timeout_add(50, AnswerChooser, &root);
-    ChooseOutputFolder(State());
+    ChooseOutputFolder(GTK_WINDOW(Widgets().mainWindow), GTK_ENTRY(Widgets().outputFolderField));
     EXPECT_EQ(gtk_entry_get_text(GTK_ENTRY(Widgets().outputFolderField)), std::string("/"));
     g_setenv("HOME", savedHome.c_str(), TRUE);
 }
@@ -596,7 +597,7 @@ TEST_F(BatchTest, ClosingDuringABatchShowsTheNoticeUntilTheWorkerHasEnded) {
     EXPECT_TRUE(probe.transientForMain);
     EXPECT_EQ(probe.background, "rgb(255,192,192)");
     EXPECT_FALSE(probe.mainSensitive);
-    EXPECT_FALSE(WorkerAlive(State()));
+    EXPECT_FALSE(State().batch.WorkerAlive());
     EXPECT_FALSE(State().batch.worker.joinable());
     // Both files in hand were cancelled, the third never started.
     EXPECT_TRUE(ts::ListFolder(out_).empty());

@@ -52,8 +52,8 @@ TEST_F(ClipboardTest, AnotherClientReadsTheCopiedLine) {
               "!dd 0x00000000,0x00000000,0x00000000,0x00000000,0x00000000,0x00000000,"
               "0x00000000,0x00000000,0x00000000");
     // Every bit of every slot, alpha included, in lower case.
-    Model().Replace({0xFF000000, 0x00ABCDEF, 0x80FFFFFF, 0x1, 0,
-                      0xFFFFFFFF, 0x7F00FF00, 0xDEADBEEF, 0x10});
+    Model().Replace(
+        {0xFF000000, 0x00ABCDEF, 0x80FFFFFF, 0x1, 0, 0xFFFFFFFF, 0x7F00FF00, 0xDEADBEEF, 0x10});
     CopySchemeToClipboard(State().clipboard);
     EXPECT_EQ(ReadClipboard(),
               "!dd 0xff000000,0x00abcdef,0x80ffffff,0x00000001,0x00000000,0xffffffff,"
@@ -98,8 +98,8 @@ TEST_F(ClipboardTest, ItemsAreFoundInsideProseAndShortItemsReadWhatIsThere) {
         "0x00000000 0xff, 0xZZ 0x7fffffff99 -- end",
         dir_.Path());
     EXPECT_EQ(Paste(), 1u);
-    EXPECT_EQ(Scheme(), (ColorScheme{0xFF0000FF, 0xFF00FF00, 0xFFFF0000, 0x12345678,
-                                           0xABCDEF01, 0, 0xFF, 0, 0x7FFFFFFF}));
+    EXPECT_EQ(Scheme(), (ColorScheme{0xFF0000FF, 0xFF00FF00, 0xFFFF0000, 0x12345678, 0xABCDEF01, 0,
+                                     0xFF, 0, 0x7FFFFFFF}));
 }
 
 TEST_F(ClipboardTest, TextsWithoutExactlyNineItemsAreIgnoredWithoutAQuestion) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/batch_window.h"
+#include "app/batch_controller.h"
 #include "batch_helpers.h"
 #include "gui_harness.h"
 #include "support/test_images.h"

@@ -69,9 +69,9 @@ void ExpectSwatchRow(AppState& state) {
     for (int x = 0; x < 168; ++x) {
         const int slot = x / 19;
         for (int y = 0; y < 20; ++y) {
-            const Rgb want =
-                ExpectedSwatchPixel(slot, slot == state.scheme.SelectedSlot(),
-                                    state.scheme.Scheme()[static_cast<std::size_t>(slot)], x % 19, y);
+            const Rgb want = ExpectedSwatchPixel(
+                slot, slot == state.scheme.SelectedSlot(),
+                state.scheme.Scheme()[static_cast<std::size_t>(slot)], x % 19, y);
             ASSERT_EQ(PixelAt(state.widgets.swatchRow, x, y), want) << "pixel " << x << "," << y;
         }
     }
@@ -191,8 +191,7 @@ TEST_F(EditorTest, PreviewIsTheSourceMappedThroughEachPreset) {
     ExpectPreviewMapped(State(), presets.rows[0].slots);
     for (int row : {2, 6, 9, 11, 14, 17}) {
         SelectPresetRow(State(), row);
-        EXPECT_EQ(Scheme(), presets.rows[static_cast<std::size_t>(row)].slots)
-            << "row " << row;
+        EXPECT_EQ(Scheme(), presets.rows[static_cast<std::size_t>(row)].slots) << "row " << row;
         ExpectPreviewMapped(State(), presets.rows[static_cast<std::size_t>(row)].slots);
     }
     // "Gray" keeps every grey of the ramp; "Deep green" puts grey 128 on its
@@ -371,7 +370,6 @@ TEST_F(EditorTest, RandomColourPicksTheDarkestForSlotZeroAndTheBrightestForSlotE
     EXPECT_EQ(Scheme()[8], 0xFFFEFFFFu);
     ExpectSwatchRow(State());
     ExpectPreviewMapped(State(), Scheme());
-
 }
 
 }  // namespace

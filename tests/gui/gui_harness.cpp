@@ -35,8 +35,7 @@ gint64 TimeScale() {
 }  // namespace
 
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
-    const gint64 end =
-        g_get_monotonic_time() + static_cast<gint64>(timeoutMs) * 1000 * TimeScale();
+    const gint64 end = g_get_monotonic_time() + static_cast<gint64>(timeoutMs) * 1000 * TimeScale();
     while (!done()) {
         if (g_get_monotonic_time() >= end) {
             return false;

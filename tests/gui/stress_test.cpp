@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "app/batch_window.h"
+#include "app/batch_controller.h"
 #include "app/program.h"
-#include "codecs/image_loader.h"
 #include "batch_helpers.h"
+#include "codecs/image_loader.h"
 #include "dialog_answerer.h"
 #include "scheme/gradient_table.h"
 #include "scheme/scheme_text.h"
@@ -228,7 +228,7 @@ TEST_F(StressTest, FiftyBatchesStoppedAtEveryPositionLeaveNothingBehind) {
         EXPECT_EQ(lines[static_cast<std::size_t>(k) + 1].rfind("[Cancelled]  ", 0), 0u);
         EXPECT_GE(done + 1, static_cast<std::size_t>(k - 1)) << "at most one file was in hand";
         EXPECT_TRUE(IsTotalTimeLine(lines.back()));
-        EXPECT_FALSE(WorkerAlive(State()));
+        EXPECT_FALSE(State().batch.WorkerAlive());
         EXPECT_FALSE(State().batch.shared.stop.load());
         EXPECT_EQ(ts::ListFolder(folder).size(), done);
         ts::ExpectOnlyWholeImages(folder);
@@ -262,7 +262,7 @@ TEST_F(StressTest, ClosingAtArbitraryMomentsOfABatchEndsCleanly) {
             PumpFor(delayMs);
         }
         ShutDown(State());
-        EXPECT_FALSE(WorkerAlive(State()));
+        EXPECT_FALSE(State().batch.WorkerAlive());
         EXPECT_FALSE(State().batch.worker.joinable());
         State().batch.sink.beforePost = nullptr;
         ts::ExpectOnlyWholeImages(folder);

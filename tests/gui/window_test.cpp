@@ -125,7 +125,7 @@ TEST_F(WindowTest, EveryWidgetSitsAtItsPlaceAtTheMinimumSize) {
     ExpectBox(w.helpIcon, panel, kHelpIconBox, "HelpIcon");
     ExpectBox(w.infoIcon, panel, kInfoIconBox, "InfoIcon");
 
-    SetBatchLayout(State(), true);
+    SetBatchLayout(Widgets(), true);
     PumpFor(100);
     ExpectBox(w.stopButton, panel, kStopButtonBox, "StopButton");
     ExpectBox(w.thumbnailCanvas.area, panel, kThumbnailCanvasBox, "ThumbnailCanvas");
@@ -133,7 +133,7 @@ TEST_F(WindowTest, EveryWidgetSitsAtItsPlaceAtTheMinimumSize) {
                                w.blueField, w.swatchRow.area}) {
         EXPECT_FALSE(gtk_widget_get_visible(editing));
     }
-    SetBatchLayout(State(), false);
+    SetBatchLayout(Widgets(), false);
     EXPECT_TRUE(gtk_widget_get_visible(w.paletteFrame));
     EXPECT_FALSE(gtk_widget_get_visible(w.stopButton));
 }

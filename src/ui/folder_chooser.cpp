@@ -1,0 +1,44 @@
+#include "ui/folder_chooser.h"
+
+#include <string>
+
+namespace corvanta {
+
+void ChooseOutputFolder(GtkWindow* parent, GtkEntry* field) {
+    std::string start = gtk_entry_get_text(field);
+    if (start.empty()) {
+        const char* home = g_getenv("HOME");
+        start = home != nullptr ? home : g_get_home_dir();
+        start.push_back('/');
+    }
+    GtkWidget* dialog =
+        gtk_file_chooser_dialog_new("", parent, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "_Cancel",
+                                    GTK_RESPONSE_CANCEL, "_Select", GTK_RESPONSE_ACCEPT, nullptr);
+    gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
+    GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
+    gtk_file_chooser_set_local_only(chooser, TRUE);
+    if (gchar* folder = g_filename_from_utf8(start.c_str(), -1, nullptr, nullptr, nullptr)) {
+        gtk_file_chooser_set_current_folder(chooser, folder);
+        g_free(folder);
+    }
+
+    if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+        gchar* chosen = gtk_file_chooser_get_filename(chooser);
+        gchar* text =
+            chosen != nullptr ? g_filename_to_utf8(chosen, -1, nullptr, nullptr, nullptr) : nullptr;
+        if (text != nullptr) {
+            // The worker puts folder and file name together as they are.
+            std::string folder = text;
+            if (folder.empty() || folder.back() != '/') {
+                folder.push_back('/');
+            }
+            gtk_entry_set_text(field, folder.c_str());
+        }
+        g_free(text);
+        g_free(chosen);
+    }
+    gtk_widget_destroy(dialog);
+}
+
+}  // namespace corvanta
