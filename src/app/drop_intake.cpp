@@ -9,8 +9,6 @@
 #include "common/parse_integer.h"
 
 namespace corvanta {
-namespace {}  // namespace
-
 bool BuildConversionJob(const DropSettings& settings, std::vector<std::string> queue,
                         ConversionJob& job) {
     gchar* folder =

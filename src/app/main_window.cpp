@@ -130,8 +130,7 @@ void SetWindowBounds(GtkWindow* window) {
         static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
 }
 
-void CreateOutputPanel(AppState& state) {
-    MainWidgets& w = state.widgets;
+void CreateOutputPanel(MainWidgets& w) {
     w.outputPanel = Named(gtk_fixed_new(), "OutputPanel");
     PlaceWidget(w.root, w.outputPanel, kOutputPanelStartBox);
     GtkWidget* panel = w.outputPanel;
@@ -161,8 +160,7 @@ void CreateOutputPanel(AppState& state) {
     PlaceWidget(panel, w.jpegQualityCombo, kJpegQualityComboBox);
 }
 
-bool CreateSchemePanel(AppState& state) {
-    MainWidgets& w = state.widgets;
+bool CreateSchemePanel(MainWidgets& w, const EmbeddedImages& images) {
     w.schemePanel = Named(gtk_event_box_new(), "SchemePanel");
     gtk_widget_set_can_focus(w.schemePanel, TRUE);
     w.schemeFixed = gtk_fixed_new();
@@ -204,9 +202,9 @@ bool CreateSchemePanel(AppState& state) {
     PlaceWidget(panel, w.stopButton, kStopButtonBox);
     gtk_widget_set_name(w.thumbnailCanvas.area, "ThumbnailCanvas");
     PlaceWidget(panel, w.thumbnailCanvas.area, kThumbnailCanvasBox);
-    w.helpIcon = ClickableImage("HelpIcon", state.images.helpIcon.get());
+    w.helpIcon = ClickableImage("HelpIcon", images.helpIcon.get());
     PlaceWidget(panel, w.helpIcon, kHelpIconBox);
-    w.infoIcon = ClickableImage("InfoIcon", state.images.infoIcon.get());
+    w.infoIcon = ClickableImage("InfoIcon", images.infoIcon.get());
     PlaceWidget(panel, w.infoIcon, kInfoIconBox);
     return true;
 }
@@ -255,8 +253,8 @@ bool CreateMainWindow(AppState& state) {
     PlaceWidget(w.root, w.dropHint.area, kDropHintBox);
     PaintDropHint(w.dropHint, state.images.dropHint.get());
 
-    CreateOutputPanel(state);
-    if (!CreateSchemePanel(state)) {
+    CreateOutputPanel(w);
+    if (!CreateSchemePanel(w, state.images)) {
         return false;
     }
     gtk_widget_show_all(w.root);
@@ -285,8 +283,7 @@ MainLayout ComputeMainLayout(int width, int height) {
     return layout;
 }
 
-void LayoutMainWindow(AppState& state, int width, int height) {
-    MainWidgets& w = state.widgets;
+void LayoutMainWindow(MainWidgets& w, int width, int height) {
     const int W = std::max(width, kMinWindowWidth);
     const int H = std::max(height, kMinWindowHeight);
     gtk_layout_set_size(GTK_LAYOUT(w.root), static_cast<guint>(W), static_cast<guint>(H));

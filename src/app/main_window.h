@@ -76,7 +76,7 @@ bool CreateMainWindow(AppState& state);
 
 // Places the widgets that follow the client size (width x height, never
 // below the minimum).
-void LayoutMainWindow(AppState& state, int width, int height);
+void LayoutMainWindow(MainWidgets& widgets, int width, int height);
 
 // On: the stop button and the thumbnail replace the editing controls.
 void SetBatchLayout(MainWidgets& widgets, bool on);

@@ -66,7 +66,7 @@ std::unique_ptr<AppState> StartProgram(const char* argv0) {
     }
     ConnectParts(*state);
     SetBatchLayout(state->widgets, false);
-    LayoutMainWindow(*state, kMinWindowWidth, kMinWindowHeight);
+    LayoutMainWindow(state->widgets, kMinWindowWidth, kMinWindowHeight);
     DrawPalette(state->widgets.paletteCanvas);
     FillPresetList(state->widgets.presetList, state->scheme.Presets());
     gtk_combo_box_set_active(GTK_COMBO_BOX(state->widgets.jpegQualityCombo), kHighQualityIndex);

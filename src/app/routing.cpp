@@ -197,7 +197,7 @@ gboolean OnShortcut(GtkAccelGroup*, GObject*, guint, GdkModifierType, gpointer u
 }
 
 gboolean OnWindowConfigure(GtkWidget*, GdkEventConfigure* event, gpointer user) {
-    LayoutMainWindow(StateOf(user), event->width, event->height);
+    LayoutMainWindow(StateOf(user).widgets, event->width, event->height);
     return FALSE;
 }
 

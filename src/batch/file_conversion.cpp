@@ -63,11 +63,6 @@ void ConversionTools::TrimKept(bool always) {
     server_.TrimPixels(always);
 }
 
-std::string_view FileNamePart(std::string_view path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 namespace {
 
 FileReport Failed(std::string_view reason) {

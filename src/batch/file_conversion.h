@@ -17,6 +17,7 @@
 #include "batch/output_writer.h"
 #include "batch/progress.h"
 #include "codecs/image_loader.h"
+#include "common/path_parts.h"
 #include "decoder/decoder_process.h"
 #include "scheme/gradient_table.h"
 #include "tone/shared_gradient.h"
@@ -63,9 +64,6 @@ struct FileReport {
     std::string_view reason;
     bool operator==(const FileReport&) const = default;
 };
-
-// The file name part of a path: everything behind the last slash.
-std::string_view FileNamePart(std::string_view path);
 
 // The name a file's events carry: its name part, or the whole path when it
 // has none (an empty entry, a path ending in a slash), so every file still

@@ -9,6 +9,7 @@
 
 #include "codecs/deflate_png_encoder.h"
 #include "common/buffered_writer.h"
+#include "common/path_parts.h"
 
 namespace corvanta {
 namespace {
@@ -26,14 +27,6 @@ bool WriteHald(BufferedWriter& out, const LutTable& lut) {
            encoder.Encode(pixels.data(), kHaldImageSide, kHaldImageSide,
                           static_cast<std::size_t>(kHaldImageSide) * kLutChannels, false,
                           BufferedWriter::AppendTo, &out);
-}
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 LutExportResult Ended(Outcome outcome, int error = 0) {

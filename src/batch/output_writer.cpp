@@ -17,6 +17,7 @@
 #include "codecs/image_loader.h"
 #include "common/ascii.h"
 #include "common/buffered_writer.h"
+#include "common/path_parts.h"
 #include "tone/pixbuf_format.h"
 
 namespace corvanta {
@@ -101,11 +102,6 @@ bool LockedByOther(int fd) {
     return false;
 }
 
-std::string FolderOf(const std::string& candidate) {
-    const std::size_t slash = candidate.rfind('/');
-    return slash == std::string::npos ? std::string("./") : candidate.substr(0, slash + 1);
-}
-
 bool IsHiddenOutputName(std::string_view name) {
     const std::string_view prefix(kHiddenPrefix);
     const std::string_view suffix(kHiddenSuffix);
@@ -174,7 +170,7 @@ PendingOutput::~PendingOutput() {
 bool PendingOutput::Open(const std::string& candidate, Naming naming) {
     Discard();
     error_ = 0;
-    const std::string folder = FolderOf(candidate);
+    const std::string folder = DirectoryPart(candidate);
     // Without /proc an unnamed file could never be given its name.
     if (naming == Naming::kUnnamedFirst && ::access(kOwnDescriptors, X_OK) == 0) {
         fd_ = ScopedFd(::open(folder.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, kNewFileMode));

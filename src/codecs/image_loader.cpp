@@ -9,6 +9,7 @@
 
 #include "codecs/exif_orientation.h"
 #include "common/scoped_fd.h"
+#include "tone/pixbuf_format.h"
 
 namespace corvanta {
 namespace {
@@ -19,7 +20,6 @@ constexpr std::size_t kSignatureBytes = 4;
 constexpr std::array<std::uint8_t, 3> kJpegSignature = {0xFF, 0xD8, 0xFF};
 constexpr int kDctEighths = 8;
 constexpr int kMaxDctStep = kDctEighths - 1;
-constexpr int kRgbChannels = 3;
 // Above this the read buffer is given back after each file instead of kept.
 constexpr std::size_t kMaxRetainedFileBytes = std::size_t{64} << 20;
 // TJFLAG_LIMITSCANS refuses progressive files with hundreds of scans, which

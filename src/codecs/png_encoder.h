@@ -1,7 +1,7 @@
 // PNG encoding of an 8-bit RGB or RGBA pixel buffer through libpng and
 // zlib, with the bytes handed to a sink in pieces. Outputs are written by
-// deflate_png_encoder.h now, which falls back to this encoder for the
-// pictures libdeflate does not make smaller; it is also the yardstick that
+// deflate_png_encoder.h, which falls back to this encoder for the pictures
+// libdeflate does not compress well enough; it is also the yardstick that
 // encoder is held to in the tests and benchmarks. No files here: the
 // output writer owns those.
 #pragma once
@@ -29,9 +29,8 @@ struct PngSettings {
 // throw: it is called from inside libpng.
 using PngSink = bool (*)(void* context, const std::uint8_t* data, std::size_t length);
 
-// How outputs were compressed before libdeflate, and still are where it
-// does not do better: zlib level 9, the default strategy, filter None,
-// 256 KiB IDAT chunks.
+// The yardstick and the fallback: zlib level 9, the default strategy,
+// filter None, 256 KiB IDAT chunks.
 PngSettings ZlibReferencePngSettings();
 
 // Writes a complete PNG: colour type 6 when hasAlpha, else 2; 8 bits per

@@ -9,15 +9,9 @@
 #include <string_view>
 #include <vector>
 
-namespace corvanta {
+#include "common/path_parts.h"
 
-std::string DirectoryPart(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return "./";
-    }
-    return path.substr(0, slash + 1);
-}
+namespace corvanta {
 
 std::string FindProgramDirectory(const char* firstArgument) {
     // readlink does not say how long the target is, so grow until it fits.

@@ -4,15 +4,14 @@
 
 #include <string>
 
+#include "common/path_parts.h"  // DirectoryPart
+
 namespace corvanta {
 
 // The directory of the executable with a trailing "/", read from the link
 // /proc/self/exe; when that cannot be read, the directory part of
 // firstArgument (argv[0]) is used, and "./" when it has none.
 std::string FindProgramDirectory(const char* firstArgument);
-
-// The directory part of path up to and including its last "/", or "./".
-std::string DirectoryPart(const std::string& path);
 
 // Remembers argv[0] for RunningProgramPath; called first thing in main().
 void RememberProgramArgument(const char* firstArgument);

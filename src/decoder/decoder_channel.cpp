@@ -4,10 +4,10 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
+
+#include "decoder/descriptor_passing.h"
 
 namespace corvanta::channel {
 namespace {
@@ -66,26 +66,16 @@ Wait ReceiveWithin(int fd, void* data, std::size_t length, Clock::time_point dea
         if (ready != Wait::kDone) {
             return ready;
         }
-        iovec io{data, length};
-        alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int))> control{};
-        msghdr message{};
-        message.msg_iov = &io;
-        message.msg_iovlen = 1;
-        message.msg_control = control.data();
-        message.msg_controllen = control.size();
-        const ssize_t n = ::recvmsg(fd, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+        int received = -1;
+        std::size_t count = 0;
+        const ssize_t n =
+            decoder::ReceiveWithDescriptors(fd, data, length, &received, 1, count, MSG_DONTWAIT);
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
             continue;
         }
-        const cmsghdr* header = n > 0 ? CMSG_FIRSTHDR(&message) : nullptr;
-        if (header != nullptr && header->cmsg_type == SCM_RIGHTS &&
-            header->cmsg_len == CMSG_LEN(sizeof(int))) {
-            int received = -1;
-            std::memcpy(&received, CMSG_DATA(header), sizeof received);
-            ScopedFd owned(received);  // closed unless the caller wants it
-            if (passed != nullptr) {
-                *passed = std::move(owned);
-            }
+        ScopedFd owned(count > 0 ? received : -1);  // closed unless the caller wants it
+        if (passed != nullptr) {
+            *passed = std::move(owned);
         }
         return n == static_cast<ssize_t>(length) ? Wait::kDone : Wait::kClosed;
     }

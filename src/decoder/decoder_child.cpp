@@ -27,8 +27,10 @@
 #include "codecs/exif_orientation.h"
 #include "codecs/image_loader.h"
 #include "common/scoped_fd.h"
+#include "decoder/descriptor_passing.h"
 #include "decoder/input_file.h"
 #include "decoder/process_handle.h"
+#include "tone/pixbuf_format.h"
 
 namespace corvanta::decoder {
 namespace {
@@ -51,9 +53,6 @@ constexpr std::int64_t kAssumedStartBytes = std::int64_t{1} << 30;
 // Once the size is known the address space shrinks to what the picture
 // needs, plus this much for the format library's own work.
 constexpr std::int64_t kLibrarySlackBytes = std::int64_t{256} << 20;
-constexpr int kRgbaChannels = 4;
-constexpr int kRgbChannels = 3;
-constexpr int kBitsPerSample = 8;
 constexpr std::size_t kSendBytes = std::size_t{1} << 20;
 // Received descriptors are moved above the three numbers they take, so
 // that no source is also a target; a descriptor limit as low as 32 leaves
@@ -427,13 +426,6 @@ void OnSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer dat
     gdk_pixbuf_loader_set_size(loader, fitted.width, fitted.height);
 }
 
-bool IsPlainRgb(const GdkPixbuf* image) {
-    return image != nullptr && gdk_pixbuf_get_colorspace(image) == GDK_COLORSPACE_RGB &&
-           gdk_pixbuf_get_bits_per_sample(image) == kBitsPerSample &&
-           gdk_pixbuf_get_n_channels(image) ==
-               (gdk_pixbuf_get_has_alpha(image) ? kRgbaChannels : kRgbChannels);
-}
-
 // The rows a damaged picture's loader never reached, cleared, so that what
 // the damaged file gives is the same on every run.
 void ClearRowsNotDone(GdkPixbuf* picture, int rowsDone) {
@@ -669,14 +661,14 @@ int DecodePicture(const Request& request) {
     g_signal_connect(loader, "area-updated", G_CALLBACK(OnAreaUpdated), &context);
     GdkPixbuf* picture = LoadPicture(loader, context);
     g_object_unref(loader);
-    if (picture == nullptr || !IsPlainRgb(picture)) {
+    if (picture == nullptr || !IsRgb8(picture)) {
         FailAndExit(Failure::kNotAnImage);
     }
     picture = Upright(picture, request, context.facts.orientation);
     if (picture != nullptr && !context.facts.mayHaveAlpha) {
         picture = WithoutAlpha(picture);
     }
-    if (picture == nullptr || !IsPlainRgb(picture)) {
+    if (picture == nullptr || !IsRgb8(picture)) {
         FailAndExit(Failure::kOutOfMemory);
     }
     const Damage damage = context.damage != Damage::kNone ? context.damage : context.facts.damage;
@@ -723,24 +715,16 @@ bool TakeDescriptors(const std::array<int, kServeDescriptors>& received) {
 }
 
 bool ReceiveRequest(ServeRequest& request, std::array<int, kServeDescriptors>& fds, bool& ended) {
-    iovec data{&request, sizeof request};
-    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int) * kServeDescriptors)> control{};
-    msghdr message{};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control.data();
-    message.msg_controllen = control.size();
-    const ssize_t n = recvmsg(kServerFd, &message, MSG_CMSG_CLOEXEC);
+    std::size_t received = 0;
+    const ssize_t n = ReceiveWithDescriptors(kServerFd, &request, sizeof request, fds.data(),
+                                             fds.size(), received);
     ended = n == 0 || (n < 0 && errno != EINTR);
-    if (n != static_cast<ssize_t>(sizeof request)) {
+    if (n != static_cast<ssize_t>(sizeof request) || received != fds.size()) {
+        for (std::size_t i = 0; i < received; ++i) {
+            close(fds[i]);  // a request cut short: its descriptors are of no use
+        }
         return false;
     }
-    const cmsghdr* header = CMSG_FIRSTHDR(&message);
-    if (header == nullptr || header->cmsg_type != SCM_RIGHTS ||
-        header->cmsg_len != CMSG_LEN(sizeof(int) * kServeDescriptors)) {
-        return false;  // descriptors closed by the kernel on the way out
-    }
-    std::memcpy(fds.data(), CMSG_DATA(header), sizeof(int) * kServeDescriptors);
     request.tempFolder[sizeof request.tempFolder - 1] = '\0';
     request.nameHint[sizeof request.nameHint - 1] = '\0';
     return true;
@@ -776,22 +760,8 @@ bool SendStarted(pid_t pid) {
     ServeStarted started;
     started.pid = pid;
     const ScopedFd pidfd(pid > 0 ? OpenPidfd(pid) : -1);
-    iovec data{&started, sizeof started};
-    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int))> control{};
-    msghdr message{};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    if (pidfd.Valid()) {
-        message.msg_control = control.data();
-        message.msg_controllen = control.size();
-        cmsghdr* header = CMSG_FIRSTHDR(&message);
-        header->cmsg_level = SOL_SOCKET;
-        header->cmsg_type = SCM_RIGHTS;
-        header->cmsg_len = CMSG_LEN(sizeof(int));
-        const int fd = pidfd.Get();
-        std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
-    }
-    return sendmsg(kServerFd, &message, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof started);
+    const int fd = pidfd.Get();
+    return SendWithDescriptors(kServerFd, &started, sizeof started, &fd, pidfd.Valid() ? 1 : 0);
 }
 
 // Forks the decoder for one request and reports its start and its end.

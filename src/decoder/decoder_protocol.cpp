@@ -1,11 +1,11 @@
 #include "decoder/decoder_protocol.h"
 
+#include "tone/pixbuf_format.h"
+
 namespace corvanta::decoder {
 namespace {
 
 constexpr int kRowAlignment = 4;
-constexpr int kRgbChannels = 3;
-constexpr int kRgbaChannels = 4;
 
 }  // namespace
 

@@ -15,6 +15,7 @@
 
 #include "common/program_directory.h"
 #include "decoder/decoder_channel.h"
+#include "decoder/descriptor_passing.h"
 #include "install_names.h"
 
 extern char** environ;
@@ -130,19 +131,7 @@ pid_t SpawnServer(const DecoderProgram& program, int socket) {
 
 bool SendRequest(int control, const decoder::ServeRequest& request,
                  const std::array<int, decoder::kServeDescriptors>& fds) {
-    iovec data{const_cast<decoder::ServeRequest*>(&request), sizeof request};
-    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof fds)> buffer{};
-    msghdr message{};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = buffer.data();
-    message.msg_controllen = buffer.size();
-    cmsghdr* header = CMSG_FIRSTHDR(&message);
-    header->cmsg_level = SOL_SOCKET;
-    header->cmsg_type = SCM_RIGHTS;
-    header->cmsg_len = CMSG_LEN(sizeof fds);
-    std::memcpy(CMSG_DATA(header), fds.data(), sizeof fds);
-    return ::sendmsg(control, &message, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof request);
+    return decoder::SendWithDescriptors(control, &request, sizeof request, fds.data(), fds.size());
 }
 
 bool IsExecutable(const std::string& path) {

@@ -16,9 +16,10 @@ namespace corvanta {
 constexpr int kSchemeSlots = 9;
 using ColorScheme = std::array<std::uint32_t, kSchemeSlots>;
 
-constexpr std::uint32_t kOpaqueBlack = 0xFF000000u;
-constexpr std::uint32_t kOpaqueWhite = 0xFFFFFFFFu;
+// Alpha 0xFF and no colour: opaque black, and the alpha of every colour the
+// program writes.
 constexpr std::uint32_t kOpaqueAlpha = 0xFF000000u;
+constexpr std::uint32_t kOpaqueWhite = 0xFFFFFFFFu;
 
 // The largest value of one colour component.
 constexpr int kComponentMax = 255;
@@ -59,8 +60,9 @@ constexpr int kSeparatorRowB = 20;
 constexpr int kFirstUserPresetRow = 21;
 constexpr int kUserPresetCount = 8;
 
-// The rows back to back, then the zero byte where a 30th name would begin:
-// the list filler walks until it meets a record whose name starts with 0.
+// The rows back to back, then the zero byte where a 30th record's name
+// would begin: the table's layout as a block of records. The preset list
+// shows the rows up to the first whose name starts with 0.
 struct PresetTable {
     std::array<Preset, kPresetRows> rows;
     char terminator = 0;

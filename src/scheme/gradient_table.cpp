@@ -56,7 +56,7 @@ void BuildGradientTable(const ColorScheme* scheme, GradientTable& table) {
         stops = *scheme;
     }
     if (!SlotIsSet(stops[0])) {
-        stops[0] = kOpaqueBlack;
+        stops[0] = kOpaqueAlpha;  // opaque black
     }
     if (!SlotIsSet(stops[kSchemeSlots - 1])) {
         stops[kSchemeSlots - 1] = kOpaqueWhite;

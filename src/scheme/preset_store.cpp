@@ -9,6 +9,7 @@
 #include <cstring>
 #include <utility>
 
+#include "common/path_parts.h"
 #include "scheme/store_file.h"
 
 namespace corvanta {
@@ -164,7 +165,7 @@ std::string PresetStorePath(const PresetStorePlaces& places) {
 
 StoreResult UpdatePresetStoreFile(const std::string& path, const PresetStoreChange& change) {
     const std::string target = store_file::FollowLinks(path);
-    const std::string folder = store_file::FolderOf(target);
+    const std::string folder = FolderOf(target);
     // The configuration folder of a user who never saved settings before
     // may not exist yet.
     if (g_mkdir_with_parents(folder.c_str(), 0700) != 0) {

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "common/path_parts.h"
 #include "common/scoped_fd.h"
 
 namespace corvanta::store_file {
@@ -81,14 +82,6 @@ std::string RewriteInPlace(const std::string& path, const std::uint8_t* data, st
 }
 
 }  // namespace
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 std::string ErrorReason(const std::string& path, int error) {
     return path + ": " + g_strerror(error);

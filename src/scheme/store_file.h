@@ -48,7 +48,6 @@ class FolderLock {
 std::string Replace(const std::string& path, const std::uint8_t* data, std::size_t size);
 
 // The folder part of path, without its last "/" ("." when it has none).
-std::string FolderOf(const std::string& path);
 
 // path followed by the system's text for the error number.
 std::string ErrorReason(const std::string& path, int error);

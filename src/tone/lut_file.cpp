@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/ascii.h"
+#include "common/path_parts.h"
 
 namespace corvanta {
 namespace {
@@ -31,8 +32,7 @@ bool Put(LutSink sink, void* context, std::string_view text) {
 }  // namespace
 
 std::optional<LutFileFormat> LutFileFormatFor(std::string_view path) {
-    const std::size_t slash = path.rfind('/');
-    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const std::string_view name = FileNamePart(path);
     const std::size_t dot = name.rfind('.');
     if (dot == std::string_view::npos || dot == 0) {
         return std::nullopt;
