@@ -10,7 +10,8 @@ if [ "${1:-}" = "--build-dir" ]; then
 fi
 
 scripts/install-deps.sh
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANTA_BUILD_TESTS=OFF \
-  -DCORVANTA_BUILD_BENCH=OFF
+# The folder scripts/test.sh builds in too: only the program is built here,
+# whatever else the folder is configured for.
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build_dir" -j"$(nproc)" --target corvanta
 exec "$build_dir/src/app/corvanta"

@@ -18,7 +18,6 @@
 namespace corvanta {
 namespace {
 
-constexpr int kCairoBytes = 4;
 constexpr double kHalfTurn = std::numbers::pi;
 constexpr double kQuarterTurn = std::numbers::pi / 2;
 

@@ -12,4 +12,4 @@ add_executable(corvanta_worker_tests
 )
 target_include_directories(corvanta_worker_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(corvanta_worker_tests PRIVATE corvanta_test_support GTest::gtest_main)
-gtest_discover_tests(corvanta_worker_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(corvanta_worker_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS headless)

@@ -11,7 +11,7 @@ target_link_libraries(corvanta_cli_tests PRIVATE
 target_compile_definitions(corvanta_cli_tests PRIVATE
   CORVANTA_CONVERT_PATH="$<TARGET_FILE:corvanta-convert>")
 add_dependencies(corvanta_cli_tests corvanta-convert)
-gtest_discover_tests(corvanta_cli_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(corvanta_cli_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS headless)
 
 # Everything around the files: helpers, environment, limits, copies.
 add_library(corvanta_no_memfd SHARED cli/no_memfd_shim.c)

@@ -7,4 +7,4 @@ add_executable(corvanta_codecs_tests
 )
 target_include_directories(corvanta_codecs_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(corvanta_codecs_tests PRIVATE corvanta_test_support GTest::gtest_main)
-gtest_discover_tests(corvanta_codecs_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(corvanta_codecs_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS headless)

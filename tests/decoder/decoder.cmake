@@ -10,4 +10,4 @@ target_compile_definitions(corvanta_decoder_tests PRIVATE
   CORVANTA_WINDOW_PATH="$<TARGET_FILE:corvanta>"
   CORVANTA_CONVERT_PATH="$<TARGET_FILE:corvanta-convert>")
 add_dependencies(corvanta_decoder_tests corvanta_misbehaving_decoder corvanta corvanta-convert)
-gtest_discover_tests(corvanta_decoder_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(corvanta_decoder_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS headless)

@@ -40,7 +40,7 @@ corvanta_gui_test(corvanta_gui_tests
 add_executable(corvanta_asset_tests gui/embedded_images_test.cpp)
 target_include_directories(corvanta_asset_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(corvanta_asset_tests PRIVATE corvanta_app GTest::gtest_main)
-gtest_discover_tests(corvanta_asset_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(corvanta_asset_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS headless)
 
 # Synthesized input through the X server, and the real program's lifetime.
 corvanta_gui_test(corvanta_gui_input_tests gui/input_test.cpp gui/x_clients.cpp)
