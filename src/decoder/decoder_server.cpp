@@ -281,39 +281,46 @@ DecoderServer::Started DecoderServer::Start(const DecoderSettings& settings,
 ServedEnding DecoderServer::Finish(ServedDecoder& decoder, bool killNow, Clock::time_point deadline,
                                    const std::atomic<bool>* stop) {
     ServedEnding result;
-    if (!decoder.process.Killable() && (killNow || Stopped(stop))) {
-        Shut(true);  // without its pidfd only the server can be killed, and its decoders with it
+    // Without a pidfd (kernels before 5.3) the decoder can be neither watched
+    // nor killed from here: the server's word is the only sign of its end,
+    // and killing the server the only way to end it.
+    const bool watched = decoder.process.Killable();
+    if (!watched && (killNow || Stopped(stop))) {
+        Shut(true);
         result.serverLost = true;
         result.killedHere = true;
         return result;
     }
-    if (killNow) {
-        decoder.process.Kill();
-        result.killedHere = true;
-    }
-    if (!decoder.process.WaitForExit(deadline, stop)) {
-        decoder.process.Kill();
-        result.killedHere = true;
-        decoder.process.WaitForExit(Clock::now() + kStopGrace);
+    if (watched) {
+        if (killNow) {
+            decoder.process.Kill();
+            result.killedHere = true;
+        }
+        if (!decoder.process.WaitForExit(deadline, stop)) {
+            decoder.process.Kill();
+            result.killedHere = true;
+            decoder.process.WaitForExit(Clock::now() + kStopGrace);
+        }
     }
     result.stopped = Stopped(stop);
-    const auto grace = result.stopped ? Clock::duration(kStopGrace) : Clock::duration(kServerGrace);
+    const Clock::time_point wordDue = !watched         ? deadline
+                                      : result.stopped ? Clock::now() + kStopGrace
+                                                       : Clock::now() + kServerGrace;
     decoder::ServeEnded ended;
-    for (;;) {
-        const Wait wait =
-            ReceiveWithin(control_.Get(), &ended, sizeof ended, Clock::now() + grace, nullptr);
-        if (wait == Wait::kDone && ended.pid != decoder.process.Pid()) {
-            continue;  // the word on an earlier decoder, late
-        }
-        if (wait == Wait::kDone) {
-            result.ending = {true, ended.status, ended.cpuMicros};
-        } else {
-            result.serverLost = wait == Wait::kClosed;
-            result.unresponsive = wait == Wait::kTimedOut;
-            Shut(true);
-        }
-        return result;
+    Wait wait = Wait::kDone;
+    do {  // a late word on an earlier decoder is passed over
+        wait =
+            ReceiveWithin(control_.Get(), &ended, sizeof ended, wordDue, watched ? nullptr : stop);
+    } while (wait == Wait::kDone && ended.pid != decoder.process.Pid());
+    if (wait == Wait::kDone) {
+        result.ending = {true, ended.status, ended.cpuMicros};
+    } else {
+        result.serverLost = wait == Wait::kClosed;
+        result.unresponsive = wait == Wait::kTimedOut;
+        result.stopped = result.stopped || wait == Wait::kStopped;
+        Shut(true);
     }
+    return result;
 }
 
 }  // namespace corvanta
