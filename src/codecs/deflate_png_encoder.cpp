@@ -134,6 +134,31 @@ std::size_t SampleWorkingBytes(std::size_t sampleBytes) {
     return kRowFilterCount * sampleBytes + SampleCompressedBound(sampleBytes);
 }
 
+// The sample's bands once per row filter, one after the other. Each band
+// below the top one starts with the row above it, unfiltered in every trial,
+// so that zlib sees the band's first row below the row it repeats, as the
+// filters see it, and the trials differ only in the rows after it.
+bool FilterSample(const std::uint8_t* pixels, int height, std::size_t rowstride, int channels,
+                  const SampleBands& bands, std::uint8_t* rows) {
+    const std::size_t bandBytes = bands.BandBytes(channels);
+    const std::size_t sampleBytes = bands.Bytes(channels);
+    for (int f = 0; f < kRowFilterCount; ++f) {
+        const auto filter = static_cast<PngRowFilter>(f);
+        for (int band = 0; band < bands.count; ++band) {
+            const int start = bands.StartRow(band, height);
+            const std::uint8_t* first = pixels + static_cast<std::size_t>(start) * rowstride;
+            std::uint8_t* out = rows + f * sampleBytes + band * bandBytes;
+            if (!FilterImageRows(first, bands.columns, bands.rows, rowstride, channels, filter,
+                                 out) ||
+                (start > 0 && !FilterImageRows(first, bands.columns, 1, rowstride, channels,
+                                               PngRowFilter::kNone, out))) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 DeflatePngEncoder::DeflatePngEncoder(const DeflatePngSettings& settings) : settings_(settings) {
@@ -190,30 +215,14 @@ std::optional<DeflatePngChoice> DeflatePngEncoder::Choose(const std::uint8_t* pi
         return DeflatePngChoice{false, *settings_.fixedFilter, settings_.trialLevels[0]};
     }
     const SampleBands bands = SampleFor(settings_, width, height, channels);
-    const std::size_t bandBytes = bands.BandBytes(channels);
     const std::size_t sampleBytes = bands.Bytes(channels);
     std::uint8_t* rows = sample_.Reserve(SampleWorkingBytes(sampleBytes));
     if (rows == nullptr) {
         return std::nullopt;
     }
     const std::size_t capacity = SampleCompressedBound(sampleBytes);
-    // Each band below the top one starts with the row above it, unfiltered
-    // in every trial, so that zlib sees the band's first row below the row
-    // it repeats, as the filters see it, and the trials differ only in the
-    // rows after it.
-    for (int f = 0; f < kRowFilterCount; ++f) {
-        const auto filter = static_cast<PngRowFilter>(f);
-        for (int band = 0; band < bands.count; ++band) {
-            const int start = bands.StartRow(band, height);
-            const std::uint8_t* first = pixels + static_cast<std::size_t>(start) * rowstride;
-            std::uint8_t* out = rows + f * sampleBytes + band * bandBytes;
-            if (!FilterImageRows(first, bands.columns, bands.rows, rowstride, channels, filter,
-                                 out) ||
-                (start > 0 && !FilterImageRows(first, bands.columns, 1, rowstride, channels,
-                                               PngRowFilter::kNone, out))) {
-                return std::nullopt;
-            }
-        }
+    if (!FilterSample(pixels, height, rowstride, channels, bands, rows)) {
+        return std::nullopt;
     }
     std::uint8_t* out = rows + kRowFilterCount * sampleBytes;
     // The unfiltered rows through zlib as the libpng encoder sets it up:
