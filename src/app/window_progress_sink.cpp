@@ -1,5 +1,7 @@
 #include "app/window_progress_sink.h"
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 #include <utility>
 
@@ -35,6 +37,23 @@ gboolean DeliverOldest(gpointer data) {
         channel->window->HandleProgress(std::move(*event));
     }
     return G_SOURCE_REMOVE;  // whatever the event held is freed here, on this thread
+}
+
+// A thumbnail still queued when the next one comes would only be drawn and
+// at once drawn over. Taking it out bounds what a window that falls behind
+// a fast batch holds to one thumbnail (about 70 KiB) instead of one per file.
+// The window never saw it, so it may be freed on the worker. At most one is
+// queued at any time, so the search stops at the first.
+PixbufPtr TakeQueuedThumbnail(std::deque<ProgressEvent>& queue) {
+    const auto found = std::find_if(queue.rbegin(), queue.rend(), [](const ProgressEvent& e) {
+        return e.kind == ProgressKind::kThumbnail;
+    });
+    if (found == queue.rend()) {
+        return {};
+    }
+    PixbufPtr thumbnail = std::move(found->thumbnail);
+    queue.erase(std::next(found).base());
+    return thumbnail;
 }
 
 }  // namespace
@@ -73,8 +92,12 @@ void WindowProgressSink::Post(ProgressEvent event) {
         beforePost(event);
     }
     const bool finished = event.kind == ProgressKind::kFinished;
+    PixbufPtr superseded;
     {
         const std::lock_guard lock(channel_->mutex);
+        if (event.kind == ProgressKind::kThumbnail) {
+            superseded = TakeQueuedThumbnail(channel_->queue);
+        }
         channel_->queue.push_back(std::move(event));
         ++channel_->waitingSources;
     }
