@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "app/accessible_names.h"
 #include "app/main_window.h"
 
 namespace corvanta {
@@ -32,6 +33,8 @@ void ConnectParts(AppState& state) {
     state.batch.Connect(std::move(batch), state.scheme.Shared());
 
     ConnectEditorViews(state.editor);
+    state.scheme.AddView(
+        [&w](const SchemeModel& model, const SchemeChange&) { DescribeScheme(w, model); });
     state.scheme.AddView([&state](const SchemeModel&, const SchemeChange& change) {
         if (change.scheme) {
             RefreshPreview(state.preview);

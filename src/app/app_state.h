@@ -96,6 +96,14 @@ struct ShortcutBinding {
     int number = 0;
 };
 
+// The window's other keys: F1, Ctrl+Q, Ctrl+O, Ctrl+Shift+O and Ctrl+?.
+enum class WindowCommand { kHelp, kClose, kConvertFiles, kConvertFolder, kShortcuts };
+constexpr int kWindowCommandCount = 5;
+struct CommandBinding {
+    AppState* state = nullptr;
+    WindowCommand command = WindowCommand::kHelp;
+};
+
 struct AppState {
     AppState() = default;
     AppState(const AppState&) = delete;
@@ -107,10 +115,12 @@ struct AppState {
     GObjectPtr<GtkCssProvider> css;
     GObjectPtr<GtkAccelGroup> accelerators;
     std::array<ShortcutBinding, kShortcutCount> shortcuts{};
+    std::array<CommandBinding, kWindowCommandCount> commands{};
     ClickBindings clicks;
     // The help and credits windows, each open at most once.
     OwnedToplevel helpWindow;
     OwnedToplevel creditsWindow;
+    OwnedToplevel shortcutsWindow;
 
     // The scheme being edited, and the parts that show or change it; wired
     // together by ConnectParts once the widgets exist.

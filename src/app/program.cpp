@@ -7,6 +7,7 @@
 
 #include <gtk/gtk.h>
 
+#include "app/accessible_names.h"
 #include "app/batch_controller.h"
 #include "app/close_signals.h"
 #include "app/drop_intake.h"
@@ -69,6 +70,8 @@ std::unique_ptr<AppState> StartProgram(const char* argv0) {
     LayoutMainWindow(state->widgets, kMinWindowWidth, kMinWindowHeight);
     DrawPalette(state->widgets.paletteCanvas);
     FillPresetList(state->widgets.presetList, state->scheme.Presets());
+    NameMainWidgets(state->widgets);
+    NamePresetRows(state->widgets.presetList);
     gtk_combo_box_set_active(GTK_COMBO_BOX(state->widgets.jpegQualityCombo), kHighQualityIndex);
     SelectFirstPreset(*state);
     ApplySelectedPreset(state->editor);

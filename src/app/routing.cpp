@@ -1,15 +1,19 @@
 #include "app/routing.h"
 
 #include <algorithm>
+#include <array>
 
 #include "app/batch_controller.h"
 #include "app/main_window.h"
 #include "ui/clipboard_exchange.h"
 #include "ui/confirm_dialog.h"
+#include "ui/editor_keys.h"
 #include "ui/folder_chooser.h"
 #include "ui/help_windows.h"
+#include "ui/keyboard_focus.h"
 #include "ui/preview_image.h"
 #include "ui/scheme_editor.h"
+#include "ui/shortcuts_window.h"
 #include "ui/user_presets.h"
 
 namespace corvanta {
@@ -104,6 +108,24 @@ void BindClickActions(AppState& state) {
     };
 }
 
+// Enter or Space on a focused icon or the preview is its left click, and
+// the Menu key (Shift+F10) its right click.
+gboolean OnClickableKey(GtkWidget*, GdkEventKey* event, gpointer user) {
+    auto* binding = static_cast<ClickBinding*>(user);
+    const bool menu = event->keyval == GDK_KEY_Menu ||
+                      (event->keyval == GDK_KEY_F10 && (event->state & GDK_SHIFT_MASK) != 0);
+    if (!IsActivateKey(event) && !menu) {
+        return FALSE;
+    }
+    binding->onRelease(menu ? kRightButton : kLeftButton, 0, 0);
+    return TRUE;
+}
+
+void BindClickKeys(GtkWidget* widget, ClickBinding& binding) {
+    gtk_widget_add_events(widget, GDK_KEY_PRESS_MASK);
+    g_signal_connect(widget, "key-press-event", G_CALLBACK(OnClickableKey), &binding);
+}
+
 void OnBrowseClicked(GtkButton*, gpointer user) {
     MainWidgets& w = StateOf(user).widgets;
     ChooseOutputFolder(GTK_WINDOW(w.mainWindow), GTK_ENTRY(w.outputFolderField));
@@ -196,6 +218,45 @@ gboolean OnShortcut(GtkAccelGroup*, GObject*, guint, GdkModifierType, gpointer u
     return TRUE;
 }
 
+gboolean OnCommandKey(GtkAccelGroup*, GObject*, guint, GdkModifierType, gpointer user) {
+    const auto* binding = static_cast<const CommandBinding*>(user);
+    RouteWindowCommand(*binding->state, binding->command);
+    return TRUE;
+}
+
+void InstallCommandKeys(AppState& state, GtkAccelGroup* group) {
+    struct Key {
+        guint key;
+        GdkModifierType modifiers;
+        WindowCommand command;
+    };
+    constexpr std::array<Key, kWindowCommandCount> kKeys{{
+        {GDK_KEY_F1, static_cast<GdkModifierType>(0), WindowCommand::kHelp},
+        {GDK_KEY_q, GDK_CONTROL_MASK, WindowCommand::kClose},
+        {GDK_KEY_o, GDK_CONTROL_MASK, WindowCommand::kConvertFiles},
+        {GDK_KEY_o, static_cast<GdkModifierType>(GDK_CONTROL_MASK | GDK_SHIFT_MASK),
+         WindowCommand::kConvertFolder},
+        {GDK_KEY_question, GDK_CONTROL_MASK, WindowCommand::kShortcuts},
+    }};
+    for (std::size_t i = 0; i < kKeys.size(); ++i) {
+        CommandBinding& binding = state.commands[i];
+        binding = {&state, kKeys[i].command};
+        gtk_accel_group_connect(group, kKeys[i].key, kKeys[i].modifiers,
+                                static_cast<GtkAccelFlags>(0),
+                                g_cclosure_new(G_CALLBACK(OnCommandKey), &binding, nullptr));
+    }
+}
+
+// Files chosen with Ctrl+O or Ctrl+Shift+O go where a drop on the drop
+// area goes, with its refusals.
+void ConvertChosen(AppState& state, InputChoice choice) {
+    const std::vector<std::string> chosen =
+        ChooseInputsToConvert(GTK_WINDOW(state.widgets.mainWindow), choice);
+    if (!chosen.empty() && !state.closeRequested) {
+        RouteFileDrop(state, DropTarget::kBatch, chosen);
+    }
+}
+
 gboolean OnWindowConfigure(GtkWidget*, GdkEventConfigure* event, gpointer user) {
     LayoutMainWindow(StateOf(user).widgets, event->width, event->height);
     return FALSE;
@@ -242,6 +303,26 @@ void RouteShortcut(AppState& state, int number) {
     }
 }
 
+void RouteWindowCommand(AppState& state, WindowCommand command) {
+    switch (command) {
+        case WindowCommand::kHelp:
+            ShowHelpWindow(state.helpWindow);
+            break;
+        case WindowCommand::kClose:
+            RequestClose(state);
+            break;
+        case WindowCommand::kConvertFiles:
+            ConvertChosen(state, InputChoice::kFiles);
+            break;
+        case WindowCommand::kConvertFolder:
+            ConvertChosen(state, InputChoice::kFolder);
+            break;
+        case WindowCommand::kShortcuts:
+            ShowShortcutsWindow(state.shortcutsWindow, GTK_WINDOW(state.widgets.mainWindow));
+            break;
+    }
+}
+
 void RouteFileDrop(AppState& state, DropTarget target, const std::vector<std::string>& dropped) {
     if (target == DropTarget::kPreview) {
         LoadPreviewImage(state.preview, dropped);
@@ -272,6 +353,7 @@ void InstallShortcuts(AppState& state) {
         gtk_accel_group_connect(group, key, GDK_CONTROL_MASK, static_cast<GtkAccelFlags>(0),
                                 g_cclosure_new(G_CALLBACK(OnShortcut), &binding, nullptr));
     }
+    InstallCommandKeys(state, group);
     gtk_window_add_accel_group(GTK_WINDOW(state.widgets.mainWindow), group);
 }
 
@@ -286,6 +368,10 @@ void BindWidgetEvents(AppState& state) {
     BindClicks(w.previewCanvas.area, state.clicks.preview);
     BindClicks(w.helpIcon, state.clicks.helpIcon);
     BindClicks(w.infoIcon, state.clicks.infoIcon);
+    BindClickKeys(w.previewCanvas.area, state.clicks.preview);
+    BindClickKeys(w.helpIcon, state.clicks.helpIcon);
+    BindClickKeys(w.infoIcon, state.clicks.infoIcon);
+    BindEditorKeys(state.editor);
     g_signal_connect(w.browseButton, "clicked", G_CALLBACK(OnBrowseClicked), &state);
     g_signal_connect(w.stopButton, "clicked", G_CALLBACK(OnStopClicked), &state);
 
