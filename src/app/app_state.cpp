@@ -18,7 +18,7 @@ void ConnectParts(AppState& state) {
     state.preview.defaultPicture = state.images.defaultPreview.get();
     state.clipboard.model = &state.scheme;
     state.clipboard.window = w.mainWindow;
-    state.output = {w.maxWidthField, w.maxHeightField, w.jpegQualityCombo};
+    state.output = {w.maxWidthField, w.maxHeightField, w.jpegQualityCombo, w.outputFolderField};
     BatchWidgets batch;
     batch.window = w.mainWindow;
     batch.log = GTK_TEXT_VIEW(w.progressLog);

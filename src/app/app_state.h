@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtk/gtk.h>
 
@@ -131,8 +132,10 @@ struct AppState {
     OutputFields output;
     PresetStoreSession presetStore;  // Corvanta.dat and the writes on their way to it
 
-    BatchController batch;        // the conversion worker and its progress
-    bool closeRequested = false;  // the main window asked to close
+    BatchController batch;                // the conversion worker and its progress
+    bool closeRequested = false;          // the main window asked to close
+    std::vector<std::string> startFiles;  // named on the command line, handed over once shown
+    guint startFilesIdle = 0;             // the hand-over waiting in the main loop
 };
 
 // Hands each part the widgets and the other parts it works with, and tells

@@ -262,6 +262,12 @@ gboolean OnWindowConfigure(GtkWidget*, GdkEventConfigure* event, gpointer user) 
     return FALSE;
 }
 
+// The user has come back to the window: the end of a batch is seen.
+gboolean OnWindowFocusIn(GtkWidget* window, GdkEventFocus*, gpointer) {
+    gtk_window_set_urgency_hint(GTK_WINDOW(window), FALSE);
+    return FALSE;
+}
+
 gboolean OnWindowDelete(GtkWidget*, GdkEvent*, gpointer user) {
     RequestClose(StateOf(user));
     return TRUE;  // the window stays until the shut-down has run
@@ -393,6 +399,8 @@ void BindWindowEvents(AppState& state) {
     g_signal_connect(state.widgets.mainWindow, "configure-event", G_CALLBACK(OnWindowConfigure),
                      &state);
     g_signal_connect(state.widgets.mainWindow, "delete-event", G_CALLBACK(OnWindowDelete), &state);
+    g_signal_connect(state.widgets.mainWindow, "focus-in-event", G_CALLBACK(OnWindowFocusIn),
+                     nullptr);
 }
 
 }  // namespace corvanta
