@@ -51,6 +51,7 @@ void NameSchemePanel(MainWidgets& w) {
     Describe(w.schemePanel, ATK_ROLE_PANEL, _("Scheme editor"), nullptr);
     Describe(w.previewCanvas.area, ATK_ROLE_IMAGE, _("Preview"),
              _("Shows the built-in picture through the scheme"));
+    Describe(w.presetListScroll, ATK_ROLE_INVALID, _("Presets"), nullptr);
     Describe(w.presetList, ATK_ROLE_INVALID, _("Presets"), nullptr);
     Describe(w.paletteCanvas.area, ATK_ROLE_COLOR_CHOOSER, _("Palette"),
              _("Arrow keys move the cursor cell; Enter or Space gives its colour to the "
@@ -59,6 +60,7 @@ void NameSchemePanel(MainWidgets& w) {
     Describe(w.greenField, ATK_ROLE_INVALID, _("Green"), nullptr);
     Describe(w.blueField, ATK_ROLE_INVALID, _("Blue"), nullptr);
     Describe(w.swatchRow.area, ATK_ROLE_LIST_BOX, _("Scheme slots"), nullptr);
+    Describe(w.stopButton, ATK_ROLE_INVALID, _("Stop the conversion"), nullptr);
     Describe(w.thumbnailCanvas.area, ATK_ROLE_IMAGE, _("Picture being converted"), nullptr);
     Describe(w.helpIcon, ATK_ROLE_PUSH_BUTTON, _("Help"), _("Opens the manual (F1)"));
     Describe(w.infoIcon, ATK_ROLE_PUSH_BUTTON, _("Credits"),

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/i18n.h"
 #include "tone/pixbuf_format.h"
 #include "ui/keyboard_focus.h"
 
@@ -122,7 +123,8 @@ GtkWidget* MakePresetList() {
     g_object_unref(store);  // the view holds it
     gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(list), FALSE);
     gtk_tree_view_set_enable_search(GTK_TREE_VIEW(list), FALSE);
-    gtk_tree_view_insert_column_with_attributes(GTK_TREE_VIEW(list), -1, "",
+    // The title is never shown (no headers); screen readers hear it.
+    gtk_tree_view_insert_column_with_attributes(GTK_TREE_VIEW(list), -1, _("Presets"),
                                                 gtk_cell_renderer_text_new(), "text", 0, nullptr);
     gtk_tree_selection_set_mode(gtk_tree_view_get_selection(GTK_TREE_VIEW(list)),
                                 GTK_SELECTION_SINGLE);
