@@ -49,6 +49,12 @@ void OnBatchDrop(GtkWidget*, GdkDragContext*, gint, gint, GtkSelectionData* data
     OnDropReceived(data, StateOf(user), DropTarget::kBatch);
 }
 
+// A text view that goes away with a screen reader's object on it hands its
+// drop target list to itself once more; an empty target keeps that quiet.
+void OnLogDestroy(GtkWidget* log, gpointer) {
+    gtk_drag_dest_set(log, static_cast<GtkDestDefaults>(0), nullptr, 0, GDK_ACTION_COPY);
+}
+
 void MakeDropTarget(GtkWidget* widget, GCallback handler, AppState& state) {
     static GtkTargetEntry uriList{const_cast<gchar*>(kUriListTarget), 0, 0};
     gtk_drag_dest_set(widget, GTK_DEST_DEFAULT_ALL, &uriList, 1, GDK_ACTION_COPY);
@@ -343,6 +349,7 @@ void RegisterDropTargets(AppState& state) {
     // The text view would refuse a drop where it cannot insert text (it is
     // read-only), so its scrolled window takes the log's drops.
     gtk_drag_dest_unset(w.progressLog);
+    g_signal_connect(w.progressLog, "destroy", G_CALLBACK(OnLogDestroy), nullptr);
     MakeDropTarget(w.progressLogScroll, G_CALLBACK(OnBatchDrop), state);
     MakeDropTarget(w.dropHint.area, G_CALLBACK(OnBatchDrop), state);
 }

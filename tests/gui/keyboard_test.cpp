@@ -205,6 +205,25 @@ TEST_F(KeyboardTest, CtrlShiftOWithAChosenFolderStartsTheBatch) {
     ASSERT_TRUE(WaitForBatchEnd(State()));
     EXPECT_TRUE(g_file_test((out_ + "/a.jpg").c_str(), G_FILE_TEST_EXISTS));
     EXPECT_TRUE(g_file_test((out_ + "/b.jpg").c_str(), G_FILE_TEST_EXISTS));
+
+    // Ctrl+O chooses several files; cancelled, nothing starts.
+    bool cancelled = false;
+    auto cancel = [](gpointer data) -> gboolean {
+        auto* chooser =
+            reinterpret_cast<GtkFileChooser*>(OpenToplevel(GTK_TYPE_FILE_CHOOSER_DIALOG));
+        if (chooser == nullptr) {
+            return G_SOURCE_CONTINUE;
+        }
+        *static_cast<bool*>(data) =
+            gtk_file_chooser_get_action(chooser) == GTK_FILE_CHOOSER_ACTION_OPEN &&
+            gtk_file_chooser_get_select_multiple(chooser);
+        gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
+        return G_SOURCE_REMOVE;
+    };
+    g_timeout_add(50, cancel, &cancelled);
+    Keys("ctrl+o");
+    EXPECT_TRUE(PumpUntil([&] { return cancelled; }));
+    EXPECT_FALSE(State().batch.active);
 }
 
 TEST_F(KeyboardTest, FilesNamedOnTheCommandLineStartABatchOnceShownWithTheDropsRefusals) {
