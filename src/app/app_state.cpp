@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "app/accessible_names.h"
 #include "app/main_window.h"
 
 namespace corvanta {
@@ -17,7 +18,7 @@ void ConnectParts(AppState& state) {
     state.preview.defaultPicture = state.images.defaultPreview.get();
     state.clipboard.model = &state.scheme;
     state.clipboard.window = w.mainWindow;
-    state.output = {w.maxWidthField, w.maxHeightField, w.jpegQualityCombo};
+    state.output = {w.maxWidthField, w.maxHeightField, w.jpegQualityCombo, w.outputFolderField};
     BatchWidgets batch;
     batch.window = w.mainWindow;
     batch.log = GTK_TEXT_VIEW(w.progressLog);
@@ -32,6 +33,8 @@ void ConnectParts(AppState& state) {
     state.batch.Connect(std::move(batch), state.scheme.Shared());
 
     ConnectEditorViews(state.editor);
+    state.scheme.AddView(
+        [&w](const SchemeModel& model, const SchemeChange&) { DescribeScheme(w, model); });
     state.scheme.AddView([&state](const SchemeModel&, const SchemeChange& change) {
         if (change.scheme) {
             RefreshPreview(state.preview);

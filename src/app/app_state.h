@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtk/gtk.h>
 
@@ -96,6 +97,14 @@ struct ShortcutBinding {
     int number = 0;
 };
 
+// The window's other keys: F1, Ctrl+Q, Ctrl+O, Ctrl+Shift+O and Ctrl+?.
+enum class WindowCommand { kHelp, kClose, kConvertFiles, kConvertFolder, kShortcuts };
+constexpr int kWindowCommandCount = 5;
+struct CommandBinding {
+    AppState* state = nullptr;
+    WindowCommand command = WindowCommand::kHelp;
+};
+
 struct AppState {
     AppState() = default;
     AppState(const AppState&) = delete;
@@ -107,10 +116,12 @@ struct AppState {
     GObjectPtr<GtkCssProvider> css;
     GObjectPtr<GtkAccelGroup> accelerators;
     std::array<ShortcutBinding, kShortcutCount> shortcuts{};
+    std::array<CommandBinding, kWindowCommandCount> commands{};
     ClickBindings clicks;
     // The help and credits windows, each open at most once.
     OwnedToplevel helpWindow;
     OwnedToplevel creditsWindow;
+    OwnedToplevel shortcutsWindow;
 
     // The scheme being edited, and the parts that show or change it; wired
     // together by ConnectParts once the widgets exist.
@@ -121,8 +132,10 @@ struct AppState {
     OutputFields output;
     PresetStoreSession presetStore;  // Corvanta.dat and the writes on their way to it
 
-    BatchController batch;        // the conversion worker and its progress
-    bool closeRequested = false;  // the main window asked to close
+    BatchController batch;                // the conversion worker and its progress
+    bool closeRequested = false;          // the main window asked to close
+    std::vector<std::string> startFiles;  // named on the command line, handed over once shown
+    guint startFilesIdle = 0;             // the hand-over waiting in the main loop
 };
 
 // Hands each part the widgets and the other parts it works with, and tells

@@ -184,6 +184,10 @@ void BatchController::FinishBatch(std::int64_t elapsedMs) {
     fileLines_.clear();
     shared.stop.store(false);
     active = false;
+    GtkWindow* window = widgets_.window != nullptr ? GTK_WINDOW(widgets_.window) : nullptr;
+    if (window != nullptr && elapsedMs > kUrgentBatchMs && !gtk_window_is_active(window)) {
+        gtk_window_set_urgency_hint(window, TRUE);
+    }
 }
 
 // The rest of a drop once the queue is known: the empty-folder line, or the

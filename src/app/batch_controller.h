@@ -35,6 +35,10 @@ constexpr const char* kStoppingLabel = "PLEASE WAIT";
 constexpr const char* kClosingText = "PLEASE WAIT WHILE CLOSING DOWN";
 constexpr const char* kClosingNoticeName = "ClosingNotice";
 
+// A batch that ran longer than this and ends while the window is not the
+// active one sets the window's urgency hint, so the desktop can say so.
+constexpr std::int64_t kUrgentBatchMs = 3000;
+
 // "The folder you dropped doesn't contain any files."
 std::string EmptyFolderLine();
 

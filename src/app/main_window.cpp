@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "common/i18n.h"
 #include "tone/pixbuf_format.h"
+#include "ui/keyboard_focus.h"
 
 namespace corvanta {
 namespace {
@@ -43,6 +45,15 @@ GtkWidget* MakeLabel(const char* text, const char* name, bool centred) {
     gtk_label_set_yalign(GTK_LABEL(label), 0.0F);
     gtk_label_set_justify(GTK_LABEL(label), centred ? GTK_JUSTIFY_CENTER : GTK_JUSTIFY_LEFT);
     gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+    return label;
+}
+
+// A label whose underlined letter (shown while Alt is held) moves the focus
+// to field; screen readers hear the label as the field's name.
+GtkWidget* MakeFieldLabel(const char* text, const char* name, GtkWidget* field) {
+    GtkWidget* label = MakeLabel(text, name, false);
+    gtk_label_set_text_with_mnemonic(GTK_LABEL(label), text);
+    gtk_label_set_mnemonic_widget(GTK_LABEL(label), field);
     return label;
 }
 
@@ -112,7 +123,8 @@ GtkWidget* MakePresetList() {
     g_object_unref(store);  // the view holds it
     gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(list), FALSE);
     gtk_tree_view_set_enable_search(GTK_TREE_VIEW(list), FALSE);
-    gtk_tree_view_insert_column_with_attributes(GTK_TREE_VIEW(list), -1, "",
+    // The title is never shown (no headers); screen readers hear it.
+    gtk_tree_view_insert_column_with_attributes(GTK_TREE_VIEW(list), -1, _("Presets"),
                                                 gtk_cell_renderer_text_new(), "text", 0, nullptr);
     gtk_tree_selection_set_mode(gtk_tree_view_get_selection(GTK_TREE_VIEW(list)),
                                 GTK_SELECTION_SINGLE);
@@ -135,29 +147,50 @@ void CreateOutputPanel(MainWidgets& w) {
     PlaceWidget(w.root, w.outputPanel, kOutputPanelStartBox);
     GtkWidget* panel = w.outputPanel;
 
-    w.outputFolderLabel = MakeLabel("Output folder", "OutputFolderLabel", false);
-    PlaceWidget(panel, w.outputFolderLabel, kOutputFolderLabelBox);
     w.outputFolderField = MakeEntry("OutputFolderField", "");
     gtk_editable_set_editable(GTK_EDITABLE(w.outputFolderField), FALSE);
+    w.outputFolderLabel =
+        MakeFieldLabel("_Output folder", "OutputFolderLabel", w.outputFolderField);
+    PlaceWidget(panel, w.outputFolderLabel, kOutputFolderLabelBox);
     PlaceWidget(panel, w.outputFolderField, kOutputFolderFieldBox);
     w.browseButton = Named(gtk_button_new_with_label("..."), "BrowseButton");
     PlaceWidget(panel, w.browseButton, kBrowseButtonBox);
-    w.maxSizeLabel = MakeLabel("Max size", "MaxSizeLabel", false);
-    PlaceWidget(panel, w.maxSizeLabel, kMaxSizeLabelBox);
     w.maxWidthField = MakeEntry("MaxWidthField", kStartMaxSize);
     gtk_entry_set_max_length(GTK_ENTRY(w.maxWidthField), kSizeFieldMaxChars);
+    w.maxSizeLabel = MakeFieldLabel("_Max size", "MaxSizeLabel", w.maxWidthField);
+    PlaceWidget(panel, w.maxSizeLabel, kMaxSizeLabelBox);
     PlaceWidget(panel, w.maxWidthField, kMaxWidthFieldBox);
     w.sizeSeparatorLabel = MakeLabel("x", "SizeSeparatorLabel", true);
     PlaceWidget(panel, w.sizeSeparatorLabel, kSizeSeparatorLabelBox);
     w.maxHeightField = MakeEntry("MaxHeightField", kStartMaxSize);
     gtk_entry_set_max_length(GTK_ENTRY(w.maxHeightField), kSizeFieldMaxChars);
     PlaceWidget(panel, w.maxHeightField, kMaxHeightFieldBox);
-    w.jpegQualityLabel = MakeLabel("Jpeg quality", "JpegQualityLabel", false);
-    PlaceWidget(panel, w.jpegQualityLabel, kJpegQualityLabelBox);
     w.jpegQualityCombo = Named(gtk_combo_box_text_new(), "JpegQualityCombo");
     gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(w.jpegQualityCombo), "Medium");
     gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(w.jpegQualityCombo), "High");
+    w.jpegQualityLabel = MakeFieldLabel("_Jpeg quality", "JpegQualityLabel", w.jpegQualityCombo);
+    PlaceWidget(panel, w.jpegQualityLabel, kJpegQualityLabelBox);
     PlaceWidget(panel, w.jpegQualityCombo, kJpegQualityComboBox);
+}
+
+// The panel takes the first focus so that no control shows focus at the
+// start; the first Tab goes on into its children, and from then on the
+// panel is only their container.
+gboolean OnSchemePanelFocus(GtkWidget* panel, GtkDirectionType, gpointer) {
+    gtk_widget_set_can_focus(panel, FALSE);
+    return FALSE;
+}
+
+// Reading order: the left column, then the scheme panel from top to bottom.
+void SetMainTabOrder(MainWidgets& w) {
+    SetTabOrder(w.root, {w.progressLogScroll, w.outputPanel, w.schemePanel});
+    SetTabOrder(w.schemeFixed,
+                {w.previewFrame, w.stopButton, w.presetListScroll, w.paletteFrame, w.redField,
+                 w.greenField, w.blueField, w.swatchRow.area, w.helpIcon, w.infoIcon});
+    g_signal_connect(w.schemePanel, "focus", G_CALLBACK(OnSchemePanelFocus), nullptr);
+    for (GtkWidget* self : {w.previewCanvas.area, w.helpIcon, w.infoIcon}) {
+        MakeFocusableWithMark(self);
+    }
 }
 
 bool CreateSchemePanel(MainWidgets& w, const EmbeddedImages& images) {
@@ -257,6 +290,7 @@ bool CreateMainWindow(AppState& state) {
     if (!CreateSchemePanel(w, state.images)) {
         return false;
     }
+    SetMainTabOrder(w);
     gtk_widget_show_all(w.root);
     return true;
 }

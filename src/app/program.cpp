@@ -4,9 +4,11 @@
 #include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <utility>
 
 #include <gtk/gtk.h>
 
+#include "app/accessible_names.h"
 #include "app/batch_controller.h"
 #include "app/close_signals.h"
 #include "app/drop_intake.h"
@@ -47,7 +49,47 @@ std::string StorePath(const std::string& programDirectory) {
          .configDirectory = UserConfigDirectory()});
 }
 
+gboolean HandOverFiles(gpointer data) {
+    AppState& state = *static_cast<AppState*>(data);
+    state.startFilesIdle = 0;
+    std::vector<std::string> files = std::exchange(state.startFiles, {});
+    if (!files.empty() && !state.closeRequested) {
+        RouteFileDrop(state, DropTarget::kBatch, files);
+    }
+    return G_SOURCE_REMOVE;
+}
+
+gboolean OnFirstMap(GtkWidget* window, GdkEvent*, gpointer data) {
+    g_signal_handlers_disconnect_by_func(window, reinterpret_cast<gpointer>(OnFirstMap), data);
+    // After the map itself: a message box about the drop comes up over a
+    // window already on the screen.
+    static_cast<AppState*>(data)->startFilesIdle = g_idle_add(HandOverFiles, data);
+    return FALSE;
+}
+
 }  // namespace
+
+std::vector<std::string> CommandLineFiles(int argc, char** argv) {
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        GFile* file = g_file_new_for_commandline_arg(argv[i]);
+        if (gchar* path = g_file_get_path(file)) {
+            files.emplace_back(path);
+            g_free(path);
+        }
+        g_object_unref(file);
+    }
+    return files;
+}
+
+void HandOverWhenShown(AppState& state, std::vector<std::string> files) {
+    state.startFiles = std::move(files);
+    if (gtk_widget_get_mapped(state.widgets.mainWindow)) {
+        state.startFilesIdle = g_idle_add(HandOverFiles, &state);
+    } else {
+        g_signal_connect(state.widgets.mainWindow, "map-event", G_CALLBACK(OnFirstMap), &state);
+    }
+}
 
 std::unique_ptr<AppState> StartProgram(const char* argv0) {
     auto state = std::make_unique<AppState>();
@@ -69,6 +111,8 @@ std::unique_ptr<AppState> StartProgram(const char* argv0) {
     LayoutMainWindow(state->widgets, kMinWindowWidth, kMinWindowHeight);
     DrawPalette(state->widgets.paletteCanvas);
     FillPresetList(state->widgets.presetList, state->scheme.Presets());
+    NameMainWidgets(state->widgets);
+    NamePresetRows(state->widgets.presetList);
     gtk_combo_box_set_active(GTK_COMBO_BOX(state->widgets.jpegQualityCombo), kHighQualityIndex);
     SelectFirstPreset(*state);
     ApplySelectedPreset(state->editor);
@@ -87,6 +131,10 @@ void ShowMainWindow(AppState& state) {
 }
 
 void ShutDown(AppState& state) {
+    if (state.startFilesIdle != 0) {
+        g_source_remove(state.startFilesIdle);
+        state.startFilesIdle = 0;
+    }
     state.batch.shared.stop.store(true);
     state.presetStore.closing = true;
     SavePresetStore(state.presetStore, state.output);
@@ -124,6 +172,10 @@ int RunProgram(int argc, char** argv) {
     }
     const CloseSignals signals(*state);
     const DisplayLossSave displayLoss(*state);
+    std::vector<std::string> files = CommandLineFiles(argc, argv);
+    if (!files.empty()) {
+        HandOverWhenShown(*state, std::move(files));
+    }
     ShowMainWindow(*state);
     gtk_main();
     ShutDown(*state);

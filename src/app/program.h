@@ -2,6 +2,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/app_state.h"
 
@@ -16,6 +18,14 @@ std::unique_ptr<AppState> StartProgram(const char* argv0);
 
 // Shows and presents the window and gives the focus to the scheme panel.
 void ShowMainWindow(AppState& state);
+
+// The files named on the command line (paths or file URIs; other URIs are
+// left out), as absolute local names in the order given.
+std::vector<std::string> CommandLineFiles(int argc, char** argv);
+
+// Hands files to the batch as a drop on the drop area, once the window is
+// mapped (at once when it is), with the drop's refusals.
+void HandOverWhenShown(AppState& state, std::vector<std::string> files);
 
 // After the main loop: stops the worker, saves the presets, waits for the
 // worker while servicing the window, and destroys the window.

@@ -1,15 +1,19 @@
 #include "app/routing.h"
 
 #include <algorithm>
+#include <array>
 
 #include "app/batch_controller.h"
 #include "app/main_window.h"
 #include "ui/clipboard_exchange.h"
 #include "ui/confirm_dialog.h"
+#include "ui/editor_keys.h"
 #include "ui/folder_chooser.h"
 #include "ui/help_windows.h"
+#include "ui/keyboard_focus.h"
 #include "ui/preview_image.h"
 #include "ui/scheme_editor.h"
+#include "ui/shortcuts_window.h"
 #include "ui/user_presets.h"
 
 namespace corvanta {
@@ -43,6 +47,12 @@ void OnPreviewDrop(GtkWidget*, GdkDragContext*, gint, gint, GtkSelectionData* da
 void OnBatchDrop(GtkWidget*, GdkDragContext*, gint, gint, GtkSelectionData* data, guint, guint,
                  gpointer user) {
     OnDropReceived(data, StateOf(user), DropTarget::kBatch);
+}
+
+// A text view that goes away with a screen reader's object on it hands its
+// drop target list to itself once more; an empty target keeps that quiet.
+void OnLogDestroy(GtkWidget* log, gpointer) {
+    gtk_drag_dest_set(log, static_cast<GtkDestDefaults>(0), nullptr, 0, GDK_ACTION_COPY);
 }
 
 void MakeDropTarget(GtkWidget* widget, GCallback handler, AppState& state) {
@@ -102,6 +112,24 @@ void BindClickActions(AppState& state) {
             CopySchemeToClipboard(state.clipboard);
         }
     };
+}
+
+// Enter or Space on a focused icon or the preview is its left click, and
+// the Menu key (Shift+F10) its right click.
+gboolean OnClickableKey(GtkWidget*, GdkEventKey* event, gpointer user) {
+    auto* binding = static_cast<ClickBinding*>(user);
+    const bool menu = event->keyval == GDK_KEY_Menu ||
+                      (event->keyval == GDK_KEY_F10 && (event->state & GDK_SHIFT_MASK) != 0);
+    if (!IsActivateKey(event) && !menu) {
+        return FALSE;
+    }
+    binding->onRelease(menu ? kRightButton : kLeftButton, 0, 0);
+    return TRUE;
+}
+
+void BindClickKeys(GtkWidget* widget, ClickBinding& binding) {
+    gtk_widget_add_events(widget, GDK_KEY_PRESS_MASK);
+    g_signal_connect(widget, "key-press-event", G_CALLBACK(OnClickableKey), &binding);
 }
 
 void OnBrowseClicked(GtkButton*, gpointer user) {
@@ -196,8 +224,53 @@ gboolean OnShortcut(GtkAccelGroup*, GObject*, guint, GdkModifierType, gpointer u
     return TRUE;
 }
 
+gboolean OnCommandKey(GtkAccelGroup*, GObject*, guint, GdkModifierType, gpointer user) {
+    const auto* binding = static_cast<const CommandBinding*>(user);
+    RouteWindowCommand(*binding->state, binding->command);
+    return TRUE;
+}
+
+void InstallCommandKeys(AppState& state, GtkAccelGroup* group) {
+    struct Key {
+        guint key;
+        GdkModifierType modifiers;
+        WindowCommand command;
+    };
+    constexpr std::array<Key, kWindowCommandCount> kKeys{{
+        {GDK_KEY_F1, static_cast<GdkModifierType>(0), WindowCommand::kHelp},
+        {GDK_KEY_q, GDK_CONTROL_MASK, WindowCommand::kClose},
+        {GDK_KEY_o, GDK_CONTROL_MASK, WindowCommand::kConvertFiles},
+        {GDK_KEY_o, static_cast<GdkModifierType>(GDK_CONTROL_MASK | GDK_SHIFT_MASK),
+         WindowCommand::kConvertFolder},
+        {GDK_KEY_question, GDK_CONTROL_MASK, WindowCommand::kShortcuts},
+    }};
+    for (std::size_t i = 0; i < kKeys.size(); ++i) {
+        CommandBinding& binding = state.commands[i];
+        binding = {&state, kKeys[i].command};
+        gtk_accel_group_connect(group, kKeys[i].key, kKeys[i].modifiers,
+                                static_cast<GtkAccelFlags>(0),
+                                g_cclosure_new(G_CALLBACK(OnCommandKey), &binding, nullptr));
+    }
+}
+
+// Files chosen with Ctrl+O or Ctrl+Shift+O go where a drop on the drop
+// area goes, with its refusals.
+void ConvertChosen(AppState& state, InputChoice choice) {
+    const std::vector<std::string> chosen =
+        ChooseInputsToConvert(GTK_WINDOW(state.widgets.mainWindow), choice);
+    if (!chosen.empty() && !state.closeRequested) {
+        RouteFileDrop(state, DropTarget::kBatch, chosen);
+    }
+}
+
 gboolean OnWindowConfigure(GtkWidget*, GdkEventConfigure* event, gpointer user) {
     LayoutMainWindow(StateOf(user).widgets, event->width, event->height);
+    return FALSE;
+}
+
+// The user has come back to the window: the end of a batch is seen.
+gboolean OnWindowFocusIn(GtkWidget* window, GdkEventFocus*, gpointer) {
+    gtk_window_set_urgency_hint(GTK_WINDOW(window), FALSE);
     return FALSE;
 }
 
@@ -242,6 +315,26 @@ void RouteShortcut(AppState& state, int number) {
     }
 }
 
+void RouteWindowCommand(AppState& state, WindowCommand command) {
+    switch (command) {
+        case WindowCommand::kHelp:
+            ShowHelpWindow(state.helpWindow);
+            break;
+        case WindowCommand::kClose:
+            RequestClose(state);
+            break;
+        case WindowCommand::kConvertFiles:
+            ConvertChosen(state, InputChoice::kFiles);
+            break;
+        case WindowCommand::kConvertFolder:
+            ConvertChosen(state, InputChoice::kFolder);
+            break;
+        case WindowCommand::kShortcuts:
+            ShowShortcutsWindow(state.shortcutsWindow, GTK_WINDOW(state.widgets.mainWindow));
+            break;
+    }
+}
+
 void RouteFileDrop(AppState& state, DropTarget target, const std::vector<std::string>& dropped) {
     if (target == DropTarget::kPreview) {
         LoadPreviewImage(state.preview, dropped);
@@ -256,6 +349,7 @@ void RegisterDropTargets(AppState& state) {
     // The text view would refuse a drop where it cannot insert text (it is
     // read-only), so its scrolled window takes the log's drops.
     gtk_drag_dest_unset(w.progressLog);
+    g_signal_connect(w.progressLog, "destroy", G_CALLBACK(OnLogDestroy), nullptr);
     MakeDropTarget(w.progressLogScroll, G_CALLBACK(OnBatchDrop), state);
     MakeDropTarget(w.dropHint.area, G_CALLBACK(OnBatchDrop), state);
 }
@@ -272,6 +366,7 @@ void InstallShortcuts(AppState& state) {
         gtk_accel_group_connect(group, key, GDK_CONTROL_MASK, static_cast<GtkAccelFlags>(0),
                                 g_cclosure_new(G_CALLBACK(OnShortcut), &binding, nullptr));
     }
+    InstallCommandKeys(state, group);
     gtk_window_add_accel_group(GTK_WINDOW(state.widgets.mainWindow), group);
 }
 
@@ -286,6 +381,10 @@ void BindWidgetEvents(AppState& state) {
     BindClicks(w.previewCanvas.area, state.clicks.preview);
     BindClicks(w.helpIcon, state.clicks.helpIcon);
     BindClicks(w.infoIcon, state.clicks.infoIcon);
+    BindClickKeys(w.previewCanvas.area, state.clicks.preview);
+    BindClickKeys(w.helpIcon, state.clicks.helpIcon);
+    BindClickKeys(w.infoIcon, state.clicks.infoIcon);
+    BindEditorKeys(state.editor);
     g_signal_connect(w.browseButton, "clicked", G_CALLBACK(OnBrowseClicked), &state);
     g_signal_connect(w.stopButton, "clicked", G_CALLBACK(OnStopClicked), &state);
 
@@ -307,6 +406,8 @@ void BindWindowEvents(AppState& state) {
     g_signal_connect(state.widgets.mainWindow, "configure-event", G_CALLBACK(OnWindowConfigure),
                      &state);
     g_signal_connect(state.widgets.mainWindow, "delete-event", G_CALLBACK(OnWindowDelete), &state);
+    g_signal_connect(state.widgets.mainWindow, "focus-in-event", G_CALLBACK(OnWindowFocusIn),
+                     nullptr);
 }
 
 }  // namespace corvanta

@@ -23,6 +23,9 @@ void RequestClose(AppState& state);
 // Runs the handler of shortcut number 99 .. 108 (see app_state.h).
 void RouteShortcut(AppState& state, int number);
 
+// Runs the handler of a window command (see app_state.h).
+void RouteWindowCommand(AppState& state, WindowCommand command);
+
 // The two kinds of drop target.
 enum class DropTarget { kPreview, kBatch };
 void RouteFileDrop(AppState& state, DropTarget target, const std::vector<std::string>& dropped);

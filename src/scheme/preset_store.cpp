@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "common/path_parts.h"
+#include "scheme/folder_key_file.h"
 #include "scheme/store_file.h"
 
 namespace corvanta {
@@ -88,6 +89,11 @@ void ApplyChange(const PresetStoreChange& change, StoredSettings& settings, Pres
     }
 }
 
+bool ChangesStoreBytes(const PresetStoreChange& change) {
+    return change.settings || std::any_of(change.userPresets.begin(), change.userPresets.end(),
+                                          [](const auto& colours) { return colours.has_value(); });
+}
+
 }  // namespace
 
 bool ApplyPresetStoreBytes(const std::uint8_t* data, std::size_t length, StoredSettings& settings,
@@ -144,9 +150,7 @@ StoreResult LoadPresetStoreFile(const std::string& path, StoredSettings& setting
 }
 
 bool IsEmpty(const PresetStoreChange& change) {
-    return !change.settings &&
-           std::none_of(change.userPresets.begin(), change.userPresets.end(),
-                        [](const auto& colours) { return colours.has_value(); });
+    return !change.outputFolder && !ChangesStoreBytes(change);
 }
 
 std::string PresetStorePath(const PresetStorePlaces& places) {
@@ -172,6 +176,14 @@ StoreResult UpdatePresetStoreFile(const std::string& path, const PresetStoreChan
         return {StoreStatus::kFailed, store_file::ErrorReason(folder, errno)};
     }
     const store_file::FolderLock lock(folder);
+    std::string folderProblem;
+    if (change.outputFolder) {
+        folderProblem = WriteRememberedFolder(FolderKeyFilePath(target), *change.outputFolder);
+    }
+    if (!ChangesStoreBytes(change)) {
+        return folderProblem.empty() ? StoreResult{}
+                                     : StoreResult{StoreStatus::kFailed, std::move(folderProblem)};
+    }
     const StoreBytes read = ReadStoreBytes(target);
     if (read.result.status == StoreStatus::kFailed || read.result.status == StoreStatus::kForeign) {
         return read.result;
@@ -184,6 +196,9 @@ StoreResult UpdatePresetStoreFile(const std::string& path, const PresetStoreChan
     std::string problem = store_file::Replace(target, bytes.data(), bytes.size());
     if (!problem.empty()) {
         return {StoreStatus::kFailed, std::move(problem)};
+    }
+    if (!folderProblem.empty()) {
+        return {StoreStatus::kFailed, std::move(folderProblem)};
     }
     return {};
 }

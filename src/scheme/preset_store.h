@@ -62,6 +62,8 @@ StoreResult LoadPresetStoreFile(const std::string& path, StoredSettings& setting
 struct PresetStoreChange {
     std::array<std::optional<ColorScheme>, kUserPresetCount> userPresets{};
     std::optional<StoredSettings> settings;
+    // The output folder (UTF-8), kept in the key file beside the store.
+    std::optional<std::string> outputFolder;
 };
 
 bool IsEmpty(const PresetStoreChange& change);

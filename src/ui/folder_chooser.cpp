@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "common/i18n.h"
+
 namespace corvanta {
 
 void ChooseOutputFolder(GtkWindow* parent, GtkEntry* field) {
@@ -39,6 +41,29 @@ void ChooseOutputFolder(GtkWindow* parent, GtkEntry* field) {
         g_free(chosen);
     }
     gtk_widget_destroy(dialog);
+}
+
+std::vector<std::string> ChooseInputsToConvert(GtkWindow* parent, InputChoice choice) {
+    const bool folder = choice == InputChoice::kFolder;
+    GtkWidget* dialog = gtk_file_chooser_dialog_new(
+        folder ? _("Convert a folder") : _("Convert files"), parent,
+        folder ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN, _("_Cancel"),
+        GTK_RESPONSE_CANCEL, _("_Convert"), GTK_RESPONSE_ACCEPT, nullptr);
+    gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
+    GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
+    gtk_file_chooser_set_local_only(chooser, TRUE);
+    gtk_file_chooser_set_select_multiple(chooser, folder ? FALSE : TRUE);
+    std::vector<std::string> chosen;
+    if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+        GSList* names = gtk_file_chooser_get_filenames(chooser);
+        for (GSList* item = names; item != nullptr; item = item->next) {
+            chosen.emplace_back(static_cast<const char*>(item->data));
+        }
+        g_slist_free_full(names, g_free);
+    }
+    gtk_widget_destroy(dialog);
+    return chosen;
 }
 
 }  // namespace corvanta

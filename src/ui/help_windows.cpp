@@ -55,6 +55,18 @@ GtkWidget* CentredLabel(const char* text) {
     return label;
 }
 
+// Escape and Ctrl+W close the window as its close button does.
+gboolean OnWindowKey(GtkWidget* window, GdkEventKey* event, gpointer) {
+    const bool control =
+        (event->state & gtk_accelerator_get_default_mod_mask()) == GDK_CONTROL_MASK;
+    if (event->keyval == GDK_KEY_Escape ||
+        (control && (event->keyval == GDK_KEY_w || event->keyval == GDK_KEY_W))) {
+        gtk_widget_destroy(window);
+        return TRUE;
+    }
+    return FALSE;
+}
+
 }  // namespace
 
 void ShowHelpWindow(OwnedToplevel& holder) {
@@ -90,6 +102,7 @@ void ShowHelpWindow(OwnedToplevel& holder) {
                                           GDK_DECOR_MENU | GDK_DECOR_MINIMIZE),
              static_cast<GdkWMFunction>(GDK_FUNC_MOVE | GDK_FUNC_RESIZE | GDK_FUNC_MINIMIZE |
                                         GDK_FUNC_CLOSE));
+    g_signal_connect(window, "key-press-event", G_CALLBACK(OnWindowKey), nullptr);
     holder.Replace(window);
     gtk_widget_show_all(window);
 }
@@ -129,6 +142,7 @@ void ShowCreditsWindow(OwnedToplevel& holder, const GdkPixbuf* iconImage) {
     SetFrame(window,
              static_cast<GdkWMDecoration>(GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU),
              static_cast<GdkWMFunction>(GDK_FUNC_MOVE | GDK_FUNC_CLOSE));
+    g_signal_connect(window, "key-press-event", G_CALLBACK(OnWindowKey), nullptr);
     holder.Replace(window);
     gtk_widget_show_all(window);
 }

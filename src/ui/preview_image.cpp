@@ -9,6 +9,7 @@
 
 #include "batch/file_conversion.h"
 #include "codecs/image_loader.h"
+#include "common/i18n.h"
 #include "decoder/decoder_process.h"
 #include "decoder/input_file.h"
 #include "tone/pixbuf_format.h"
@@ -191,6 +192,23 @@ PixbufPtr ComposePreviewSource(const GdkPixbuf* frame, const GdkPixbuf* loaded, 
     return RgbPixbufFromSurface(target.get());
 }
 
+// Screen readers hear which picture the preview shows.
+void DescribePreviewSource(PreviewState& preview, const std::string& path) {
+    if (preview.canvas == nullptr || preview.canvas->area == nullptr) {
+        return;
+    }
+    gchar* text = nullptr;
+    if (path.empty()) {
+        text = g_strdup(_("Shows the built-in picture through the scheme"));
+    } else {
+        gchar* name = g_filename_display_basename(path.c_str());
+        text = g_strdup_printf(_("Shows %s through the scheme"), name);
+        g_free(name);
+    }
+    atk_object_set_description(gtk_widget_get_accessible(preview.canvas->area), text);
+    g_free(text);
+}
+
 void LoadPreviewImage(PreviewState& preview, const std::vector<std::string>& dropped) {
     if (dropped.empty() || preview.frame == nullptr) {
         return;
@@ -208,10 +226,11 @@ void LoadPreviewImage(PreviewState& preview, const std::vector<std::string>& dro
         }
         return composed;
     };
-    auto show = [number](PreviewState& owner, PixbufPtr composed) {
+    auto show = [number, path = dropped.front()](PreviewState& owner, PixbufPtr composed) {
         --owner.pendingLoads;
         if (composed && number == owner.latestLoad) {
             owner.source = std::move(composed);
+            DescribePreviewSource(owner, path);
         }
         RefreshPreview(owner);
     };
@@ -225,6 +244,7 @@ void LoadPreviewImage(PreviewState& preview, const std::vector<std::string>& dro
 void RestoreDefaultPreview(PreviewState& preview) {
     if (preview.defaultPicture != nullptr) {
         preview.source.reset(gdk_pixbuf_copy(preview.defaultPicture));
+        DescribePreviewSource(preview, {});
     }
     RefreshPreview(preview);
 }

@@ -41,6 +41,10 @@ struct PreviewState {
     Lifetime<PreviewState> lifetime{this};
 };
 
+// Tells screen readers the preview's source: the file at path, or the
+// built-in picture when path is empty.
+void DescribePreviewSource(PreviewState& preview, const std::string& path);
+
 // Maps previewSource into the PreviewCanvas with the current gradient table.
 void RefreshPreview(PreviewState& preview);
 

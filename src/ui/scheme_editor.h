@@ -32,6 +32,7 @@ struct SchemeEditor {
     EditorWidgets widgets;
     SchemeModel* model = nullptr;
     RandomSource random;
+    int paletteCursor = 0;  // the palette cell the keyboard points at, row by row
 };
 
 enum class PointerEventKind { kMotion, kLeave, kLeftClick, kRightClick, kOther };

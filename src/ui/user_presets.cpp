@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "common/parse_integer.h"
+#include "scheme/folder_key_file.h"
 #include "ui/confirm_dialog.h"
 #include "ui/helper_thread.h"
 #include "ui/signal_block.h"
@@ -64,6 +65,32 @@ void KeepForNextWrite(PresetStoreChange& pending, const PresetStoreChange& faile
     }
     if (!pending.settings) {
         pending.settings = failed.settings;
+    }
+    if (!pending.outputFolder) {
+        pending.outputFolder = failed.outputFolder;
+    }
+}
+
+// The output folder, when this window changed it: an empty field or the
+// folder read at start-up leaves another window's choice in the file.
+void TakeOutputFolder(PresetStoreSession& store, const OutputFields& fields,
+                      PresetStoreChange& change) {
+    if (fields.outputFolder == nullptr) {
+        return;
+    }
+    const std::string folder = gtk_entry_get_text(GTK_ENTRY(fields.outputFolder));
+    if (!folder.empty() && folder != store.loadedFolder) {
+        change.outputFolder = folder;
+    }
+}
+
+void LoadOutputFolder(PresetStoreSession& store, OutputFields& fields) {
+    if (fields.outputFolder == nullptr) {
+        return;
+    }
+    if (std::optional<std::string> folder = ReadRememberedFolder(FolderKeyFilePath(store.path))) {
+        store.loadedFolder = *folder;
+        gtk_entry_set_text(GTK_ENTRY(fields.outputFolder), folder->c_str());
     }
 }
 
@@ -148,6 +175,7 @@ void LoadPresetStore(PresetStoreSession& store, OutputFields& fields, PresetTabl
     if (!HasSettingWidgets(fields) || store.path.empty()) {
         return;
     }
+    LoadOutputFolder(store, fields);
     StoredSettings settings;
     const StoreResult read = LoadPresetStoreFile(store.path, settings, presets);
     if (read.status == StoreStatus::kFailed) {
@@ -186,6 +214,7 @@ void SavePresetStore(PresetStoreSession& store, const OutputFields& fields) {
         return;
     }
     store.pending.settings = SettingsOf(fields);
+    TakeOutputFolder(store, fields, store.pending);
     StartNextWrite(store);
 }
 
@@ -212,6 +241,7 @@ bool SavePresetStoreBeforeExit(PresetStoreSession& store, const OutputFields& fi
     write->path = store.path;
     write->change = std::exchange(store.pending, {});
     write->change.settings = SettingsOf(fields);
+    TakeOutputFolder(store, fields, write->change);
     const std::shared_ptr<FinalWrite::Outcome> outcome = write->outcome;
     GThread* thread = g_thread_try_new("preset-store-last", RunFinalWrite, write.get(), nullptr);
     if (thread == nullptr) {

@@ -50,7 +50,8 @@ std::int32_t StoredSizeOf(const char* text);
 struct OutputFields {
     GtkWidget* maxWidth = nullptr;  // GtkEntry, digits only
     GtkWidget* maxHeight = nullptr;
-    GtkWidget* quality = nullptr;  // GtkComboBoxText
+    GtkWidget* quality = nullptr;       // GtkComboBoxText
+    GtkWidget* outputFolder = nullptr;  // GtkEntry; remembered in the key file beside the store
 };
 
 // The window's side of the store: where the file is, whether this run may
@@ -71,10 +72,12 @@ struct PresetStoreSession {
     bool closing = false;       // shut-down has begun: no more questions or message boxes
     bool writing = false;       // a write is on its helper thread
     PresetStoreChange pending;  // confirmed here, not yet handed to a write
+    std::string loadedFolder;   // the output folder the key file held at start-up
 };
 
 // Reads the store into the size fields, the quality choice and the user
-// presets; a missing or foreign file changes nothing. The fields are set
+// presets, and the key file beside it into the output folder field; a
+// missing or foreign file changes nothing. The fields are set
 // from the program, so no change events are raised. A file that cannot be
 // opened or read is never written over in this run, and a message box says
 // so once the window runs.
@@ -85,8 +88,9 @@ void LoadPresetStore(PresetStoreSession& store, OutputFields& fields, PresetTabl
 // Nothing else changes. A write that fails is said once per run.
 void StoreUserPreset(SchemeModel& model, PresetStoreSession& store, int number);
 
-// The close: hands the size fields and the quality choice (and any stored
-// preset not yet in the file) to a write. A non-empty file of another kind
+// The close: hands the size fields, the quality choice, an output folder
+// other than the one read at start-up (and any stored preset not yet in the
+// file) to a write. A non-empty file of another kind
 // is never overwritten.
 void SavePresetStore(PresetStoreSession& store, const OutputFields& fields);
 

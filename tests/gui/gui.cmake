@@ -55,6 +55,13 @@ target_link_libraries(corvanta_batch_test_helpers PUBLIC corvanta_gui_harness co
 corvanta_gui_test(corvanta_gui_batch_tests gui/batch_test.cpp)
 target_link_libraries(corvanta_gui_batch_tests PRIVATE corvanta_batch_test_helpers)
 
+# The window from the keyboard and for screen readers, through real key
+# presses; batches from Ctrl+O and the command line.
+corvanta_gui_test(corvanta_gui_keyboard_tests gui/keyboard_test.cpp gui/x_clients.cpp)
+target_link_libraries(corvanta_gui_keyboard_tests PRIVATE corvanta_batch_test_helpers PkgConfig::X11)
+target_compile_definitions(corvanta_gui_keyboard_tests PRIVATE CORVANTA_PROGRAM="$<TARGET_FILE:corvanta>")
+set_property(TEST corvanta_gui_keyboard_tests APPEND PROPERTY ENVIRONMENT "GSETTINGS_BACKEND=memory")
+
 # A drag source in a process of its own, for real drag and drop through the
 # X server; and the real program closed during a batch.
 add_executable(corvanta_drag_source gui/drag_source.cpp)

@@ -9,6 +9,7 @@
 #include "app/routing.h"
 #include "dialog_answerer.h"
 #include "gui_harness.h"
+#include "scheme/folder_key_file.h"
 #include "scheme/preset_store.h"
 #include "ui/user_presets.h"
 
@@ -22,6 +23,12 @@ std::string EntryText(GtkWidget* entry) {
 std::vector<std::uint8_t> Bytes(const StoredSettings& settings, const PresetTable& table) {
     const auto bytes = SerializePresetStore(settings, table);
     return {bytes.begin(), bytes.end()};
+}
+
+bool Written(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::trunc);
+    out << text;
+    return out.good();
 }
 
 // A window whose preset store lives in a fresh temporary folder.
@@ -102,6 +109,22 @@ TEST_F(UserPresetsTest, QualityZeroIsMediumAndAnEmptiedFieldIsSavedAsZero) {
     EXPECT_EQ(QualityItemFor(-1), 1);
     EXPECT_EQ(StoredSizeOf("99999999999"), 2147483647);
     EXPECT_EQ(StoredSizeOf("-99999999999"), -2147483647 - 1);
+}
+
+TEST_F(UserPresetsTest, TheOutputFolderComesBackInTheNextRunAndAnUnchangedOneIsNotWritten) {
+    const std::string keys = dir_.File("Corvanta.ini");
+    gtk_entry_set_text(GTK_ENTRY(Widgets().outputFolderField), "/pictures/out/");
+    Save();
+    EXPECT_EQ(ReadRememberedFolder(keys), "/pictures/out/");
+    EXPECT_EQ(ReadStore().size(), kPresetStoreSize);  // the store keeps its own format
+
+    gtk_entry_set_text(GTK_ENTRY(Widgets().outputFolderField), "");
+    Load();
+    EXPECT_EQ(EntryText(Widgets().outputFolderField), "/pictures/out/");
+    // Another window chose a folder meanwhile; this one changed nothing.
+    ASSERT_TRUE(Written(keys, "[Output]\nFolder=/elsewhere/\n"));
+    Save();
+    EXPECT_EQ(ReadRememberedFolder(keys), "/elsewhere/");
 }
 
 TEST_F(UserPresetsTest, AMissingOrForeignFileChangesNothing) {

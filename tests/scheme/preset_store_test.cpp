@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "common/program_directory.h"
+#include "scheme/folder_key_file.h"
 
 namespace corvanta {
 namespace {
@@ -323,8 +324,8 @@ class PresetStorePlace : public ::testing::Test {
                 ::_exit(1);
             }
             const std::string path = PresetStorePath(places_);
-            const bool sent = ::write(pipeFds[1], path.data(), path.size()) ==
-                              static_cast<ssize_t>(path.size());
+            const bool sent =
+                ::write(pipeFds[1], path.data(), path.size()) == static_cast<ssize_t>(path.size());
             ::_exit(sent ? 0 : 1);
         }
         ::close(pipeFds[1]);
@@ -393,6 +394,40 @@ TEST_F(PresetStorePlace, ARelativeConfigHomeIsIgnored) {
         ::setenv("XDG_CONFIG_HOME", "/elsewhere", 1);
         return ignored && UserConfigDirectory() == "/elsewhere";
     }));
+}
+
+// ---- the output folder's key file ---------------------------------------------------
+
+TEST_F(PresetStoreFile, TheOutputFolderRoundTripsBesideTheStoreKeepingOtherKeysAndForeignFiles) {
+    const std::string keys = FolderKeyFilePath(path_);
+    EXPECT_EQ(keys, dir_ + "/Corvanta.ini");
+    EXPECT_EQ(ReadRememberedFolder(keys), std::nullopt);
+
+    // Only the folder changes: the key file is written, the store is not made.
+    PresetStoreChange folderOnly;
+    folderOnly.outputFolder = "/srv/Bilder m\u00fcde/";
+    EXPECT_EQ(UpdatePresetStoreFile(path_, folderOnly).status, StoreStatus::kDone);
+    EXPECT_EQ(ReadRememberedFolder(keys), "/srv/Bilder m\u00fcde/");
+    EXPECT_FALSE(std::filesystem::exists(path_));
+
+    // Another program's keys stay; the store beside it keeps its 496 bytes.
+    WriteBytes({'#', ' ', 'n', '\n', '[', 'O', 't', 'h', 'e', 'r', ']', '\n', 'a', '=', '1', '\n'},
+               keys);
+    WriteBytes(ValidFile());
+    PresetStoreChange both = SettingsChange({800, 600, 1});
+    both.outputFolder = "/out/";
+    EXPECT_EQ(UpdatePresetStoreFile(path_, both).status, StoreStatus::kDone);
+    EXPECT_EQ(ReadRememberedFolder(keys), "/out/");
+    const std::vector<std::uint8_t> text = ReadBytes(keys);
+    EXPECT_NE(std::string(text.begin(), text.end()).find("[Other]\na=1"), std::string::npos);
+    EXPECT_EQ(ReadBytes().size(), kPresetStoreSize);
+
+    // A file that is no key file is never written over.
+    const std::vector<std::uint8_t> junk{0xFF, 0x00, '[', '[', '\n', 0x80};
+    WriteBytes(junk, keys);
+    EXPECT_EQ(ReadRememberedFolder(keys), std::nullopt);
+    EXPECT_EQ(UpdatePresetStoreFile(path_, folderOnly).status, StoreStatus::kFailed);
+    EXPECT_EQ(ReadBytes(keys), junk);
 }
 
 }  // namespace
