@@ -4,6 +4,7 @@
 
 #include "common/i18n.h"
 #include "tone/pixbuf_format.h"
+#include "ui/icon_button.h"
 #include "ui/keyboard_focus.h"
 
 namespace corvanta {
@@ -88,11 +89,7 @@ GtkWidget* FramedCanvas(GtkWidget* parent, DrawingCanvas& canvas, const WidgetBo
 }
 
 GtkWidget* ClickableImage(const char* name, GdkPixbuf* image) {
-    GtkWidget* box = Named(gtk_event_box_new(), name);
-    gtk_event_box_set_visible_window(GTK_EVENT_BOX(box), FALSE);
-    gtk_container_add(GTK_CONTAINER(box), gtk_image_new_from_pixbuf(image));
-    gtk_widget_add_events(box, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
-    return box;
+    return Named(NewIconButton(image), name);
 }
 
 // Paints the drop hint: the log colour, then the hint image blended over it.
@@ -188,9 +185,7 @@ void SetMainTabOrder(MainWidgets& w) {
                 {w.previewFrame, w.stopButton, w.presetListScroll, w.paletteFrame, w.redField,
                  w.greenField, w.blueField, w.swatchRow.area, w.helpIcon, w.infoIcon});
     g_signal_connect(w.schemePanel, "focus", G_CALLBACK(OnSchemePanelFocus), nullptr);
-    for (GtkWidget* self : {w.previewCanvas.area, w.helpIcon, w.infoIcon}) {
-        MakeFocusableWithMark(self);
-    }
+    MakeFocusableWithMark(w.previewCanvas.area);
 }
 
 bool CreateSchemePanel(MainWidgets& w, const EmbeddedImages& images) {

@@ -10,6 +10,7 @@
 #include "ui/editor_keys.h"
 #include "ui/folder_chooser.h"
 #include "ui/help_windows.h"
+#include "ui/icon_button.h"
 #include "ui/keyboard_focus.h"
 #include "ui/preview_image.h"
 #include "ui/scheme_editor.h"
@@ -130,6 +131,11 @@ gboolean OnClickableKey(GtkWidget*, GdkEventKey* event, gpointer user) {
 void BindClickKeys(GtkWidget* widget, ClickBinding& binding) {
     gtk_widget_add_events(widget, GDK_KEY_PRESS_MASK);
     g_signal_connect(widget, "key-press-event", G_CALLBACK(OnClickableKey), &binding);
+}
+
+// A screen reader's "click" on an icon button.
+void OnIconActivate(GtkWidget*, gpointer user) {
+    static_cast<ClickBinding*>(user)->onRelease(kLeftButton, 0, 0);
 }
 
 void OnBrowseClicked(GtkButton*, gpointer user) {
@@ -384,6 +390,10 @@ void BindWidgetEvents(AppState& state) {
     BindClickKeys(w.previewCanvas.area, state.clicks.preview);
     BindClickKeys(w.helpIcon, state.clicks.helpIcon);
     BindClickKeys(w.infoIcon, state.clicks.infoIcon);
+    g_signal_connect(w.helpIcon, kIconButtonActivate, G_CALLBACK(OnIconActivate),
+                     &state.clicks.helpIcon);
+    g_signal_connect(w.infoIcon, kIconButtonActivate, G_CALLBACK(OnIconActivate),
+                     &state.clicks.infoIcon);
     BindEditorKeys(state.editor);
     g_signal_connect(w.browseButton, "clicked", G_CALLBACK(OnBrowseClicked), &state);
     g_signal_connect(w.stopButton, "clicked", G_CALLBACK(OnStopClicked), &state);

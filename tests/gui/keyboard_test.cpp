@@ -303,7 +303,11 @@ TEST_F(KeyboardTest, EveryInteractiveObjectHasARoleAndANameAndTheStateIsDescribe
     EXPECT_EQ(walk.unnamed, std::vector<std::string>{});
     EXPECT_NE(walk.dump.find("table cell \"Gray\"\n"), std::string::npos);
     EXPECT_EQ(NameOf(w.redField) + NameOf(w.greenField) + NameOf(w.blueField), "RedGreenBlue");
-    EXPECT_EQ(atk_object_get_role(gtk_widget_get_accessible(w.helpIcon)), ATK_ROLE_PUSH_BUTTON);
+    AtkObject* help = gtk_widget_get_accessible(w.helpIcon);
+    EXPECT_EQ(atk_object_get_role(help), ATK_ROLE_PUSH_BUTTON);
+    ASSERT_TRUE(ATK_IS_ACTION(help));
+    EXPECT_TRUE(atk_action_do_action(ATK_ACTION(help), 0));
+    EXPECT_NE(State().helpWindow.Get(), nullptr);
     EXPECT_TRUE(LabelledBy(w.outputFolderField, w.outputFolderLabel));
     EXPECT_TRUE(LabelledBy(w.jpegQualityCombo, w.jpegQualityLabel));
     EXPECT_EQ(gtk_label_get_mnemonic_keyval(GTK_LABEL(w.maxSizeLabel)), GDK_KEY_m);
