@@ -14,7 +14,7 @@ gboolean OnCanvasDraw(GtkWidget*, cairo_t* cr, gpointer data) {
         gdk_cairo_set_source_pixbuf(cr, canvas->image.get(), 0, 0);
         cairo_paint(cr);
     }
-    return TRUE;
+    return FALSE;  // a focus mark drawn after the picture still runs
 }
 
 std::uint8_t* PixelAddress(const DrawingCanvas& canvas, int x, int y) {

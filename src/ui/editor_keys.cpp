@@ -79,11 +79,6 @@ gboolean OnSwatchKey(GtkWidget* row, GdkEventKey* event, gpointer data) {
     return FALSE;
 }
 
-gboolean RedrawOnFocusChange(GtkWidget* widget, GdkEvent*, gpointer) {
-    gtk_widget_queue_draw(widget);
-    return FALSE;
-}
-
 }  // namespace
 
 int MovePaletteCursor(int cell, guint key) {
@@ -115,12 +110,8 @@ int MovePaletteCursor(int cell, guint key) {
 void BindEditorKeys(SchemeEditor& editor) {
     GtkWidget* palette = editor.widgets.palette->area;
     GtkWidget* swatches = editor.widgets.swatchRow->area;
-    for (GtkWidget* area : {palette, swatches}) {
-        MakeFocusableWithMark(area);
-        gtk_widget_add_events(area, GDK_KEY_PRESS_MASK | GDK_FOCUS_CHANGE_MASK);
-        g_signal_connect(area, "focus-in-event", G_CALLBACK(RedrawOnFocusChange), nullptr);
-        g_signal_connect(area, "focus-out-event", G_CALLBACK(RedrawOnFocusChange), nullptr);
-    }
+    MakeFocusableWithMark(palette);
+    MakeFocusableWithMark(swatches);
     g_signal_connect(palette, "key-press-event", G_CALLBACK(OnPaletteKey), &editor);
     g_signal_connect_after(palette, "draw", G_CALLBACK(DrawPaletteCursor), &editor);
     g_signal_connect(swatches, "key-press-event", G_CALLBACK(OnSwatchKey), &editor);

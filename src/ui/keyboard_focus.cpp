@@ -48,6 +48,11 @@ gboolean DrawFocusMark(GtkWidget* widget, cairo_t* cr, gpointer) {
     return FALSE;
 }
 
+gboolean RedrawOnFocusChange(GtkWidget* widget, GdkEvent*, gpointer) {
+    gtk_widget_queue_draw(widget);
+    return FALSE;
+}
+
 }  // namespace
 
 void SetTabOrder(GtkWidget* container, std::vector<GtkWidget*> order) {
@@ -61,7 +66,10 @@ void SetTabOrder(GtkWidget* container, std::vector<GtkWidget*> order) {
 
 void MakeFocusableWithMark(GtkWidget* widget) {
     gtk_widget_set_can_focus(widget, TRUE);
+    gtk_widget_add_events(widget, GDK_KEY_PRESS_MASK | GDK_FOCUS_CHANGE_MASK);
     g_signal_connect_after(widget, "draw", G_CALLBACK(DrawFocusMark), nullptr);
+    g_signal_connect(widget, "focus-in-event", G_CALLBACK(RedrawOnFocusChange), nullptr);
+    g_signal_connect(widget, "focus-out-event", G_CALLBACK(RedrawOnFocusChange), nullptr);
 }
 
 bool IsActivateKey(const GdkEventKey* event) {

@@ -14,8 +14,9 @@ namespace corvanta {
 // toolkit's own rules. Hidden and insensitive children are passed over.
 void SetTabOrder(GtkWidget* container, std::vector<GtkWidget*> order);
 
-// Makes widget focusable and draws the theme's focus mark around it, once
-// the window shows focus (after a key press), never before.
+// Makes widget focusable (key presses reach it) and draws the theme's focus
+// mark around it, once the window shows focus (after a key press), never
+// before.
 void MakeFocusableWithMark(GtkWidget* widget);
 
 // Enter, the keypad's Enter or Space.

@@ -23,8 +23,7 @@ class KeyboardTest : public BatchTest {
   protected:
     void SetUp() override {
         BatchTest::SetUp();
-        const Window xid = GDK_WINDOW_XID(gtk_widget_get_window(Widgets().mainWindow));
-        Xdo({"windowfocus", "--sync", std::to_string(xid)});
+        FocusWindow(Widgets().mainWindow);
     }
 
     // Gives a window the X input focus, as a window manager does for a new one.
@@ -66,6 +65,23 @@ GtkWidget* OpenToplevel(GType type) {
     }
     g_list_free(windows);
     return found;
+}
+
+// The widget's pixel at (x, y) as the widget draws itself, marks included.
+Rgb DrawnPixel(GtkWidget* widget, int x, int y) {
+    cairo_surface_t* surface =
+        cairo_image_surface_create(CAIRO_FORMAT_RGB24, gtk_widget_get_allocated_width(widget),
+                                   gtk_widget_get_allocated_height(widget));
+    cairo_t* cr = cairo_create(surface);
+    gtk_widget_draw(widget, cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    const auto* row = cairo_image_surface_get_data(surface) +
+                      static_cast<std::ptrdiff_t>(y) * cairo_image_surface_get_stride(surface);
+    const guint32 pixel = reinterpret_cast<const guint32*>(row)[x];
+    cairo_surface_destroy(surface);
+    return {static_cast<std::uint8_t>(pixel >> 16), static_cast<std::uint8_t>(pixel >> 8),
+            static_cast<std::uint8_t>(pixel)};
 }
 
 TEST_F(KeyboardTest, TabVisitsEveryControlInReadingOrderAndShowsFocusOnlyAfterAKey) {
@@ -138,10 +154,13 @@ TEST_F(KeyboardTest, EditingByKeysEqualsTheSameEditByMouse) {
 
 TEST_F(KeyboardTest, PaletteCursorPicksAndTheWindowKeysOpenAndCloseTheirWindows) {
     MainWidgets& w = Widgets();
-    Keys("Tab", 3);
-    ASSERT_TRUE(HasFocusIn(w.paletteCanvas.area));
+    // Focus given without a key shows no mark; the cursor's mark follows the keys.
+    gtk_widget_grab_focus(w.paletteCanvas.area);
+    EXPECT_EQ(DrawnPixel(w.paletteCanvas.area, 0, 0), PixelAt(w.paletteCanvas, 0, 0));
     Keys("Right", 2);
     Keys("Down");
+    EXPECT_EQ(DrawnPixel(w.paletteCanvas.area, 2 * kPaletteCell, kPaletteCell),
+              (Rgb{255, 255, 255}));
     Keys("Return");
     EXPECT_EQ(Model().SelectedColor(), *PaletteColorAt(2 * kPaletteCell + 1, kPaletteCell + 1));
 
@@ -169,67 +188,59 @@ TEST_F(KeyboardTest, PaletteCursorPicksAndTheWindowKeysOpenAndCloseTheirWindows)
 
 // ---- batches from the keyboard and the command line -------------------------------
 
-struct FolderPick {
+// Plays the user in the chooser: goes to folder and accepts, or cancels
+// when there is none; records what kind of chooser it was.
+struct ChooserPick {
     std::string folder;
-    GtkFileChooserAction action = GTK_FILE_CHOOSER_ACTION_OPEN;
+    GtkFileChooserAction action = GTK_FILE_CHOOSER_ACTION_SAVE;
+    bool multiple = false;
     bool answered = false;
 };
 
-gboolean PickFolder(gpointer data) {
-    auto* pick = static_cast<FolderPick*>(data);
+gboolean Pick(gpointer data) {
+    auto* pick = static_cast<ChooserPick*>(data);
     auto* chooser = reinterpret_cast<GtkFileChooser*>(OpenToplevel(GTK_TYPE_FILE_CHOOSER_DIALOG));
     if (chooser == nullptr) {
         return G_SOURCE_CONTINUE;
     }
     pick->action = gtk_file_chooser_get_action(chooser);
+    pick->multiple = gtk_file_chooser_get_select_multiple(chooser);
     gchar* now = gtk_file_chooser_get_filename(chooser);
     const bool there = now != nullptr && pick->folder == now;
     g_free(now);
-    if (!there) {
+    if (!there && !pick->folder.empty()) {
         gtk_file_chooser_set_current_folder(chooser, pick->folder.c_str());
         return G_SOURCE_CONTINUE;
     }
-    gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+    gtk_dialog_response(GTK_DIALOG(chooser), there ? GTK_RESPONSE_ACCEPT : GTK_RESPONSE_CANCEL);
     pick->answered = true;
     return G_SOURCE_REMOVE;
 }
 
-TEST_F(KeyboardTest, CtrlShiftOWithAChosenFolderStartsTheBatch) {
+TEST_F(KeyboardTest, CtrlShiftOWithAChosenFolderStartsTheBatchAndCtrlOChoosesFiles) {
     Jpeg("a.jpg", 32, 24);
     Jpeg("b.jpg", 32, 24);
-    FolderPick pick{in_};
-    g_timeout_add(50, PickFolder, &pick);
+    ChooserPick folder{in_};
+    g_timeout_add(50, Pick, &folder);
     Keys("ctrl+shift+o");
-    ASSERT_TRUE(PumpUntil([&] { return pick.answered; }));
-    EXPECT_EQ(pick.action, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER);
+    ASSERT_TRUE(PumpUntil([&] { return folder.answered; }));
+    EXPECT_EQ(folder.action, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER);
     ASSERT_TRUE(WaitForBatchEnd(State()));
     EXPECT_TRUE(g_file_test((out_ + "/a.jpg").c_str(), G_FILE_TEST_EXISTS));
     EXPECT_TRUE(g_file_test((out_ + "/b.jpg").c_str(), G_FILE_TEST_EXISTS));
 
-    // Ctrl+O chooses several files; cancelled, nothing starts.
-    bool cancelled = false;
-    auto cancel = [](gpointer data) -> gboolean {
-        auto* chooser =
-            reinterpret_cast<GtkFileChooser*>(OpenToplevel(GTK_TYPE_FILE_CHOOSER_DIALOG));
-        if (chooser == nullptr) {
-            return G_SOURCE_CONTINUE;
-        }
-        *static_cast<bool*>(data) =
-            gtk_file_chooser_get_action(chooser) == GTK_FILE_CHOOSER_ACTION_OPEN &&
-            gtk_file_chooser_get_select_multiple(chooser);
-        gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
-        return G_SOURCE_REMOVE;
-    };
-    g_timeout_add(50, cancel, &cancelled);
+    ChooserPick cancel;
+    g_timeout_add(50, Pick, &cancel);
     Keys("ctrl+o");
-    EXPECT_TRUE(PumpUntil([&] { return cancelled; }));
+    ASSERT_TRUE(PumpUntil([&] { return cancel.answered; }));
+    EXPECT_EQ(cancel.action, GTK_FILE_CHOOSER_ACTION_OPEN);
+    EXPECT_TRUE(cancel.multiple);
     EXPECT_FALSE(State().batch.active);
 }
 
 TEST_F(KeyboardTest, FilesNamedOnTheCommandLineStartABatchOnceShownWithTheDropsRefusals) {
     Jpeg("c.jpg", 32, 24);
-    const std::string uri = "file://" + in_ + "/c.jpg";
-    std::vector<std::string> args{"corvanta", uri, "http://example.org/x.jpg"};
+    std::vector<std::string> args{"corvanta", "file://" + in_ + "/c.jpg", "http://example.org/x"};
     std::vector<char*> argv;
     for (std::string& arg : args) {
         argv.push_back(arg.data());
