@@ -261,6 +261,27 @@ TEST_F(KeyboardTest, FilesNamedOnTheCommandLineStartABatchOnceShownWithTheDropsR
     EXPECT_EQ(answerer.Answered()[0].text, kNoFolderText);
 }
 
+TEST_F(KeyboardTest, ALongBatchEndingBehindAnotherWindowAsksForAttention) {
+    GtkWindow* window = GTK_WINDOW(Widgets().mainWindow);
+    const auto finish = [this](std::int64_t ms) {
+        ProgressEvent event;
+        event.kind = ProgressKind::kFinished;
+        event.elapsedMs = ms;
+        State().batch.HandleProgress(std::move(event));
+    };
+    finish(kUrgentBatchMs + 1);  // the window is the active one
+    EXPECT_FALSE(gtk_window_get_urgency_hint(window));
+    Keys("F1");
+    FocusWindow(State().helpWindow.Get());
+    ASSERT_TRUE(PumpUntil([&] { return !gtk_window_is_active(window); }));
+    finish(kUrgentBatchMs / 2);
+    EXPECT_FALSE(gtk_window_get_urgency_hint(window));
+    finish(kUrgentBatchMs + 1);
+    EXPECT_TRUE(gtk_window_get_urgency_hint(window));
+    FocusWindow(Widgets().mainWindow);
+    EXPECT_TRUE(PumpUntil([&] { return !gtk_window_get_urgency_hint(window); }));
+}
+
 // ---- the accessible tree --------------------------------------------------------------
 
 struct TreeWalk {
