@@ -14,7 +14,10 @@ constexpr int kSpinFieldChars = 1;
 constexpr int kNarrowEntryChars = 1;
 
 // Widget names double as CSS selectors. Sizes in the table are exact, so the
-// theme's minimum heights and paddings are taken off our own widgets.
+// theme's minimum heights and paddings are taken off our own widgets. Where
+// the window has colours of its own it sets their text colour too (the
+// light theme's, backdrop included), so a dark or high-contrast theme
+// leaves them as they are; selected rows keep the theme's selection.
 constexpr const char* kStyleSheet = R"css(
 #MainWindow entry, #MainWindow spinbutton, #MainWindow spinbutton entry {
     min-height: 0; min-width: 0; padding-top: 0; padding-bottom: 0;
@@ -24,10 +27,18 @@ constexpr const char* kStyleSheet = R"css(
 #MainWindow button { min-height: 0; min-width: 0; padding: 0 4px; }
 #MainWindow spinbutton button { min-width: 0; padding: 0; }
 #ProgressLog, #ProgressLog text { background-color: #F8F8F8; color: #202020; }
-#SchemePanel { background-color: #E8E8E8; }
+#SchemePanel { background-color: #E8E8E8; color: #2E3436; }
 #RedField, #RedField entry { background-color: #FFC0C0; background-image: none; }
 #GreenField, #GreenField entry { background-color: #C0FFC0; background-image: none; }
 #BlueField, #BlueField entry { background-color: #C0C0FF; background-image: none; }
+#RedField, #RedField entry, #GreenField, #GreenField entry, #BlueField, #BlueField entry,
+#PresetList:not(:selected) { color: #000000; }
+#PresetList:not(:selected) { background-color: #FFFFFF; }
+#RedField:backdrop, #RedField entry:backdrop, #GreenField:backdrop, #GreenField entry:backdrop,
+#BlueField:backdrop, #BlueField entry:backdrop, #PresetList:backdrop:not(:selected) {
+    color: #323232;
+}
+#PresetList:backdrop:not(:selected) { background-color: #FCFCFC; }
 #PreviewFrame > border, #PaletteFrame > border {
     border-width: 1px; border-style: solid; border-radius: 0;
     border-color: #8C8C8C #FFFFFF #FFFFFF #8C8C8C;

@@ -82,3 +82,16 @@ corvanta_gui_test(corvanta_gui_stress_tests gui/stress_test.cpp)
 target_link_libraries(corvanta_gui_stress_tests PRIVATE corvanta_batch_test_helpers)
 set_property(TEST corvanta_gui_stress_tests APPEND PROPERTY LABELS stress)
 set_property(TEST corvanta_gui_stress_tests PROPERTY TIMEOUT 1200)
+
+# The window's look under each theme: one program, one test per theme.
+add_executable(corvanta_gui_look_tests gui/look_test.cpp)
+target_link_libraries(corvanta_gui_look_tests PRIVATE corvanta_gui_harness)
+foreach(theme Adwaita Adwaita:dark HighContrast)
+  string(REPLACE ":" "_" suffix ${theme})
+  set(env ${CORVANTA_GUI_TEST_ENV})
+  list(FILTER env EXCLUDE REGEX "^GTK_THEME=")
+  add_test(NAME corvanta_gui_look_${suffix}
+           COMMAND ${XVFB_RUN} -a -s "-screen 0 1280x1024x24" $<TARGET_FILE:corvanta_gui_look_tests>)
+  set_tests_properties(corvanta_gui_look_${suffix} PROPERTIES
+    RESOURCE_LOCK corvanta_display TIMEOUT 300 ENVIRONMENT "${env};GTK_THEME=${theme}")
+endforeach()

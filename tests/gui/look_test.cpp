@@ -1,0 +1,141 @@
+// What the window looks like under the theme, text scale and language the
+// test program was started with (see gui.cmake): every text readable on
+// screen, the window's own colours kept.
+#include <cmath>
+#include <map>
+#include <string>
+
+#include "app/progress_log.h"
+#include "common/pixbuf_ptr.h"
+#include "gui_harness.h"
+
+namespace corvanta::testing {
+namespace {
+
+using LookTest = MainWindowTest;
+
+double Linear(int channel) {
+    const double c = channel / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+double Luminance(const Rgb& p) {
+    return 0.2126 * Linear(p.red) + 0.7152 * Linear(p.green) + 0.0722 * Linear(p.blue);
+}
+
+double Contrast(const Rgb& a, const Rgb& b) {
+    const double la = Luminance(a);
+    const double lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+struct Reading {
+    Rgb background;
+    double contrast;  // of the pixel that differs most from the background
+};
+
+// The most common colour of the box is its background; the text's strokes
+// reach their full colour somewhere inside it.
+Reading Read(GdkPixbuf* shot, const WidgetBox& box) {
+    std::map<std::uint32_t, int> counts;
+    const int stride = gdk_pixbuf_get_rowstride(shot);
+    const int channels = gdk_pixbuf_get_n_channels(shot);
+    const guint8* pixels = gdk_pixbuf_read_pixels(shot);
+    const auto at = [&](int x, int y) {
+        const guint8* p = pixels + y * stride + x * channels;
+        return Rgb{p[0], p[1], p[2]};
+    };
+    for (int y = box.y; y < box.y + box.height; ++y) {
+        for (int x = box.x; x < box.x + box.width; ++x) {
+            const Rgb p = at(x, y);
+            ++counts[(p.red << 16) | (p.green << 8) | p.blue];
+        }
+    }
+    std::uint32_t common = 0;
+    int most = 0;
+    for (const auto& [color, n] : counts) {
+        if (n > most) {
+            most = n;
+            common = color;
+        }
+    }
+    Reading reading{{static_cast<std::uint8_t>(common >> 16),
+                     static_cast<std::uint8_t>(common >> 8), static_cast<std::uint8_t>(common)},
+                    1.0};
+    for (const auto& [color, n] : counts) {
+        const Rgb p{static_cast<std::uint8_t>(color >> 16), static_cast<std::uint8_t>(color >> 8),
+                    static_cast<std::uint8_t>(color)};
+        reading.contrast = std::max(reading.contrast, Contrast(p, reading.background));
+    }
+    return reading;
+}
+
+// Where the entry draws its text, in the toplevel's coordinates.
+WidgetBox TextArea(GtkWidget* entry) {
+    GdkRectangle area{};
+    gtk_entry_get_text_area(GTK_ENTRY(entry), &area);
+    const WidgetBox box = BoxIn(entry);
+    return {box.x + area.x, box.y + area.y, area.width, area.height};
+}
+
+PixbufPtr Screenshot(GtkWidget* window) {
+    gtk_widget_queue_draw(window);
+    PumpFor(200);
+    GdkWindow* gdk = gtk_widget_get_window(window);
+    return PixbufPtr(gdk_pixbuf_get_from_window(gdk, 0, 0, gdk_window_get_width(gdk),
+                                                gdk_window_get_height(gdk)));
+}
+
+TEST_F(LookTest, EveryTextReadsWithAContrastOfAtLeastFourAndAHalf) {
+    MainWidgets& w = Widgets();
+    gtk_entry_set_text(GTK_ENTRY(w.outputFolderField), "/home/user/Pictures/out");
+    gtk_entry_set_text(GTK_ENTRY(w.redField), "128");
+    gtk_entry_set_text(GTK_ENTRY(w.greenField), "64");
+    gtk_entry_set_text(GTK_ENTRY(w.blueField), "255");
+    AddLogLine(GTK_TEXT_VIEW(w.progressLog), 0, "[Done]  picture.jpg");
+    gtk_widget_hide(w.dropHint.area);
+    const PixbufPtr shot = Screenshot(w.mainWindow);
+    ASSERT_TRUE(shot);
+
+    const std::pair<const char*, WidgetBox> texts[] = {
+        {"OutputFolderLabel", BoxIn(w.outputFolderLabel)},
+        {"MaxSizeLabel", BoxIn(w.maxSizeLabel)},
+        {"SizeSeparatorLabel", BoxIn(w.sizeSeparatorLabel)},
+        {"JpegQualityLabel", BoxIn(w.jpegQualityLabel)},
+        {"OutputFolderField", TextArea(w.outputFolderField)},
+        {"MaxWidthField", TextArea(w.maxWidthField)},
+        {"MaxHeightField", TextArea(w.maxHeightField)},
+        {"RedField", TextArea(w.redField)},
+        {"GreenField", TextArea(w.greenField)},
+        {"BlueField", TextArea(w.blueField)},
+        {"BrowseButton", BoxIn(gtk_bin_get_child(GTK_BIN(w.browseButton)))},
+        {"JpegQualityCombo", BoxIn(w.jpegQualityCombo)},
+        {"ProgressLog", BoxIn(w.progressLog)},
+    };
+    for (const auto& [name, box] : texts) {
+        EXPECT_GE(Read(shot.get(), box).contrast, 4.5) << name;
+    }
+    // The rows below the selected first one.
+    WidgetBox rows = BoxIn(w.presetList);
+    GdkRectangle first{};
+    GtkTreePath* top = gtk_tree_path_new_first();
+    gtk_tree_view_get_cell_area(GTK_TREE_VIEW(w.presetList), top, nullptr, &first);
+    gtk_tree_path_free(top);
+    rows.y += first.height + 2;
+    rows.height -= first.height + 2;
+    const Reading list = Read(shot.get(), rows);
+    EXPECT_GE(list.contrast, 4.5) << "PresetList";
+
+    // The window's own colours, whatever the theme.
+    EXPECT_EQ(list.background, (Rgb{0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(Read(shot.get(), TextArea(w.redField)).background, (Rgb{0xFF, 0xC0, 0xC0}));
+    EXPECT_EQ(Read(shot.get(), TextArea(w.greenField)).background, (Rgb{0xC0, 0xFF, 0xC0}));
+    EXPECT_EQ(Read(shot.get(), TextArea(w.blueField)).background, (Rgb{0xC0, 0xC0, 0xFF}));
+    EXPECT_EQ(Read(shot.get(), BoxIn(w.progressLog)).background, (Rgb{0xF8, 0xF8, 0xF8}));
+    const WidgetBox panel = BoxIn(w.schemePanel);
+    EXPECT_EQ(Read(shot.get(), {panel.x, panel.y, 4, panel.height}).background,
+              (Rgb{0xE8, 0xE8, 0xE8}));
+}
+
+}  // namespace
+}  // namespace corvanta::testing
