@@ -89,7 +89,7 @@ GtkWidget* OpenClosingNotice(GtkWidget* mainWindow) {
 
     GtkWidget* fixed = gtk_fixed_new();
     gtk_container_add(GTK_CONTAINER(notice), fixed);
-    GtkWidget* label = gtk_label_new(kClosingText);
+    GtkWidget* label = gtk_label_new(_(kClosingText));
     gtk_label_set_xalign(GTK_LABEL(label), 0.5F);
     gtk_label_set_yalign(GTK_LABEL(label), 0.5F);
     gtk_label_set_justify(GTK_LABEL(label), GTK_JUSTIFY_CENTER);
@@ -116,7 +116,9 @@ void FreezeMainWindow(GtkWidget* mainWindow) {
 }  // namespace
 
 std::string EmptyFolderLine() {
-    return "The folder you dropped " + std::string(kEmptyFolderWords) + ".";
+    // One sentence to translate; in English it reads as the command's words.
+    const char* line = _("The folder you dropped doesn't contain any files.");
+    return line;
 }
 
 BatchController::BatchController() = default;
@@ -145,7 +147,7 @@ void BatchController::ShowMessageAfterDrop(const char* title, const char* text) 
 
 void BatchController::EnterBatchLayout() {
     widgets_.showBatchLayout(true);
-    gtk_button_set_label(GTK_BUTTON(widgets_.stopButton), kStopLabel);
+    gtk_button_set_label(GTK_BUTTON(widgets_.stopButton), _(kStopLabel));
     gtk_widget_set_sensitive(widgets_.stopButton, TRUE);
     DrawingCanvas& thumbnail = *widgets_.thumbnail;
     FillRect(thumbnail, 0, 0, CanvasWidth(thumbnail), CanvasHeight(thumbnail),
@@ -204,7 +206,7 @@ void BatchController::StartBatch(const DropSettings& settings, FileQueue queue) 
     if (!BuildConversionJob(settings, std::move(queue.files), job) ||
         !StartConversionWorker(std::move(job), *gradient_, shared, sink, worker, jobs)) {
         widgets_.showBatchLayout(false);
-        AddLogLine(widgets_.log, -1, kNotStartedLine);
+        AddLogLine(widgets_.log, -1, _(kNotStartedLine));
         return;
     }
     active = true;
@@ -240,16 +242,16 @@ void BatchController::HandleDrop(const std::vector<std::string>& dropped) {
         return;
     }
     if (active || WorkerAlive()) {
-        ShowMessageAfterDrop(kBusyTitle, kBusyText);
+        ShowMessageAfterDrop(_(kBusyTitle), _(kBusyText));
         return;
     }
     const DropSettings settings = ReadDropSettings();
     if (settings.outputFolder.empty()) {
-        ShowMessageAfterDrop(kNoFolderTitle, kNoFolderText);
+        ShowMessageAfterDrop(_(kNoFolderTitle), _(kNoFolderText));
         return;
     }
     gtk_widget_hide(widgets_.dropHint);
-    SetLogText(widgets_.log, kProcessingLine);
+    SetLogText(widgets_.log, _(kProcessingLine));
     AddLogLine(widgets_.log, -1, "");
     if (dropped.size() == 1 && ListQueueOffThread(settings, dropped)) {
         return;  // StartBatch follows when the listing is done
@@ -261,7 +263,7 @@ void BatchController::RequestStop() {
     if (!active) {
         return;
     }
-    gtk_button_set_label(GTK_BUTTON(widgets_.stopButton), kStoppingLabel);
+    gtk_button_set_label(GTK_BUTTON(widgets_.stopButton), _(kStoppingLabel));
     gtk_widget_set_sensitive(widgets_.stopButton, FALSE);
     shared.stop.store(true);
 }
@@ -282,7 +284,7 @@ void BatchController::HandleProgress(ProgressEvent event) {
             // Once stop is pressed the button keeps saying so until the end.
             if (!shared.stop.load()) {
                 const std::string label =
-                    std::string(kStopLabel) + " [" + std::to_string(event.remaining) + "]";
+                    std::string(_(kStopLabel)) + " [" + std::to_string(event.remaining) + "]";
                 gtk_button_set_label(GTK_BUTTON(widgets_.stopButton), label.c_str());
             }
             break;

@@ -1,6 +1,8 @@
 #include "app/main_window.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 #include "common/i18n.h"
 #include "tone/pixbuf_format.h"
@@ -12,6 +14,10 @@ namespace {
 constexpr Rgb kLogBackground{0xF8, 0xF8, 0xF8};
 constexpr int kSpinFieldChars = 1;
 constexpr int kNarrowEntryChars = 1;
+// The drop hint drawn from its text: the bitmap's face, grey and height.
+constexpr const char* kDropHintFont = "Sans Bold";
+constexpr double kDropHintFontShare = 0.68;  // of the hint's height
+constexpr int kDropHintGrey = 150;
 
 // Widget names double as CSS selectors. Sizes in the table are exact, so the
 // theme's minimum heights and paddings are taken off our own widgets. Where
@@ -128,6 +134,55 @@ void PaintDropHint(DrawingCanvas& hint, const GdkPixbuf* image) {
     }
 }
 
+// Paints the drop hint from its text, for a language the bitmap does not
+// speak: the bitmap's grey and bold face on the log colour, shrunk to fit.
+void PaintDropHintText(DrawingCanvas& hint, const char* text) {
+    const int w = CanvasWidth(hint);
+    const int h = CanvasHeight(hint);
+    FillRect(hint, 0, 0, w, h, kLogBackground);
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+    cairo_t* cr = cairo_create(surface);
+    cairo_set_source_rgb(cr, kLogBackground.red / 255.0, kLogBackground.green / 255.0,
+                         kLogBackground.blue / 255.0);
+    cairo_paint(cr);
+    PangoLayout* layout = gtk_widget_create_pango_layout(hint.area, text);
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+    pango_cairo_context_set_font_options(pango_layout_get_context(layout), options);
+    cairo_font_options_destroy(options);
+    PangoFontDescription* font = pango_font_description_from_string(kDropHintFont);
+    pango_font_description_set_absolute_size(font, h * kDropHintFontShare * PANGO_SCALE);
+    pango_layout_set_font_description(layout, font);
+    int tw = 0;
+    int th = 0;
+    pango_layout_get_pixel_size(layout, &tw, &th);
+    if (tw > w) {
+        pango_font_description_set_absolute_size(font,
+                                                 h * kDropHintFontShare * w / tw * PANGO_SCALE);
+        pango_layout_set_font_description(layout, font);
+        pango_layout_get_pixel_size(layout, &tw, &th);
+    }
+    pango_font_description_free(font);
+    const double grey = kDropHintGrey / 255.0;
+    cairo_set_source_rgb(cr, grey, grey, grey);
+    cairo_move_to(cr, (w - tw) / 2, (h - th) / 2);
+    pango_cairo_show_layout(cr, layout);
+    g_object_unref(layout);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    const unsigned char* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    for (int y = 0; y < h; ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(data + y * stride);
+        for (int x = 0; x < w; ++x) {
+            SetPixel(hint, x, y,
+                     {static_cast<std::uint8_t>(row[x] >> 16),
+                      static_cast<std::uint8_t>(row[x] >> 8), static_cast<std::uint8_t>(row[x])});
+        }
+    }
+    cairo_surface_destroy(surface);
+}
+
 GtkWidget* MakePresetList() {
     GtkListStore* store = gtk_list_store_new(1, G_TYPE_STRING);
     GtkWidget* list = Named(gtk_tree_view_new_with_model(GTK_TREE_MODEL(store)), "PresetList");
@@ -161,25 +216,26 @@ void CreateOutputPanel(MainWidgets& w) {
     w.outputFolderField = MakeEntry("OutputFolderField", "");
     gtk_editable_set_editable(GTK_EDITABLE(w.outputFolderField), FALSE);
     w.outputFolderLabel =
-        MakeFieldLabel("_Output folder", "OutputFolderLabel", w.outputFolderField);
+        MakeFieldLabel(_("_Output folder"), "OutputFolderLabel", w.outputFolderField);
     PlaceWidget(panel, w.outputFolderLabel, kOutputFolderLabelBox);
     PlaceWidget(panel, w.outputFolderField, kOutputFolderFieldBox);
     w.browseButton = Named(gtk_button_new_with_label("..."), "BrowseButton");
     PlaceWidget(panel, w.browseButton, kBrowseButtonBox);
     w.maxWidthField = MakeEntry("MaxWidthField", kStartMaxSize);
     gtk_entry_set_max_length(GTK_ENTRY(w.maxWidthField), kSizeFieldMaxChars);
-    w.maxSizeLabel = MakeFieldLabel("_Max size", "MaxSizeLabel", w.maxWidthField);
+    w.maxSizeLabel = MakeFieldLabel(_("_Max size"), "MaxSizeLabel", w.maxWidthField);
     PlaceWidget(panel, w.maxSizeLabel, kMaxSizeLabelBox);
     PlaceWidget(panel, w.maxWidthField, kMaxWidthFieldBox);
-    w.sizeSeparatorLabel = MakeLabel("x", "SizeSeparatorLabel", true);
+    w.sizeSeparatorLabel =
+        MakeLabel(C_("between width and height", "x"), "SizeSeparatorLabel", true);
     PlaceWidget(panel, w.sizeSeparatorLabel, kSizeSeparatorLabelBox);
     w.maxHeightField = MakeEntry("MaxHeightField", kStartMaxSize);
     gtk_entry_set_max_length(GTK_ENTRY(w.maxHeightField), kSizeFieldMaxChars);
     PlaceWidget(panel, w.maxHeightField, kMaxHeightFieldBox);
     w.jpegQualityCombo = Named(gtk_combo_box_text_new(), "JpegQualityCombo");
-    gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(w.jpegQualityCombo), "Medium");
-    gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(w.jpegQualityCombo), "High");
-    w.jpegQualityLabel = MakeFieldLabel("_Jpeg quality", "JpegQualityLabel", w.jpegQualityCombo);
+    gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(w.jpegQualityCombo), _("Medium"));
+    gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(w.jpegQualityCombo), _("High"));
+    w.jpegQualityLabel = MakeFieldLabel(_("_Jpeg quality"), "JpegQualityLabel", w.jpegQualityCombo);
     PlaceWidget(panel, w.jpegQualityLabel, kJpegQualityLabelBox);
     PlaceWidget(panel, w.jpegQualityCombo, kJpegQualityComboBox);
 }
@@ -295,7 +351,12 @@ bool CreateMainWindow(AppState& state) {
     }
     gtk_widget_set_name(w.dropHint.area, "DropHint");
     PlaceWidget(w.root, w.dropHint.area, kDropHintBox);
-    PaintDropHint(w.dropHint, state.images.dropHint.get());
+    const char* hintText = _(kDropHintText);
+    if (std::strcmp(hintText, kDropHintText) == 0) {
+        PaintDropHint(w.dropHint, state.images.dropHint.get());
+    } else {
+        PaintDropHintText(w.dropHint, hintText);
+    }
 
     CreateOutputPanel(w);
     if (!CreateSchemePanel(w, state.images)) {
@@ -347,7 +408,14 @@ void LayoutMainWindow(MainWidgets& w, int width, int height) {
     gtk_widget_set_size_request(w.outputFolderField, layout.folderFieldWidth,
                                 kOutputFolderFieldBox.height);
     MoveWidget(w.outputPanel, w.browseButton, layout.browseButtonX, kBrowseButtonBox.y);
-    MoveWidget(w.outputPanel, w.jpegQualityLabel, layout.qualityLabelX, kJpegQualityLabelBox.y);
+    // A longer text (another language) widens the quality label to the left.
+    int natural = 0;
+    gtk_widget_get_preferred_width(w.jpegQualityLabel, nullptr, &natural);
+    const int labelWidth = std::max(natural, kJpegQualityLabelBox.width);
+    gtk_widget_set_size_request(w.jpegQualityLabel, labelWidth, kJpegQualityLabelBox.height);
+    MoveWidget(w.outputPanel, w.jpegQualityLabel,
+               layout.qualityLabelX + kJpegQualityLabelBox.width - labelWidth,
+               kJpegQualityLabelBox.y);
     MoveWidget(w.outputPanel, w.jpegQualityCombo, layout.qualityComboX, kJpegQualityComboBox.y);
 }
 

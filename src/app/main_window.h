@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/app_state.h"
+#include "common/i18n.h"
 #include "ui/widget_box.h"
 
 namespace corvanta {
@@ -11,6 +12,8 @@ constexpr int kMinWindowWidth = 740;
 constexpr int kMinWindowHeight = 444;
 constexpr int kSchemePanelWidth = 268;
 constexpr const char* kWindowTitle = "Corvanta";
+// What the drop hint says; in English its embedded bitmap shows it.
+constexpr const char* kDropHintText = N_("Drop your image files here");
 
 // Positions in the parent's coordinates. The drawing areas with a sunken
 // frame sit at these places; their frame lies one border width outside.

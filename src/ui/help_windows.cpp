@@ -75,7 +75,7 @@ void ShowHelpWindow(OwnedToplevel& holder) {
     if (window == nullptr) {
         return;
     }
-    gtk_window_set_title(GTK_WINDOW(window), kHelpWindowTitle);
+    gtk_window_set_title(GTK_WINDOW(window), _(kHelpWindowTitle));
     gtk_window_set_default_size(GTK_WINDOW(window), kHelpWindowWidth, kHelpWindowHeight);
     gtk_window_set_resizable(GTK_WINDOW(window), TRUE);
     GdkGeometry bounds{};
@@ -92,7 +92,7 @@ void ShowHelpWindow(OwnedToplevel& holder) {
     GtkWidget* layout = gtk_layout_new(nullptr, nullptr);
     gtk_container_add(GTK_CONTAINER(window), layout);
     GtkWidget* view = nullptr;
-    GtkWidget* scroll = TextInScrolledWindow(kHelpText, &view);
+    GtkWidget* scroll = TextInScrolledWindow(_(kHelpText), &view);
     gtk_layout_put(GTK_LAYOUT(layout), scroll, kHelpMargin, kHelpMargin);
     LayoutHelpWindow(scroll, kHelpWindowWidth, kHelpWindowHeight);
     g_signal_connect(window, "configure-event", G_CALLBACK(OnHelpConfigure), scroll);
@@ -131,7 +131,7 @@ void ShowCreditsWindow(OwnedToplevel& holder, const GdkPixbuf* iconImage) {
                           : gtk_image_new();
     PlaceWidget(fixed, icon, kCreditsIconBox);
     PlaceWidget(fixed, CentredLabel(kVersionLine), kCreditsVersionBox);
-    PlaceWidget(fixed, CentredLabel(kAuthorLine), kCreditsAuthorBox);
+    PlaceWidget(fixed, CentredLabel(_(kAuthorLine)), kCreditsAuthorBox);
     GtkWidget* view = nullptr;
     GtkWidget* scroll = TextInScrolledWindow(CreditsText(), &view);
     // A text to read, not to work in: no cursor and no keyboard focus.
@@ -176,15 +176,16 @@ std::string PngNoticeLine(const char* copyright) {
 
 std::string CreditsText() {
     std::string text;
-    text += "Credits:";
+    text += _("Credits:");
     text += kParagraphEnd;
-    text += "App icon by ";
-    text += kIconAuthor;
-    text += ".";
+    // TRANSLATORS: %s is the icon's author ("the Corvanta developers").
+    gchar* iconLine = g_strdup_printf(_("App icon by %s."), _(kIconAuthor));
+    text += iconLine != nullptr ? iconLine : "";
+    g_free(iconLine);
     text += kParagraphEnd;
     text += "~";
     text += kParagraphEnd;
-    text += "Acknowledgments:";
+    text += _("Acknowledgments:");
     text += kParagraphEnd;
     text += kJpegNotice;
     text += kParagraphEnd;

@@ -86,12 +86,17 @@ set_property(TEST corvanta_gui_stress_tests PROPERTY TIMEOUT 1200)
 # The window's look under each theme: one program, one test per theme.
 add_executable(corvanta_gui_look_tests gui/look_test.cpp)
 target_link_libraries(corvanta_gui_look_tests PRIVATE corvanta_gui_harness)
-foreach(theme Adwaita Adwaita:dark HighContrast)
-  string(REPLACE ":" "_" suffix ${theme})
-  set(env ${CORVANTA_GUI_TEST_ENV})
-  list(FILTER env EXCLUDE REGEX "^GTK_THEME=")
+# A German session (de_DE.UTF-8, made by scripts/install-deps.sh) reads the
+# catalogue of the build tree.
+set(look_env ${CORVANTA_GUI_TEST_ENV})
+list(FILTER look_env EXCLUDE REGEX "^GTK_THEME=")
+foreach(look "Adwaita;GTK_THEME=Adwaita" "Adwaita_dark;GTK_THEME=Adwaita:dark"
+        "HighContrast;GTK_THEME=HighContrast"
+        "de;GTK_THEME=Adwaita;LANG=de_DE.UTF-8;LANGUAGE=de;LC_ALL=de_DE.UTF-8")
+  list(POP_FRONT look suffix)
   add_test(NAME corvanta_gui_look_${suffix}
            COMMAND ${XVFB_RUN} -a -s "-screen 0 1280x1024x24" $<TARGET_FILE:corvanta_gui_look_tests>)
   set_tests_properties(corvanta_gui_look_${suffix} PROPERTIES
-    RESOURCE_LOCK corvanta_display TIMEOUT 300 ENVIRONMENT "${env};GTK_THEME=${theme}")
+    RESOURCE_LOCK corvanta_display TIMEOUT 300 ENVIRONMENT "${look_env};${look}")
 endforeach()
+add_dependencies(corvanta_gui_look_tests corvanta_translations)

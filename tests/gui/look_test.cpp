@@ -1,13 +1,16 @@
 // What the window looks like under the theme, text scale and language the
 // test program was started with (see gui.cmake): every text readable on
 // screen, the window's own colours kept.
+#include <clocale>
 #include <cmath>
 #include <map>
 #include <string>
 
+#include "app/batch_controller.h"
 #include "app/progress_log.h"
 #include "common/pixbuf_ptr.h"
 #include "gui_harness.h"
+#include "ui/folder_chooser.h"
 
 namespace corvanta::testing {
 namespace {
@@ -135,6 +138,102 @@ TEST_F(LookTest, EveryTextReadsWithAContrastOfAtLeastFourAndAHalf) {
     const WidgetBox panel = BoxIn(w.schemePanel);
     EXPECT_EQ(Read(shot.get(), {panel.x, panel.y, 4, panel.height}).background,
               (Rgb{0xE8, 0xE8, 0xE8}));
+}
+
+// Every label shown inside widget (buttons' and combo boxes' own included)
+// has at least its natural size, so none wraps or is cut; every entry's text
+// fits its text area.
+void ExpectNothingClipped(GtkWidget* widget) {
+    if (!gtk_widget_get_mapped(widget)) {
+        return;
+    }
+    const char* name = gtk_widget_get_name(widget);
+    if (GTK_IS_LABEL(widget) && *gtk_label_get_text(GTK_LABEL(widget)) != '\0') {
+        GtkAllocation a;
+        gtk_widget_get_allocation(widget, &a);
+        int natural = 0;
+        gtk_widget_get_preferred_width(widget, nullptr, &natural);
+        EXPECT_GE(a.width, natural)
+            << name << " \"" << gtk_label_get_text(GTK_LABEL(widget)) << '"';
+        int height = 0;
+        gtk_widget_get_preferred_height_for_width(widget, a.width, nullptr, &height);
+        EXPECT_GE(a.height, height) << name;
+    }
+    if (GTK_IS_ENTRY(widget)) {
+        int textWidth = 0;
+        pango_layout_get_pixel_size(gtk_entry_get_layout(GTK_ENTRY(widget)), &textWidth, nullptr);
+        GdkRectangle area{};
+        gtk_entry_get_text_area(GTK_ENTRY(widget), &area);
+        EXPECT_LE(textWidth, area.width)
+            << name << " \"" << gtk_entry_get_text(GTK_ENTRY(widget)) << '"';
+    }
+    if (GTK_IS_CONTAINER(widget)) {
+        gtk_container_forall(
+            GTK_CONTAINER(widget), [](GtkWidget* child, gpointer) { ExpectNothingClipped(child); },
+            nullptr);
+    }
+}
+
+TEST_F(LookTest, NoTextIsCutOrWrapped) {
+    ExpectNothingClipped(Widgets().mainWindow);
+    SetBatchLayout(Widgets(), true);
+    gtk_button_set_label(GTK_BUTTON(Widgets().stopButton), _(kStopLabel));
+    PumpFor(100);
+    ExpectNothingClipped(Widgets().mainWindow);
+}
+
+std::string LabelText(GtkWidget* label) {
+    return gtk_label_get_text(GTK_LABEL(label));
+}
+
+// The labels of GTK's own buttons in the folder chooser, read while it is open.
+gboolean ReadChooserButtons(gpointer out) {
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* item = windows; item != nullptr; item = item->next) {
+        if (GTK_IS_FILE_CHOOSER_DIALOG(item->data) &&
+            gtk_widget_get_mapped(GTK_WIDGET(item->data))) {
+            GtkDialog* dialog = GTK_DIALOG(item->data);
+            auto* labels = static_cast<std::pair<std::string, std::string>*>(out);
+            labels->first = gtk_button_get_label(
+                GTK_BUTTON(gtk_dialog_get_widget_for_response(dialog, GTK_RESPONSE_CANCEL)));
+            labels->second = gtk_button_get_label(
+                GTK_BUTTON(gtk_dialog_get_widget_for_response(dialog, GTK_RESPONSE_ACCEPT)));
+            gtk_dialog_response(dialog, GTK_RESPONSE_CANCEL);
+        }
+    }
+    g_list_free(windows);
+    return G_SOURCE_CONTINUE;
+}
+
+TEST_F(LookTest, TheWindowOfAGermanSessionIsGerman) {
+    const char* language = std::setlocale(LC_MESSAGES, nullptr);
+    if (language == nullptr || std::string(language).rfind("de", 0) != 0) {
+        GTEST_SKIP() << "not a German session";
+    }
+    MainWidgets& w = Widgets();
+    EXPECT_EQ(LabelText(w.outputFolderLabel), "Ausgabeordner");
+    EXPECT_EQ(LabelText(w.maxSizeLabel), "Höchstmaß");
+    EXPECT_EQ(LabelText(w.jpegQualityLabel), "JPEG-Qualität");
+    gchar* quality = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(w.jpegQualityCombo));
+    EXPECT_STREQ(quality, "Hoch");
+    g_free(quality);
+    // The hint is drawn from its text: grey letters, not the English bitmap.
+    int letters = 0;
+    for (int y = 0; y < CanvasHeight(w.dropHint); ++y) {
+        for (int x = 0; x < CanvasWidth(w.dropHint); ++x) {
+            const Rgb p = PixelAt(w.dropHint, x, y);
+            EXPECT_TRUE(p.red == p.green && p.green == p.blue);
+            letters += p.red < 0xC0 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(letters, 200);
+
+    std::pair<std::string, std::string> buttons;
+    const guint reader = g_timeout_add(50, ReadChooserButtons, &buttons);
+    ChooseOutputFolder(GTK_WINDOW(w.mainWindow), GTK_ENTRY(w.outputFolderField));
+    g_source_remove(reader);
+    EXPECT_EQ(buttons.first, "_Abbrechen");
+    EXPECT_EQ(buttons.second, "Aus_wählen");
 }
 
 }  // namespace
