@@ -73,6 +73,7 @@ struct MainWidgets {
     DrawingCanvas thumbnailCanvas;
     GtkWidget* helpIcon = nullptr;  // GtkEventBox around a GtkImage
     GtkWidget* infoIcon = nullptr;
+    double textScale = 1.0;  // the layout's factor, see TextScaleOf
 };
 
 // The clicks of the widgets that are not buttons.

@@ -95,6 +95,7 @@ GtkWidget* MakeSpinField(const char* name) {
 // A drawing area in a sunken frame; box is the area's own place.
 GtkWidget* FramedCanvas(GtkWidget* parent, DrawingCanvas& canvas, const WidgetBox& box,
                         const char* frameName) {
+    // box is where the area goes, already moved for the text scale.
     GtkWidget* frame = Named(gtk_frame_new(nullptr), frameName);
     gtk_frame_set_shadow_type(GTK_FRAME(frame), GTK_SHADOW_IN);
     gtk_container_add(GTK_CONTAINER(frame), canvas.area);
@@ -197,10 +198,10 @@ GtkWidget* MakePresetList() {
     return list;
 }
 
-void SetWindowBounds(GtkWindow* window) {
+void SetWindowBounds(GtkWindow* window, double scale) {
     GdkGeometry geometry{};
-    geometry.min_width = kMinWindowWidth;
-    geometry.min_height = kMinWindowHeight;
+    geometry.min_width = MinWindowWidth(scale);
+    geometry.min_height = MinWindowHeight(scale);
     geometry.max_width = kMaxWindowSize;
     geometry.max_height = kMaxWindowSize;
     gtk_window_set_geometry_hints(
@@ -212,32 +213,33 @@ void CreateOutputPanel(MainWidgets& w) {
     w.outputPanel = Named(gtk_fixed_new(), "OutputPanel");
     PlaceWidget(w.root, w.outputPanel, kOutputPanelStartBox);
     GtkWidget* panel = w.outputPanel;
+    const double s = w.textScale;
 
     w.outputFolderField = MakeEntry("OutputFolderField", "");
     gtk_editable_set_editable(GTK_EDITABLE(w.outputFolderField), FALSE);
     w.outputFolderLabel =
         MakeFieldLabel(_("_Output folder"), "OutputFolderLabel", w.outputFolderField);
-    PlaceWidget(panel, w.outputFolderLabel, kOutputFolderLabelBox);
-    PlaceWidget(panel, w.outputFolderField, kOutputFolderFieldBox);
+    PlaceWidget(panel, w.outputFolderLabel, ScaledBox(kOutputFolderLabelBox, s));
+    PlaceWidget(panel, w.outputFolderField, ScaledBox(kOutputFolderFieldBox, s));
     w.browseButton = Named(gtk_button_new_with_label("..."), "BrowseButton");
-    PlaceWidget(panel, w.browseButton, kBrowseButtonBox);
+    PlaceWidget(panel, w.browseButton, ScaledBox(kBrowseButtonBox, s));
     w.maxWidthField = MakeEntry("MaxWidthField", kStartMaxSize);
     gtk_entry_set_max_length(GTK_ENTRY(w.maxWidthField), kSizeFieldMaxChars);
     w.maxSizeLabel = MakeFieldLabel(_("_Max size"), "MaxSizeLabel", w.maxWidthField);
-    PlaceWidget(panel, w.maxSizeLabel, kMaxSizeLabelBox);
-    PlaceWidget(panel, w.maxWidthField, kMaxWidthFieldBox);
+    PlaceWidget(panel, w.maxSizeLabel, ScaledBox(kMaxSizeLabelBox, s));
+    PlaceWidget(panel, w.maxWidthField, ScaledBox(kMaxWidthFieldBox, s));
     w.sizeSeparatorLabel =
         MakeLabel(C_("between width and height", "x"), "SizeSeparatorLabel", true);
-    PlaceWidget(panel, w.sizeSeparatorLabel, kSizeSeparatorLabelBox);
+    PlaceWidget(panel, w.sizeSeparatorLabel, ScaledBox(kSizeSeparatorLabelBox, s));
     w.maxHeightField = MakeEntry("MaxHeightField", kStartMaxSize);
     gtk_entry_set_max_length(GTK_ENTRY(w.maxHeightField), kSizeFieldMaxChars);
-    PlaceWidget(panel, w.maxHeightField, kMaxHeightFieldBox);
+    PlaceWidget(panel, w.maxHeightField, ScaledBox(kMaxHeightFieldBox, s));
     w.jpegQualityCombo = Named(gtk_combo_box_text_new(), "JpegQualityCombo");
     gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(w.jpegQualityCombo), _("Medium"));
     gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(w.jpegQualityCombo), _("High"));
     w.jpegQualityLabel = MakeFieldLabel(_("_Jpeg quality"), "JpegQualityLabel", w.jpegQualityCombo);
-    PlaceWidget(panel, w.jpegQualityLabel, kJpegQualityLabelBox);
-    PlaceWidget(panel, w.jpegQualityCombo, kJpegQualityComboBox);
+    PlaceWidget(panel, w.jpegQualityLabel, ScaledBox(kJpegQualityLabelBox, s));
+    PlaceWidget(panel, w.jpegQualityCombo, ScaledBox(kJpegQualityComboBox, s));
 }
 
 // The panel takes the first focus so that no control shows focus at the
@@ -265,7 +267,9 @@ bool CreateSchemePanel(MainWidgets& w, const EmbeddedImages& images) {
     gtk_widget_set_can_focus(w.schemePanel, TRUE);
     w.schemeFixed = gtk_fixed_new();
     gtk_container_add(GTK_CONTAINER(w.schemePanel), w.schemeFixed);
-    PlaceWidget(w.root, w.schemePanel, {0, 0, kSchemePanelWidth, kMinWindowHeight});
+    const double s = w.textScale;
+    PlaceWidget(w.root, w.schemePanel,
+                {0, 0, ScaledLength(kSchemePanelWidth, s), MinWindowHeight(s)});
     GtkWidget* panel = w.schemeFixed;
 
     if (!CreateDrawingCanvas(w.previewCanvas, kPreviewCanvasBox.width, kPreviewCanvasBox.height,
@@ -279,47 +283,89 @@ bool CreateSchemePanel(MainWidgets& w, const EmbeddedImages& images) {
         return false;
     }
     gtk_widget_set_name(w.previewCanvas.area, "PreviewCanvas");
-    w.previewFrame = FramedCanvas(panel, w.previewCanvas, kPreviewCanvasBox, "PreviewFrame");
+    w.previewFrame =
+        FramedCanvas(panel, w.previewCanvas, MovedBox(kPreviewCanvasBox, s), "PreviewFrame");
     gtk_widget_set_name(w.paletteCanvas.area, "PaletteCanvas");
-    w.paletteFrame = FramedCanvas(panel, w.paletteCanvas, kPaletteCanvasBox, "PaletteFrame");
+    w.paletteFrame =
+        FramedCanvas(panel, w.paletteCanvas, MovedBox(kPaletteCanvasBox, s), "PaletteFrame");
     w.redField = MakeSpinField("RedField");
-    PlaceWidget(panel, w.redField, kRedFieldBox);
+    PlaceWidget(panel, w.redField, ScaledBox(kRedFieldBox, s));
     w.greenField = MakeSpinField("GreenField");
-    PlaceWidget(panel, w.greenField, kGreenFieldBox);
+    PlaceWidget(panel, w.greenField, ScaledBox(kGreenFieldBox, s));
     w.blueField = MakeSpinField("BlueField");
-    PlaceWidget(panel, w.blueField, kBlueFieldBox);
+    PlaceWidget(panel, w.blueField, ScaledBox(kBlueFieldBox, s));
 
     w.presetListScroll = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(w.presetListScroll), GTK_POLICY_AUTOMATIC,
                                    GTK_POLICY_AUTOMATIC);
     w.presetList = MakePresetList();
     gtk_container_add(GTK_CONTAINER(w.presetListScroll), w.presetList);
-    PlaceWidget(panel, w.presetListScroll, kPresetListBox);
+    PlaceWidget(panel, w.presetListScroll, ScaledBox(kPresetListBox, s));
 
     gtk_widget_set_name(w.swatchRow.area, "SwatchRow");
-    PlaceWidget(panel, w.swatchRow.area, kSwatchRowBox);
+    PlaceWidget(panel, w.swatchRow.area, MovedBox(kSwatchRowBox, s));
     w.stopButton = Named(gtk_button_new_with_label(""), "StopButton");
-    PlaceWidget(panel, w.stopButton, kStopButtonBox);
+    PlaceWidget(panel, w.stopButton, ScaledBox(kStopButtonBox, s));
     gtk_widget_set_name(w.thumbnailCanvas.area, "ThumbnailCanvas");
-    PlaceWidget(panel, w.thumbnailCanvas.area, kThumbnailCanvasBox);
+    PlaceWidget(panel, w.thumbnailCanvas.area, MovedBox(kThumbnailCanvasBox, s));
     w.helpIcon = ClickableImage("HelpIcon", images.helpIcon.get());
-    PlaceWidget(panel, w.helpIcon, kHelpIconBox);
+    PlaceWidget(panel, w.helpIcon, MovedBox(kHelpIconBox, s));
     w.infoIcon = ClickableImage("InfoIcon", images.infoIcon.get());
-    PlaceWidget(panel, w.infoIcon, kInfoIconBox);
+    PlaceWidget(panel, w.infoIcon, MovedBox(kInfoIconBox, s));
+    return true;
+}
+
+void CreateProgressLog(MainWidgets& w) {
+    w.progressLogScroll = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(w.progressLogScroll), GTK_POLICY_AUTOMATIC,
+                                   GTK_POLICY_AUTOMATIC);
+    gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(w.progressLogScroll),
+                                        GTK_SHADOW_ETCHED_IN);
+    w.progressLog = Named(gtk_text_view_new(), "ProgressLog");
+    gtk_text_view_set_editable(GTK_TEXT_VIEW(w.progressLog), FALSE);
+    gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(w.progressLog), GTK_WRAP_NONE);
+    gtk_container_add(GTK_CONTAINER(w.progressLogScroll), w.progressLog);
+    PlaceWidget(w.root, w.progressLogScroll, kProgressLogStartBox);
+}
+
+// The bitmap shows the English text at the base size; any other language or
+// size draws the text itself.
+bool CreateDropHint(MainWidgets& w, const GdkPixbuf* bitmap) {
+    const WidgetBox box = ScaledBox(kDropHintBox, w.textScale);
+    if (!CreateDrawingCanvas(w.dropHint, box.width, box.height, kLogBackground)) {
+        return false;
+    }
+    gtk_widget_set_name(w.dropHint.area, "DropHint");
+    PlaceWidget(w.root, w.dropHint.area, box);
+    const char* text = _(kDropHintText);
+    if (std::strcmp(text, kDropHintText) == 0 && w.textScale == 1.0) {
+        PaintDropHint(w.dropHint, bitmap);
+    } else {
+        PaintDropHintText(w.dropHint, text);
+    }
     return true;
 }
 
 }  // namespace
 
+int MinWindowWidth(double scale) {
+    return ScaledLength(kMinWindowWidth, scale);
+}
+
+int MinWindowHeight(double scale) {
+    return ScaledLength(kMinWindowHeight, scale);
+}
+
 bool CreateMainWindow(AppState& state) {
     MainWidgets& w = state.widgets;
     w.mainWindow = Named(gtk_window_new(GTK_WINDOW_TOPLEVEL), "MainWindow");
     GtkWindow* window = GTK_WINDOW(w.mainWindow);
+    w.textScale = TextScaleOf(gtk_widget_get_screen(w.mainWindow));
     gtk_window_set_title(window, kWindowTitle);
-    gtk_window_set_default_size(window, kMinWindowWidth, kMinWindowHeight);
+    gtk_window_set_default_size(window, MinWindowWidth(w.textScale), MinWindowHeight(w.textScale));
     gtk_window_set_resizable(window, TRUE);
     gtk_window_set_position(window, GTK_WIN_POS_CENTER);
-    SetWindowBounds(window);
+    SetWindowBounds(window, w.textScale);
     if (state.images.appIcon) {
         gtk_window_set_icon(window, state.images.appIcon.get());
     }
@@ -335,29 +381,10 @@ bool CreateMainWindow(AppState& state) {
     w.root = gtk_layout_new(nullptr, nullptr);
     gtk_container_add(GTK_CONTAINER(window), w.root);
 
-    w.progressLogScroll = gtk_scrolled_window_new(nullptr, nullptr);
-    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(w.progressLogScroll), GTK_POLICY_AUTOMATIC,
-                                   GTK_POLICY_AUTOMATIC);
-    gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(w.progressLogScroll),
-                                        GTK_SHADOW_ETCHED_IN);
-    w.progressLog = Named(gtk_text_view_new(), "ProgressLog");
-    gtk_text_view_set_editable(GTK_TEXT_VIEW(w.progressLog), FALSE);
-    gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(w.progressLog), GTK_WRAP_NONE);
-    gtk_container_add(GTK_CONTAINER(w.progressLogScroll), w.progressLog);
-    PlaceWidget(w.root, w.progressLogScroll, kProgressLogStartBox);
-
-    if (!CreateDrawingCanvas(w.dropHint, kDropHintBox.width, kDropHintBox.height, kLogBackground)) {
+    CreateProgressLog(w);
+    if (!CreateDropHint(w, state.images.dropHint.get())) {
         return false;
     }
-    gtk_widget_set_name(w.dropHint.area, "DropHint");
-    PlaceWidget(w.root, w.dropHint.area, kDropHintBox);
-    const char* hintText = _(kDropHintText);
-    if (std::strcmp(hintText, kDropHintText) == 0) {
-        PaintDropHint(w.dropHint, state.images.dropHint.get());
-    } else {
-        PaintDropHintText(w.dropHint, hintText);
-    }
-
     CreateOutputPanel(w);
     if (!CreateSchemePanel(w, state.images)) {
         return false;
@@ -367,36 +394,42 @@ bool CreateMainWindow(AppState& state) {
     return true;
 }
 
-MainLayout ComputeMainLayout(int width, int height) {
-    const int w = std::max(width, kMinWindowWidth);
-    const int h = std::max(height, kMinWindowHeight);
+MainLayout ComputeMainLayout(int width, int height, double scale) {
+    const int w = std::max(width, MinWindowWidth(scale));
+    const int h = std::max(height, MinWindowHeight(scale));
+    const auto at = [scale](int length) { return ScaledLength(length, scale); };
+    const int margin = at(kWindowMargin);
+    const int panelHeight = at(kOutputPanelHeight);
     MainLayout layout{};
-    layout.schemePanelX = w - kSchemePanelWidth;
-    const int columnWidth = w - kSchemePanelWidth - kColumnGap - kWindowMargin;
-    layout.outputPanel = {kWindowMargin, h - kWindowMargin - kOutputPanelHeight, columnWidth,
-                          kOutputPanelHeight};
-    layout.progressLog = {kWindowMargin, kWindowMargin, columnWidth,
-                          layout.outputPanel.y - kRowGap - kWindowMargin};
+    layout.schemePanelX = w - at(kSchemePanelWidth);
+    const int columnWidth = layout.schemePanelX - at(kColumnGap) - margin;
+    layout.outputPanel = {margin, h - margin - panelHeight, columnWidth, panelHeight};
+    layout.progressLog = {margin, margin, columnWidth, layout.outputPanel.y - at(kRowGap) - margin};
     // Centred across the log, a quarter down it.
-    layout.dropHint = {kWindowMargin + columnWidth / 2 - (kDropHintBox.width + 1) / 2,
-                       layout.progressLog.height / 4, kDropHintBox.width, kDropHintBox.height};
-    layout.browseButtonX = columnWidth - kBrowseButtonBox.width;
-    const int fieldToButton =
-        kBrowseButtonBox.x - (kOutputFolderFieldBox.x + kOutputFolderFieldBox.width);
-    layout.folderFieldWidth = layout.browseButtonX - fieldToButton - kOutputFolderFieldBox.x;
-    layout.qualityComboX = columnWidth - kJpegQualityComboBox.width;
-    layout.qualityLabelX = layout.qualityComboX - (kJpegQualityComboBox.x - kJpegQualityLabelBox.x);
+    const WidgetBox hint = ScaledBox(kDropHintBox, scale);
+    layout.dropHint = {margin + columnWidth / 2 - (hint.width + 1) / 2,
+                       layout.progressLog.height / 4, hint.width, hint.height};
+    const WidgetBox button = ScaledBox(kBrowseButtonBox, scale);
+    const WidgetBox field = ScaledBox(kOutputFolderFieldBox, scale);
+    layout.browseButtonX = columnWidth - button.width;
+    const int fieldToButton = button.x - (field.x + field.width);
+    layout.folderFieldWidth = layout.browseButtonX - fieldToButton - field.x;
+    const WidgetBox combo = ScaledBox(kJpegQualityComboBox, scale);
+    layout.qualityComboX = columnWidth - combo.width;
+    layout.qualityLabelX =
+        layout.qualityComboX - (combo.x - ScaledBox(kJpegQualityLabelBox, scale).x);
     return layout;
 }
 
 void LayoutMainWindow(MainWidgets& w, int width, int height) {
-    const int W = std::max(width, kMinWindowWidth);
-    const int H = std::max(height, kMinWindowHeight);
+    const double s = w.textScale;
+    const int W = std::max(width, MinWindowWidth(s));
+    const int H = std::max(height, MinWindowHeight(s));
     gtk_layout_set_size(GTK_LAYOUT(w.root), static_cast<guint>(W), static_cast<guint>(H));
-    const MainLayout layout = ComputeMainLayout(W, H);
+    const MainLayout layout = ComputeMainLayout(W, H, s);
 
     MoveWidget(w.root, w.schemePanel, layout.schemePanelX, 0);
-    gtk_widget_set_size_request(w.schemePanel, kSchemePanelWidth, H);
+    gtk_widget_set_size_request(w.schemePanel, ScaledLength(kSchemePanelWidth, s), H);
     const auto put = [&w](GtkWidget* widget, const WidgetBox& box) {
         MoveWidget(w.root, widget, box.x, box.y);
         gtk_widget_set_size_request(widget, box.width, box.height);
@@ -406,17 +439,19 @@ void LayoutMainWindow(MainWidgets& w, int width, int height) {
     MoveWidget(w.root, w.dropHint.area, layout.dropHint.x, layout.dropHint.y);
 
     gtk_widget_set_size_request(w.outputFolderField, layout.folderFieldWidth,
-                                kOutputFolderFieldBox.height);
-    MoveWidget(w.outputPanel, w.browseButton, layout.browseButtonX, kBrowseButtonBox.y);
+                                ScaledLength(kOutputFolderFieldBox.height, s));
+    MoveWidget(w.outputPanel, w.browseButton, layout.browseButtonX,
+               ScaledLength(kBrowseButtonBox.y, s));
     // A longer text (another language) widens the quality label to the left.
+    const WidgetBox label = ScaledBox(kJpegQualityLabelBox, s);
     int natural = 0;
     gtk_widget_get_preferred_width(w.jpegQualityLabel, nullptr, &natural);
-    const int labelWidth = std::max(natural, kJpegQualityLabelBox.width);
-    gtk_widget_set_size_request(w.jpegQualityLabel, labelWidth, kJpegQualityLabelBox.height);
-    MoveWidget(w.outputPanel, w.jpegQualityLabel,
-               layout.qualityLabelX + kJpegQualityLabelBox.width - labelWidth,
-               kJpegQualityLabelBox.y);
-    MoveWidget(w.outputPanel, w.jpegQualityCombo, layout.qualityComboX, kJpegQualityComboBox.y);
+    const int labelWidth = std::max(natural, label.width);
+    gtk_widget_set_size_request(w.jpegQualityLabel, labelWidth, label.height);
+    MoveWidget(w.outputPanel, w.jpegQualityLabel, layout.qualityLabelX + label.width - labelWidth,
+               label.y);
+    MoveWidget(w.outputPanel, w.jpegQualityCombo, layout.qualityComboX,
+               ScaledLength(kJpegQualityComboBox.y, s));
 }
 
 void SetBatchLayout(MainWidgets& w, bool on) {

@@ -69,8 +69,13 @@ struct MainLayout {
     int qualityComboX;
 };
 
-// The layout for a client size of width x height (never below the minimum).
-MainLayout ComputeMainLayout(int width, int height);
+// The layout for a client size of width x height (never below the minimum)
+// at a text scale.
+MainLayout ComputeMainLayout(int width, int height, double scale = 1.0);
+
+// The window's minimum client size at a text scale.
+int MinWindowWidth(double scale);
+int MinWindowHeight(double scale);
 
 // Creates the hidden main window with every widget, its texts, options and
 // colours, and paints the drop hint. Returns false when a backing image
@@ -78,7 +83,7 @@ MainLayout ComputeMainLayout(int width, int height);
 bool CreateMainWindow(AppState& state);
 
 // Places the widgets that follow the client size (width x height, never
-// below the minimum).
+// below the minimum) at the widgets' text scale.
 void LayoutMainWindow(MainWidgets& widgets, int width, int height);
 
 // On: the stop button and the thumbnail replace the editing controls.

@@ -109,7 +109,8 @@ std::unique_ptr<AppState> StartProgram(const char* argv0) {
     }
     ConnectParts(*state);
     SetBatchLayout(state->widgets, false);
-    LayoutMainWindow(state->widgets, kMinWindowWidth, kMinWindowHeight);
+    LayoutMainWindow(state->widgets, MinWindowWidth(state->widgets.textScale),
+                     MinWindowHeight(state->widgets.textScale));
     DrawPalette(state->widgets.paletteCanvas);
     FillPresetList(state->widgets.presetList, state->scheme.Presets());
     NameMainWidgets(state->widgets);
