@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "common/i18n.h"
 #include "tone/pixbuf_format.h"
@@ -105,10 +106,20 @@ GtkWidget* FramedCanvas(GtkWidget* parent, DrawingCanvas& canvas, const WidgetBo
     return frame;
 }
 
-GtkWidget* ClickableImage(const char* name, GdkPixbuf* image) {
+// fine is the image drawn for screens of kFineImageScale device pixels to a
+// pixel, shown there at the same size.
+GtkWidget* ClickableImage(const char* name, GdkPixbuf* image, GdkPixbuf* fine, int deviceScale) {
     GtkWidget* box = Named(gtk_event_box_new(), name);
     gtk_event_box_set_visible_window(GTK_EVENT_BOX(box), FALSE);
-    gtk_container_add(GTK_CONTAINER(box), gtk_image_new_from_pixbuf(image));
+    GtkWidget* picture = nullptr;
+    if (fine != nullptr && deviceScale == kFineImageScale) {
+        cairo_surface_t* surface = gdk_cairo_surface_create_from_pixbuf(fine, deviceScale, nullptr);
+        picture = gtk_image_new_from_surface(surface);
+        cairo_surface_destroy(surface);
+    } else {
+        picture = gtk_image_new_from_pixbuf(image);
+    }
+    gtk_container_add(GTK_CONTAINER(box), picture);
     gtk_widget_add_events(box, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
     return box;
 }
@@ -137,7 +148,7 @@ void PaintDropHint(DrawingCanvas& hint, const GdkPixbuf* image) {
 
 // Paints the drop hint from its text, for a language the bitmap does not
 // speak: the bitmap's grey and bold face on the log colour, shrunk to fit.
-void PaintDropHintText(DrawingCanvas& hint, const char* text) {
+void PaintDropHintText(DrawingCanvas& hint, GtkWidget* widget, const char* text) {
     const int w = CanvasWidth(hint);
     const int h = CanvasHeight(hint);
     FillRect(hint, 0, 0, w, h, kLogBackground);
@@ -146,7 +157,7 @@ void PaintDropHintText(DrawingCanvas& hint, const char* text) {
     cairo_set_source_rgb(cr, kLogBackground.red / 255.0, kLogBackground.green / 255.0,
                          kLogBackground.blue / 255.0);
     cairo_paint(cr);
-    PangoLayout* layout = gtk_widget_create_pango_layout(hint.area, text);
+    PangoLayout* layout = gtk_widget_create_pango_layout(widget, text);
     cairo_font_options_t* options = cairo_font_options_create();
     cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
     pango_cairo_context_set_font_options(pango_layout_get_context(layout), options);
@@ -308,9 +319,12 @@ bool CreateSchemePanel(MainWidgets& w, const EmbeddedImages& images) {
     PlaceWidget(panel, w.stopButton, ScaledBox(kStopButtonBox, s));
     gtk_widget_set_name(w.thumbnailCanvas.area, "ThumbnailCanvas");
     PlaceWidget(panel, w.thumbnailCanvas.area, MovedBox(kThumbnailCanvasBox, s));
-    w.helpIcon = ClickableImage("HelpIcon", images.helpIcon.get());
+    const int device = gtk_widget_get_scale_factor(w.mainWindow);
+    w.helpIcon =
+        ClickableImage("HelpIcon", images.helpIcon.get(), images.helpIconFine.get(), device);
     PlaceWidget(panel, w.helpIcon, MovedBox(kHelpIconBox, s));
-    w.infoIcon = ClickableImage("InfoIcon", images.infoIcon.get());
+    w.infoIcon =
+        ClickableImage("InfoIcon", images.infoIcon.get(), images.infoIconFine.get(), device);
     PlaceWidget(panel, w.infoIcon, MovedBox(kInfoIconBox, s));
     return true;
 }
@@ -328,9 +342,10 @@ void CreateProgressLog(MainWidgets& w) {
     PlaceWidget(w.root, w.progressLogScroll, kProgressLogStartBox);
 }
 
-// The bitmap shows the English text at the base size; any other language or
-// size draws the text itself.
-bool CreateDropHint(MainWidgets& w, const GdkPixbuf* bitmap) {
+// The bitmap shows the English text at the base text size (its fine copy on
+// a screen of that scale); any other language or size draws the text. On a
+// screen of more device pixels to a pixel the hint has a fine copy.
+bool CreateDropHint(MainWidgets& w, const EmbeddedImages& images) {
     const WidgetBox box = ScaledBox(kDropHintBox, w.textScale);
     if (!CreateDrawingCanvas(w.dropHint, box.width, box.height, kLogBackground)) {
         return false;
@@ -338,10 +353,26 @@ bool CreateDropHint(MainWidgets& w, const GdkPixbuf* bitmap) {
     gtk_widget_set_name(w.dropHint.area, "DropHint");
     PlaceWidget(w.root, w.dropHint.area, box);
     const char* text = _(kDropHintText);
-    if (std::strcmp(text, kDropHintText) == 0 && w.textScale == 1.0) {
-        PaintDropHint(w.dropHint, bitmap);
+    const bool bitmap = std::strcmp(text, kDropHintText) == 0 && w.textScale == 1.0;
+    if (bitmap) {
+        PaintDropHint(w.dropHint, images.dropHint.get());
     } else {
-        PaintDropHintText(w.dropHint, text);
+        PaintDropHintText(w.dropHint, w.mainWindow, text);
+    }
+    const int device = gtk_widget_get_scale_factor(w.mainWindow);
+    if (device > 1) {
+        DrawingCanvas fine =
+            OffscreenCanvas(box.width * device, box.height * device, kLogBackground);
+        if (!fine.image) {
+            return false;
+        }
+        if (bitmap && device == kFineImageScale) {
+            PaintDropHint(fine, images.dropHintFine.get());
+        } else {
+            PaintDropHintText(fine, w.mainWindow, text);
+        }
+        w.dropHint.fine = std::move(fine.image);
+        w.dropHint.fineScale = device;
     }
     return true;
 }
@@ -382,7 +413,7 @@ bool CreateMainWindow(AppState& state) {
     gtk_container_add(GTK_CONTAINER(window), w.root);
 
     CreateProgressLog(w);
-    if (!CreateDropHint(w, state.images.dropHint.get())) {
+    if (!CreateDropHint(w, state.images)) {
         return false;
     }
     CreateOutputPanel(w);

@@ -102,4 +102,10 @@ foreach(look "Adwaita;GTK_THEME=Adwaita" "Adwaita_dark;GTK_THEME=Adwaita:dark"
   set_tests_properties(corvanta_gui_look_${suffix} PROPERTIES
     RESOURCE_LOCK corvanta_display TIMEOUT 300 ENVIRONMENT "${look_env};${look}")
 endforeach()
+# Two device pixels to a pixel: the window is twice as large on the screen.
+add_test(NAME corvanta_gui_look_scale_2
+         COMMAND ${XVFB_RUN} -a -s "-screen 0 2560x2048x24" $<TARGET_FILE:corvanta_gui_look_tests>
+                 --gtest_filter=*DevicePixels*)
+set_tests_properties(corvanta_gui_look_scale_2 PROPERTIES
+  RESOURCE_LOCK corvanta_display TIMEOUT 300 ENVIRONMENT "${look_env};GTK_THEME=Adwaita;GDK_SCALE=2")
 add_dependencies(corvanta_gui_look_tests corvanta_translations)

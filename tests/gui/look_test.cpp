@@ -236,5 +236,58 @@ TEST_F(LookTest, TheWindowOfAGermanSessionIsGerman) {
     EXPECT_EQ(buttons.second, "Aus_wählen");
 }
 
+TEST_F(LookTest, DrawingsAreSharpAtTwoDevicePixelsToAPixel) {
+    MainWidgets& w = Widgets();
+    if (gtk_widget_get_scale_factor(w.mainWindow) != 2) {
+        GTEST_SKIP() << "not a screen of two device pixels to a pixel";
+    }
+    // The icons come from their 2x bitmaps.
+    for (GtkWidget* icon : {w.helpIcon, w.infoIcon}) {
+        GtkImage* image = GTK_IMAGE(gtk_bin_get_child(GTK_BIN(icon)));
+        ASSERT_EQ(gtk_image_get_storage_type(image), GTK_IMAGE_SURFACE);
+        cairo_surface_t* surface = nullptr;
+        g_object_get(image, "surface", &surface, nullptr);
+        ASSERT_NE(surface, nullptr);
+        double sx = 0;
+        double sy = 0;
+        cairo_surface_get_device_scale(surface, &sx, &sy);
+        EXPECT_EQ(sx, 2.0);
+        EXPECT_EQ(cairo_image_surface_get_width(surface), 48);
+        cairo_surface_destroy(surface);
+    }
+    // On screen, the hint shows its fine copy pixel for pixel and every
+    // palette pixel is a sharp 2 x 2 block of its colour.
+    const PixbufPtr shot = Screenshot(w.mainWindow);
+    ASSERT_TRUE(shot);
+    const int stride = gdk_pixbuf_get_rowstride(shot.get());
+    const int channels = gdk_pixbuf_get_n_channels(shot.get());
+    const auto at = [&](int x, int y) {
+        const guint8* p = gdk_pixbuf_read_pixels(shot.get()) + y * stride + x * channels;
+        return Rgb{p[0], p[1], p[2]};
+    };
+    ASSERT_TRUE(w.dropHint.fine);
+    DrawingCanvas fine;
+    fine.image.reset(GDK_PIXBUF(g_object_ref(w.dropHint.fine.get())));
+    const WidgetBox hint = BoxIn(w.dropHint.area);
+    int mismatches = 0;
+    for (int y = 0; y < CanvasHeight(fine); ++y) {
+        for (int x = 0; x < CanvasWidth(fine); ++x) {
+            mismatches += at(2 * hint.x + x, 2 * hint.y + y) == PixelAt(fine, x, y) ? 0 : 1;
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+    const WidgetBox palette = BoxIn(w.paletteCanvas.area);
+    mismatches = 0;
+    for (int y = 0; y < palette.height * 2; ++y) {
+        for (int x = 0; x < palette.width * 2; ++x) {
+            mismatches +=
+                at(2 * palette.x + x, 2 * palette.y + y) == PixelAt(w.paletteCanvas, x / 2, y / 2)
+                    ? 0
+                    : 1;
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
 }  // namespace
 }  // namespace corvanta::testing
