@@ -21,7 +21,9 @@ namespace {
 constexpr int kClosingNoticeWidth = 300;
 constexpr int kClosingNoticeHeight = 50;
 constexpr WidgetBox kClosingLabelBox{10, 10, 280, 30};
-constexpr const char* kClosingNoticeStyle = "window { background-color: #FFC0C0; }";
+// Its own background, and the light theme's text colours on it in any theme.
+constexpr const char* kClosingNoticeStyle =
+    "window { background-color: #FFC0C0; color: #2E3436; } window:backdrop { color: #929595; }";
 constexpr std::chrono::milliseconds kShutDownPoll{100};
 // Window events handled per round of the shut-down wait: enough for the
 // notice to be mapped and painted at once, bounded so that a busy source
@@ -76,7 +78,9 @@ GtkWidget* OpenClosingNotice(GtkWidget* mainWindow) {
     GtkWindow* window = GTK_WINDOW(notice);
     gtk_window_set_title(window, "");
     gtk_window_set_decorated(window, FALSE);
-    gtk_widget_set_size_request(notice, kClosingNoticeWidth, kClosingNoticeHeight);
+    const double scale = TextScaleOf(gtk_widget_get_screen(notice));
+    gtk_widget_set_size_request(notice, ScaledLength(kClosingNoticeWidth, scale),
+                                ScaledLength(kClosingNoticeHeight, scale));
     gtk_window_set_resizable(window, FALSE);
     gtk_window_set_transient_for(window, GTK_WINDOW(mainWindow));
     gtk_window_set_position(window, GTK_WIN_POS_CENTER_ON_PARENT);
@@ -93,8 +97,7 @@ GtkWidget* OpenClosingNotice(GtkWidget* mainWindow) {
     gtk_label_set_xalign(GTK_LABEL(label), 0.5F);
     gtk_label_set_yalign(GTK_LABEL(label), 0.5F);
     gtk_label_set_justify(GTK_LABEL(label), GTK_JUSTIFY_CENTER);
-    gtk_widget_set_size_request(label, kClosingLabelBox.width, kClosingLabelBox.height);
-    gtk_fixed_put(GTK_FIXED(fixed), label, kClosingLabelBox.x, kClosingLabelBox.y);
+    PlaceWidget(fixed, label, ScaledBox(kClosingLabelBox, scale));
     gtk_widget_show_all(notice);
     return notice;
 }

@@ -1,16 +1,19 @@
 // What the window looks like under the theme, text scale and language the
 // test program was started with (see gui.cmake): every text readable on
 // screen, the window's own colours kept.
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "app/batch_controller.h"
 #include "app/progress_log.h"
 #include "common/pixbuf_ptr.h"
 #include "gui_harness.h"
 #include "ui/folder_chooser.h"
+#include "ui/help_windows.h"
 
 namespace corvanta::testing {
 namespace {
@@ -180,6 +183,29 @@ TEST_F(LookTest, NoTextIsCutOrWrapped) {
     gtk_button_set_label(GTK_BUTTON(Widgets().stopButton), _(kStopLabel));
     PumpFor(100);
     ExpectNothingClipped(Widgets().mainWindow);
+}
+
+// The credits window's children, top to bottom, never overlap.
+TEST_F(LookTest, TheCreditsWindowsPartsDoNotOverlap) {
+    OwnedToplevel credits;
+    ShowCreditsWindow(credits, State().images.appIconSmall.get());
+    ASSERT_NE(credits.Get(), nullptr);
+    PumpUntil([&] { return gtk_widget_get_mapped(credits.Get()); });
+    PumpFor(100);
+    ExpectNothingClipped(credits.Get());
+    GList* parts =
+        gtk_container_get_children(GTK_CONTAINER(gtk_bin_get_child(GTK_BIN(credits.Get()))));
+    std::vector<WidgetBox> boxes;
+    for (GList* item = parts; item != nullptr; item = item->next) {
+        boxes.push_back(BoxIn(GTK_WIDGET(item->data)));
+    }
+    g_list_free(parts);
+    std::sort(boxes.begin(), boxes.end(),
+              [](const WidgetBox& a, const WidgetBox& b) { return a.y < b.y; });
+    ASSERT_EQ(boxes.size(), 4U);
+    for (std::size_t i = 1; i < boxes.size(); ++i) {
+        EXPECT_LE(boxes[i - 1].y + boxes[i - 1].height, boxes[i].y) << i;
+    }
 }
 
 std::string LabelText(GtkWidget* label) {
