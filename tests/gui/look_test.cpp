@@ -237,7 +237,7 @@ TEST_F(LookTest, TheWindowOfAGermanSessionIsGerman) {
         GTEST_SKIP() << "not a German session";
     }
     MainWidgets& w = Widgets();
-    EXPECT_EQ(LabelText(w.outputFolderLabel), "Ausgabeordner");
+    EXPECT_EQ(LabelText(w.outputFolderLabel), "Zielordner");
     EXPECT_EQ(LabelText(w.maxSizeLabel), "Höchstmaß");
     EXPECT_EQ(LabelText(w.jpegQualityLabel), "JPEG-Qualität");
     gchar* quality = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(w.jpegQualityCombo));
