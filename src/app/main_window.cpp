@@ -46,6 +46,16 @@ constexpr const char* kStyleSheet = R"css(
     color: #323232;
 }
 #PresetList:backdrop:not(:selected) { background-color: #FCFCFC; }
+#SchemePanel spinbutton button { color: #43484A; border-color: rgba(205, 199, 194, 0.3); }
+#SchemePanel spinbutton button:hover { color: #2E3436; background-color: rgba(46, 52, 54, 0.05); }
+#SchemePanel spinbutton button:disabled { color: rgba(146, 149, 149, 0.3); background-color: transparent; }
+#SchemePanel spinbutton button:active {
+    background-color: rgba(0, 0, 0, 0.1); box-shadow: inset 0 2px 3px -1px rgba(0, 0, 0, 0.2);
+}
+#SchemePanel spinbutton button:backdrop {
+    color: #9D9F9F; background-color: transparent; border-color: rgba(213, 208, 204, 0.3);
+}
+#SchemePanel spinbutton button:backdrop:disabled { color: rgba(212, 207, 202, 0.3); }
 #PreviewFrame > border, #PaletteFrame > border {
     border-width: 1px; border-style: solid; border-radius: 0;
     border-color: #8C8C8C #FFFFFF #FFFFFF #8C8C8C;
