@@ -11,6 +11,8 @@ packages=(
   python3 python3-pil fonts-dejavu-core valgrind
   # the installed tree's checks (tests/install)
   desktop-file-utils appstream man-db bash-completion
+  # the translations, and a German session for the window's tests
+  gettext locales
   # more input formats through gdk-pixbuf, and the tools that make test images
   webp-pixbuf-loader heif-gdk-pixbuf libavif-gdk-pixbuf libheif-examples libavif-bin webp
 )
@@ -31,4 +33,8 @@ if [ "${#missing[@]}" -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   "${sudo_cmd[@]}" apt-get update -q
   "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+if ! locale -a 2>/dev/null | grep -qix 'de_DE.utf-\?8'; then
+  "${sudo_cmd[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi

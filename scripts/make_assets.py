@@ -4,6 +4,7 @@ and the program's icon for the desktop to data/icons/hicolor/.
 
     scripts/make_assets.py [--photo PATH] [--out DIR] [--icons-dir DIR]
     scripts/make_assets.py --icons-only [--icons-dir DIR]
+    scripts/make_assets.py --small-only [--out DIR]
 
 The frame, the pattern band and the ramp are computed pixel by pixel; the
 icons and the drop hint are drawn here with Pillow and the DejaVu font. The
@@ -95,10 +96,12 @@ def centred_text(draw, box, text, font, fill):
     draw.text((x, y), text, font=font, fill=fill)
 
 
-def drop_hint():
-    size = (319, 25)
+# The drop hint and the two icons are drawn at k times their size too, for
+# screens with k device pixels to a pixel (written as NAME@2x.png).
+def drop_hint(k=1):
+    size = (319 * k, 25 * k)
     scale = 4
-    font = ImageFont.truetype(BOLD_FONT, 17 * scale)
+    font = ImageFont.truetype(BOLD_FONT, 17 * scale * k)
 
     def draw(d, s):
         centred_text(d, (0, 0, size[0] * s, size[1] * s), "Drop your image files here", font,
@@ -107,27 +110,41 @@ def drop_hint():
     return supersampled(size, scale, draw)
 
 
-def help_icon():
+def help_icon(k=1):
     scale = 8
-    font = ImageFont.truetype(BOLD_FONT, 17 * scale)
+    font = ImageFont.truetype(BOLD_FONT, 17 * scale * k)
 
     def draw(d, s):
+        s *= k
         d.ellipse((1 * s, 1 * s, 23 * s, 23 * s), fill=(128, 128, 128, 255))
         centred_text(d, (0, 0, 24 * s, 24 * s), "?", font, (255, 255, 255, 255))
 
-    return supersampled((24, 24), scale, draw)
+    return supersampled((24 * k, 24 * k), scale, draw)
 
 
-def info_icon():
+def info_icon(k=1):
     scale = 8
-    font = ImageFont.truetype(BOLD_FONT, 17 * scale)
+    font = ImageFont.truetype(BOLD_FONT, 17 * scale * k)
 
     def draw(d, s):
+        s *= k
         d.rounded_rectangle((2 * s, 2 * s, 22 * s, 22 * s), radius=3 * s,
                             fill=(128, 128, 128, 255))
         centred_text(d, (0, 0, 24 * s, 24 * s), "i", font, (255, 255, 255, 255))
 
-    return supersampled((24, 24), scale, draw)
+    return supersampled((24 * k, 24 * k), scale, draw)
+
+
+DEVICE_SCALES = (1, 2)
+
+
+def write_small_images(out):
+    """The drop hint and the icons at every device scale."""
+    for k in DEVICE_SCALES:
+        suffix = "" if k == 1 else f"@{k}x"
+        drop_hint(k).save(os.path.join(out, f"drop_hint{suffix}.png"), optimize=True)
+        help_icon(k).save(os.path.join(out, f"help_icon{suffix}.png"), optimize=True)
+        info_icon(k).save(os.path.join(out, f"info_icon{suffix}.png"), optimize=True)
 
 
 SUN_GRID = 192  # the sun is laid out on a 192 x 192 grid
@@ -219,7 +236,15 @@ def main():
                         help="the hicolor theme folder for the desktop icons")
     parser.add_argument("--icons-only", action="store_true",
                         help="write only the desktop icons (needs no photo)")
+    parser.add_argument("--small-only", action="store_true",
+                        help="write only the drop hint and the help and info icons, at every "
+                        "device scale (needs no photo)")
     args = parser.parse_args()
+
+    if args.small_only:
+        os.makedirs(args.out, exist_ok=True)
+        write_small_images(args.out)
+        return
 
     write_hicolor_icons(args.icons_dir)
     if args.icons_only:
@@ -231,9 +256,7 @@ def main():
         default_preview(photo).save(os.path.join(args.out, "default_preview.png"), optimize=True)
 
     grey_image(frame_value).save(os.path.join(args.out, "preview_frame.png"), optimize=True)
-    drop_hint().save(os.path.join(args.out, "drop_hint.png"), optimize=True)
-    help_icon().save(os.path.join(args.out, "help_icon.png"), optimize=True)
-    info_icon().save(os.path.join(args.out, "info_icon.png"), optimize=True)
+    write_small_images(args.out)
     app_icon().save(os.path.join(args.out, "app_icon.png"), optimize=True,
                     transparency=0)
 

@@ -38,7 +38,14 @@ struct EmbeddedImages {
     PixbufPtr infoIcon;        // 24 x 24 RGBA
     PixbufPtr appIcon;         // 192 x 192
     PixbufPtr appIconSmall;    // 96 x 96, bilinear, for the credits window
+    // The same drawn at kFineImageScale times the size, for such screens.
+    PixbufPtr dropHintFine;  // 638 x 50 RGBA
+    PixbufPtr helpIconFine;  // 48 x 48 RGBA
+    PixbufPtr infoIconFine;
 };
+
+// The device scale the fine images are drawn for.
+constexpr int kFineImageScale = 2;
 
 // Every widget of the main window. The window owns them; these are borrowed.
 struct MainWidgets {
@@ -73,6 +80,7 @@ struct MainWidgets {
     DrawingCanvas thumbnailCanvas;
     GtkWidget* helpIcon = nullptr;  // GtkEventBox around a GtkImage
     GtkWidget* infoIcon = nullptr;
+    double textScale = 1.0;  // the layout's factor, see TextScaleOf
 };
 
 // The clicks of the widgets that are not buttons.

@@ -21,7 +21,9 @@ namespace {
 constexpr int kClosingNoticeWidth = 300;
 constexpr int kClosingNoticeHeight = 50;
 constexpr WidgetBox kClosingLabelBox{10, 10, 280, 30};
-constexpr const char* kClosingNoticeStyle = "window { background-color: #FFC0C0; }";
+// Its own background, and the light theme's text colours on it in any theme.
+constexpr const char* kClosingNoticeStyle =
+    "window { background-color: #FFC0C0; color: #2E3436; } window:backdrop { color: #929595; }";
 constexpr std::chrono::milliseconds kShutDownPoll{100};
 // Window events handled per round of the shut-down wait: enough for the
 // notice to be mapped and painted at once, bounded so that a busy source
@@ -76,7 +78,9 @@ GtkWidget* OpenClosingNotice(GtkWidget* mainWindow) {
     GtkWindow* window = GTK_WINDOW(notice);
     gtk_window_set_title(window, "");
     gtk_window_set_decorated(window, FALSE);
-    gtk_widget_set_size_request(notice, kClosingNoticeWidth, kClosingNoticeHeight);
+    const double scale = TextScaleOf(gtk_widget_get_screen(notice));
+    gtk_widget_set_size_request(notice, ScaledLength(kClosingNoticeWidth, scale),
+                                ScaledLength(kClosingNoticeHeight, scale));
     gtk_window_set_resizable(window, FALSE);
     gtk_window_set_transient_for(window, GTK_WINDOW(mainWindow));
     gtk_window_set_position(window, GTK_WIN_POS_CENTER_ON_PARENT);
@@ -89,12 +93,11 @@ GtkWidget* OpenClosingNotice(GtkWidget* mainWindow) {
 
     GtkWidget* fixed = gtk_fixed_new();
     gtk_container_add(GTK_CONTAINER(notice), fixed);
-    GtkWidget* label = gtk_label_new(kClosingText);
+    GtkWidget* label = gtk_label_new(_(kClosingText));
     gtk_label_set_xalign(GTK_LABEL(label), 0.5F);
     gtk_label_set_yalign(GTK_LABEL(label), 0.5F);
     gtk_label_set_justify(GTK_LABEL(label), GTK_JUSTIFY_CENTER);
-    gtk_widget_set_size_request(label, kClosingLabelBox.width, kClosingLabelBox.height);
-    gtk_fixed_put(GTK_FIXED(fixed), label, kClosingLabelBox.x, kClosingLabelBox.y);
+    PlaceWidget(fixed, label, ScaledBox(kClosingLabelBox, scale));
     gtk_widget_show_all(notice);
     return notice;
 }
@@ -116,7 +119,9 @@ void FreezeMainWindow(GtkWidget* mainWindow) {
 }  // namespace
 
 std::string EmptyFolderLine() {
-    return "The folder you dropped " + std::string(kEmptyFolderWords) + ".";
+    // One sentence to translate; in English it reads as the command's words.
+    const char* line = _("The folder you dropped doesn't contain any files.");
+    return line;
 }
 
 BatchController::BatchController() = default;
@@ -145,7 +150,7 @@ void BatchController::ShowMessageAfterDrop(const char* title, const char* text) 
 
 void BatchController::EnterBatchLayout() {
     widgets_.showBatchLayout(true);
-    gtk_button_set_label(GTK_BUTTON(widgets_.stopButton), kStopLabel);
+    gtk_button_set_label(GTK_BUTTON(widgets_.stopButton), _(kStopLabel));
     gtk_widget_set_sensitive(widgets_.stopButton, TRUE);
     DrawingCanvas& thumbnail = *widgets_.thumbnail;
     FillRect(thumbnail, 0, 0, CanvasWidth(thumbnail), CanvasHeight(thumbnail),
@@ -204,7 +209,7 @@ void BatchController::StartBatch(const DropSettings& settings, FileQueue queue) 
     if (!BuildConversionJob(settings, std::move(queue.files), job) ||
         !StartConversionWorker(std::move(job), *gradient_, shared, sink, worker, jobs)) {
         widgets_.showBatchLayout(false);
-        AddLogLine(widgets_.log, -1, kNotStartedLine);
+        AddLogLine(widgets_.log, -1, _(kNotStartedLine));
         return;
     }
     active = true;
@@ -240,16 +245,16 @@ void BatchController::HandleDrop(const std::vector<std::string>& dropped) {
         return;
     }
     if (active || WorkerAlive()) {
-        ShowMessageAfterDrop(kBusyTitle, kBusyText);
+        ShowMessageAfterDrop(_(kBusyTitle), _(kBusyText));
         return;
     }
     const DropSettings settings = ReadDropSettings();
     if (settings.outputFolder.empty()) {
-        ShowMessageAfterDrop(kNoFolderTitle, kNoFolderText);
+        ShowMessageAfterDrop(_(kNoFolderTitle), _(kNoFolderText));
         return;
     }
     gtk_widget_hide(widgets_.dropHint);
-    SetLogText(widgets_.log, kProcessingLine);
+    SetLogText(widgets_.log, _(kProcessingLine));
     AddLogLine(widgets_.log, -1, "");
     if (dropped.size() == 1 && ListQueueOffThread(settings, dropped)) {
         return;  // StartBatch follows when the listing is done
@@ -261,7 +266,7 @@ void BatchController::RequestStop() {
     if (!active) {
         return;
     }
-    gtk_button_set_label(GTK_BUTTON(widgets_.stopButton), kStoppingLabel);
+    gtk_button_set_label(GTK_BUTTON(widgets_.stopButton), _(kStoppingLabel));
     gtk_widget_set_sensitive(widgets_.stopButton, FALSE);
     shared.stop.store(true);
 }
@@ -282,7 +287,7 @@ void BatchController::HandleProgress(ProgressEvent event) {
             // Once stop is pressed the button keeps saying so until the end.
             if (!shared.stop.load()) {
                 const std::string label =
-                    std::string(kStopLabel) + " [" + std::to_string(event.remaining) + "]";
+                    std::string(_(kStopLabel)) + " [" + std::to_string(event.remaining) + "]";
                 gtk_button_set_label(GTK_BUTTON(widgets_.stopButton), label.c_str());
             }
             break;

@@ -17,22 +17,23 @@
 #include "app/drop_intake.h"
 #include "app/window_progress_sink.h"
 #include "batch/batch_engine.h"
+#include "common/i18n.h"
 #include "ui/drawing_canvas.h"
 #include "ui/lifetime.h"
 
 namespace corvanta {
 
-constexpr std::string_view kProcessingLine = "Processing ...";
-constexpr std::string_view kNotStartedLine = "The conversion could not be started.";
+constexpr const char* kProcessingLine = N_("Processing ...");
+constexpr const char* kNotStartedLine = N_("The conversion could not be started.");
 
-constexpr const char* kBusyTitle = "Processing";
-constexpr const char* kBusyText = "Sorry but you can't drop files while processing!";
-constexpr const char* kNoFolderTitle = "Output folder";
-constexpr const char* kNoFolderText = "Please select an output folder!";
+constexpr const char* kBusyTitle = N_("Processing");
+constexpr const char* kBusyText = N_("Sorry but you can't drop files while processing!");
+constexpr const char* kNoFolderTitle = N_("Output folder");
+constexpr const char* kNoFolderText = N_("Please select an output folder!");
 
-constexpr const char* kStopLabel = "STOP CONVERSION";
-constexpr const char* kStoppingLabel = "PLEASE WAIT";
-constexpr const char* kClosingText = "PLEASE WAIT WHILE CLOSING DOWN";
+constexpr const char* kStopLabel = N_("STOP CONVERSION");
+constexpr const char* kStoppingLabel = N_("PLEASE WAIT");
+constexpr const char* kClosingText = N_("PLEASE WAIT WHILE CLOSING DOWN");
 constexpr const char* kClosingNoticeName = "ClosingNotice";
 
 // A batch that ran longer than this and ends while the window is not the

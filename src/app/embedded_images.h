@@ -1,4 +1,5 @@
-// The six PNG images built into the program as a GResource bundle.
+// The PNG images built into the program as a GResource bundle: six, and
+// three of them again for screens of two device pixels to a pixel.
 #pragma once
 
 #include "app/app_state.h"
@@ -12,6 +13,9 @@ inline constexpr const char* kDropHintResource = "/org/corvanta/images/drop_hint
 inline constexpr const char* kHelpIconResource = "/org/corvanta/images/help_icon.png";
 inline constexpr const char* kInfoIconResource = "/org/corvanta/images/info_icon.png";
 inline constexpr const char* kAppIconResource = "/org/corvanta/images/app_icon.png";
+inline constexpr const char* kDropHintFineResource = "/org/corvanta/images/drop_hint@2x.png";
+inline constexpr const char* kHelpIconFineResource = "/org/corvanta/images/help_icon@2x.png";
+inline constexpr const char* kInfoIconFineResource = "/org/corvanta/images/info_icon@2x.png";
 
 constexpr int kAppIconSmallSize = 96;
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/app_state.h"
+#include "common/i18n.h"
 #include "ui/widget_box.h"
 
 namespace corvanta {
@@ -11,6 +12,8 @@ constexpr int kMinWindowWidth = 740;
 constexpr int kMinWindowHeight = 444;
 constexpr int kSchemePanelWidth = 268;
 constexpr const char* kWindowTitle = "Corvanta";
+// What the drop hint says; in English its embedded bitmap shows it.
+constexpr const char* kDropHintText = N_("Drop your image files here");
 
 // Positions in the parent's coordinates. The drawing areas with a sunken
 // frame sit at these places; their frame lies one border width outside.
@@ -66,8 +69,13 @@ struct MainLayout {
     int qualityComboX;
 };
 
-// The layout for a client size of width x height (never below the minimum).
-MainLayout ComputeMainLayout(int width, int height);
+// The layout for a client size of width x height (never below the minimum)
+// at a text scale.
+MainLayout ComputeMainLayout(int width, int height, double scale = 1.0);
+
+// The window's minimum client size at a text scale.
+int MinWindowWidth(double scale);
+int MinWindowHeight(double scale);
 
 // Creates the hidden main window with every widget, its texts, options and
 // colours, and paints the drop hint. Returns false when a backing image
@@ -75,7 +83,7 @@ MainLayout ComputeMainLayout(int width, int height);
 bool CreateMainWindow(AppState& state);
 
 // Places the widgets that follow the client size (width x height, never
-// below the minimum).
+// below the minimum) at the widgets' text scale.
 void LayoutMainWindow(MainWidgets& widgets, int width, int height);
 
 // On: the stop button and the thumbnail replace the editing controls.

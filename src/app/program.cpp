@@ -15,6 +15,7 @@
 #include "app/embedded_images.h"
 #include "app/main_window.h"
 #include "app/routing.h"
+#include "common/i18n.h"
 #include "common/program_directory.h"
 #include "install_names.h"
 #include "scheme/preset_store.h"
@@ -108,7 +109,8 @@ std::unique_ptr<AppState> StartProgram(const char* argv0) {
     }
     ConnectParts(*state);
     SetBatchLayout(state->widgets, false);
-    LayoutMainWindow(state->widgets, kMinWindowWidth, kMinWindowHeight);
+    LayoutMainWindow(state->widgets, MinWindowWidth(state->widgets.textScale),
+                     MinWindowHeight(state->widgets.textScale));
     DrawPalette(state->widgets.paletteCanvas);
     FillPresetList(state->widgets.presetList, state->scheme.Presets());
     NameMainWidgets(state->widgets);
@@ -157,6 +159,7 @@ void ShutDown(AppState& state) {
 
 int RunProgram(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
+    InitTranslations();
     // A full disk or a file-size limit fails the one output being written
     // (its write returns EFBIG) instead of ending the program.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -164,6 +167,9 @@ int RunProgram(int argc, char** argv) {
     // ties the window to its launcher entry by it.
     g_set_prgname(CORVANTA_APP_ID);
     gtk_init(&argc, &argv);
+    // Numbers the program writes or parses keep a decimal point whatever
+    // the user's language.
+    std::setlocale(LC_NUMERIC, "C");
     gdk_set_program_class(CORVANTA_APP_ID);
     gtk_window_set_default_icon_name(CORVANTA_APP_ID);
     std::unique_ptr<AppState> state = StartProgram(argc > 0 ? argv[0] : nullptr);

@@ -8,6 +8,8 @@
 namespace corvanta {
 
 constexpr const char* kTextDomain = "corvanta";
+// GTK's own domain, for the stock button texts the program passes to GTK.
+constexpr const char* kGtkTextDomain = "gtk30";
 
 // Binds the domain to the translations beside the running program
 // (../share/locale of its real folder), else to the installed ones; a

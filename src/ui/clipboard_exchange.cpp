@@ -30,7 +30,7 @@ void PasteText(ClipboardExchange& exchange, std::string_view text) {
     if (!pasted) {
         return;
     }
-    if (!AskYesNo(kPasteTitle, kPasteQuestion)) {
+    if (!AskYesNo(_(kPasteTitle), _(kPasteQuestion))) {
         return;
     }
     exchange.model->Replace(*pasted);

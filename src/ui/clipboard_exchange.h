@@ -6,13 +6,14 @@
 
 #include <gtk/gtk.h>
 
+#include "common/i18n.h"
 #include "ui/lifetime.h"
 #include "ui/scheme_model.h"
 
 namespace corvanta {
 
-constexpr const char* kPasteTitle = "Clipboard data";
-constexpr const char* kPasteQuestion = "Paste from clipboard ?";
+constexpr const char* kPasteTitle = N_("Clipboard data");
+constexpr const char* kPasteQuestion = N_("Paste from clipboard ?");
 
 // The clipboard exchange's part of the program.
 struct ClipboardExchange {

@@ -8,10 +8,20 @@ namespace {
 
 constexpr int kRgbBytes = 3;
 
-gboolean OnCanvasDraw(GtkWidget*, cairo_t* cr, gpointer data) {
+gboolean OnCanvasDraw(GtkWidget* area, cairo_t* cr, gpointer data) {
     const auto* canvas = static_cast<const DrawingCanvas*>(data);
-    if (canvas->image) {
+    const int scale = gtk_widget_get_scale_factor(area);
+    if (canvas->fine && scale > 1 && scale == canvas->fineScale) {
+        cairo_surface_t* surface = gdk_cairo_surface_create_from_pixbuf(
+            canvas->fine.get(), scale, gtk_widget_get_window(area));
+        cairo_set_source_surface(cr, surface, 0, 0);
+        cairo_paint(cr);
+        cairo_surface_destroy(surface);
+    } else if (canvas->image) {
         gdk_cairo_set_source_pixbuf(cr, canvas->image.get(), 0, 0);
+        if (scale > 1) {
+            cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+        }
         cairo_paint(cr);
     }
     return FALSE;  // a focus mark drawn after the picture still runs
@@ -36,6 +46,15 @@ bool CreateDrawingCanvas(DrawingCanvas& canvas, int width, int height, Rgb fill)
     g_signal_connect(canvas.area, "draw", G_CALLBACK(OnCanvasDraw), &canvas);
     FillRect(canvas, 0, 0, width, height, fill);
     return true;
+}
+
+DrawingCanvas OffscreenCanvas(int width, int height, Rgb fill) {
+    DrawingCanvas canvas;
+    canvas.image.reset(gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height));
+    if (canvas.image) {
+        FillRect(canvas, 0, 0, width, height, fill);
+    }
+    return canvas;
 }
 
 int CanvasWidth(const DrawingCanvas& canvas) {

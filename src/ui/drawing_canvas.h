@@ -21,6 +21,12 @@ struct Rgb {
 struct DrawingCanvas {
     GtkWidget* area = nullptr;    // owned by its container
     GObjectPtr<GdkPixbuf> image;  // 8-bit RGB, the size of the area
+    // The same picture at fineScale device pixels to a pixel, where the
+    // program draws one (text, bitmaps made for it); shown instead of image
+    // on a screen of that scale. Elsewhere each pixel of image becomes a
+    // sharp block of device pixels.
+    GObjectPtr<GdkPixbuf> fine;
+    int fineScale = 1;
 };
 
 // Creates the area with a width x height backing image filled with fill.
@@ -36,6 +42,10 @@ void SetPixel(DrawingCanvas& canvas, int x, int y, Rgb color);
 
 // The pixel at (x, y); black outside the image.
 Rgb PixelAt(const DrawingCanvas& canvas, int x, int y);
+
+// A pixel-exact copy of nothing but an image, for drawing off screen with
+// the functions above; null image when memory runs out.
+DrawingCanvas OffscreenCanvas(int width, int height, Rgb fill);
 
 // Schedules a redraw after the program changed the image directly.
 void ShowCanvas(DrawingCanvas& canvas);

@@ -13,9 +13,9 @@ void ChooseOutputFolder(GtkWindow* parent, GtkEntry* field) {
         start = home != nullptr ? home : g_get_home_dir();
         start.push_back('/');
     }
-    GtkWidget* dialog =
-        gtk_file_chooser_dialog_new("", parent, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "_Cancel",
-                                    GTK_RESPONSE_CANCEL, "_Select", GTK_RESPONSE_ACCEPT, nullptr);
+    GtkWidget* dialog = gtk_file_chooser_dialog_new(
+        "", parent, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, g_dgettext(kGtkTextDomain, "_Cancel"),
+        GTK_RESPONSE_CANCEL, g_dgettext(kGtkTextDomain, "_Select"), GTK_RESPONSE_ACCEPT, nullptr);
     gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
@@ -47,8 +47,9 @@ std::vector<std::string> ChooseInputsToConvert(GtkWindow* parent, InputChoice ch
     const bool folder = choice == InputChoice::kFolder;
     GtkWidget* dialog = gtk_file_chooser_dialog_new(
         folder ? _("Convert a folder") : _("Convert files"), parent,
-        folder ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN, _("_Cancel"),
-        GTK_RESPONSE_CANCEL, _("_Convert"), GTK_RESPONSE_ACCEPT, nullptr);
+        folder ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN,
+        g_dgettext(kGtkTextDomain, "_Cancel"), GTK_RESPONSE_CANCEL, _("_Convert"),
+        GTK_RESPONSE_ACCEPT, nullptr);
     gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);

@@ -1,9 +1,11 @@
 #include "ui/help_text.h"
 
+#include "common/i18n.h"
+
 namespace corvanta {
 
 // clang-format off
-const std::string_view kHelpText = R"help(
+const char* const kHelpText = N_(R"help(
 
 Corvanta is a small utility to apply a color scheme to images based on the luma value of each pixel.
 
@@ -29,7 +31,7 @@ Color settings
 ==============
 At the top of this area you have a small preview to immediately reflect any changes you make to the color scheme. If you wish you can drop an image file to preview with another image. With a right-click you go back to the original preview image.
 
-You can select a scheme from the preset list or create your own. Each scheme consist of maximum 9 colors which are visible at the bottom of this area. You can click on them to select one so you can change the color. If you already have set one of the colors but prefer to clear it, right-click on it. If you are feeling uninspired when choosing colors, you can press [ctrl] + [R] to let Corvanta pick a color for you. To store a scheme you compose in one of the eight user presets, press [ctrl] + [1] to [8].)help";
+You can select a scheme from the preset list or create your own. Each scheme consist of maximum 9 colors which are visible at the bottom of this area. You can click on them to select one so you can change the color. If you already have set one of the colors but prefer to clear it, right-click on it. If you are feeling uninspired when choosing colors, you can press [ctrl] + [R] to let Corvanta pick a color for you. To store a scheme you compose in one of the eight user presets, press [ctrl] + [1] to [8].)help");
 // clang-format on
 
 }  // namespace corvanta

@@ -75,12 +75,15 @@ void ShowHelpWindow(OwnedToplevel& holder) {
     if (window == nullptr) {
         return;
     }
-    gtk_window_set_title(GTK_WINDOW(window), kHelpWindowTitle);
-    gtk_window_set_default_size(GTK_WINDOW(window), kHelpWindowWidth, kHelpWindowHeight);
+    gtk_window_set_title(GTK_WINDOW(window), _(kHelpWindowTitle));
+    const double scale = TextScaleOf(gtk_widget_get_screen(window));
+    const int width = ScaledLength(kHelpWindowWidth, scale);
+    const int height = ScaledLength(kHelpWindowHeight, scale);
+    gtk_window_set_default_size(GTK_WINDOW(window), width, height);
     gtk_window_set_resizable(GTK_WINDOW(window), TRUE);
     GdkGeometry bounds{};
-    bounds.min_width = kHelpWindowMinWidth;
-    bounds.min_height = kHelpWindowMinHeight;
+    bounds.min_width = ScaledLength(kHelpWindowMinWidth, scale);
+    bounds.min_height = ScaledLength(kHelpWindowMinHeight, scale);
     bounds.max_width = kMaxWindowSize;
     bounds.max_height = kMaxWindowSize;
     gtk_window_set_geometry_hints(
@@ -92,9 +95,10 @@ void ShowHelpWindow(OwnedToplevel& holder) {
     GtkWidget* layout = gtk_layout_new(nullptr, nullptr);
     gtk_container_add(GTK_CONTAINER(window), layout);
     GtkWidget* view = nullptr;
-    GtkWidget* scroll = TextInScrolledWindow(kHelpText, &view);
-    gtk_layout_put(GTK_LAYOUT(layout), scroll, kHelpMargin, kHelpMargin);
-    LayoutHelpWindow(scroll, kHelpWindowWidth, kHelpWindowHeight);
+    GtkWidget* scroll = TextInScrolledWindow(_(kHelpText), &view);
+    const int margin = ScaledLength(kHelpMargin, scale);
+    gtk_layout_put(GTK_LAYOUT(layout), scroll, margin, margin);
+    LayoutHelpWindow(scroll, width, height);
     g_signal_connect(window, "configure-event", G_CALLBACK(OnHelpConfigure), scroll);
 
     SetFrame(window,
@@ -108,9 +112,11 @@ void ShowHelpWindow(OwnedToplevel& holder) {
 }
 
 void LayoutHelpWindow(GtkWidget* textScroll, int width, int height) {
-    const int w = std::max(width, kHelpWindowMinWidth);
-    const int h = std::max(height, kHelpWindowMinHeight);
-    gtk_widget_set_size_request(textScroll, w - 2 * kHelpMargin, h - 2 * kHelpMargin);
+    const double scale = TextScaleOf(gtk_widget_get_screen(textScroll));
+    const int w = std::max(width, ScaledLength(kHelpWindowMinWidth, scale));
+    const int h = std::max(height, ScaledLength(kHelpWindowMinHeight, scale));
+    const int margin = ScaledLength(kHelpMargin, scale);
+    gtk_widget_set_size_request(textScroll, w - 2 * margin, h - 2 * margin);
 }
 
 void ShowCreditsWindow(OwnedToplevel& holder, const GdkPixbuf* iconImage) {
@@ -124,20 +130,26 @@ void ShowCreditsWindow(OwnedToplevel& holder, const GdkPixbuf* iconImage) {
 
     // Not resizable: the window takes exactly the size of its content.
     GtkWidget* fixed = gtk_fixed_new();
-    gtk_widget_set_size_request(fixed, kCreditsWindowWidth, kCreditsWindowHeight);
+    const double scale = TextScaleOf(gtk_widget_get_screen(window));
+    gtk_widget_set_size_request(fixed, ScaledLength(kCreditsWindowWidth, scale),
+                                ScaledLength(kCreditsWindowHeight, scale));
     gtk_container_add(GTK_CONTAINER(window), fixed);
     GtkWidget* icon = iconImage != nullptr
                           ? gtk_image_new_from_pixbuf(const_cast<GdkPixbuf*>(iconImage))
                           : gtk_image_new();
-    PlaceWidget(fixed, icon, kCreditsIconBox);
-    PlaceWidget(fixed, CentredLabel(kVersionLine), kCreditsVersionBox);
-    PlaceWidget(fixed, CentredLabel(kAuthorLine), kCreditsAuthorBox);
+    // The icon keeps its pixels and moves; the texts grow.
+    const WidgetBox iconBox = MovedBox(kCreditsIconBox, scale);
+    PlaceWidget(fixed, icon,
+                {iconBox.x + (ScaledLength(kCreditsIconBox.width, scale) - iconBox.width) / 2,
+                 iconBox.y, iconBox.width, iconBox.height});
+    PlaceWidget(fixed, CentredLabel(kVersionLine), ScaledBox(kCreditsVersionBox, scale));
+    PlaceWidget(fixed, CentredLabel(_(kAuthorLine)), ScaledBox(kCreditsAuthorBox, scale));
     GtkWidget* view = nullptr;
     GtkWidget* scroll = TextInScrolledWindow(CreditsText(), &view);
     // A text to read, not to work in: no cursor and no keyboard focus.
     gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(view), FALSE);
     gtk_widget_set_can_focus(view, FALSE);
-    PlaceWidget(fixed, scroll, kCreditsTextBox);
+    PlaceWidget(fixed, scroll, ScaledBox(kCreditsTextBox, scale));
 
     SetFrame(window,
              static_cast<GdkWMDecoration>(GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU),
@@ -176,15 +188,16 @@ std::string PngNoticeLine(const char* copyright) {
 
 std::string CreditsText() {
     std::string text;
-    text += "Credits:";
+    text += _("Credits:");
     text += kParagraphEnd;
-    text += "App icon by ";
-    text += kIconAuthor;
-    text += ".";
+    // TRANSLATORS: %s is the icon's author ("the Corvanta developers").
+    gchar* iconLine = g_strdup_printf(_("App icon by %s."), _(kIconAuthor));
+    text += iconLine != nullptr ? iconLine : "";
+    g_free(iconLine);
     text += kParagraphEnd;
     text += "~";
     text += kParagraphEnd;
-    text += "Acknowledgments:";
+    text += _("Acknowledgments:");
     text += kParagraphEnd;
     text += kJpegNotice;
     text += kParagraphEnd;

@@ -7,12 +7,13 @@
 
 #include <gtk/gtk.h>
 
+#include "common/i18n.h"
 #include "ui/owned_toplevel.h"
 #include "ui/widget_box.h"
 
 namespace corvanta {
 
-constexpr const char* kHelpWindowTitle = "Corvanta help";
+constexpr const char* kHelpWindowTitle = N_("Corvanta help");
 constexpr int kHelpWindowWidth = 520;
 constexpr int kHelpWindowHeight = 350;
 constexpr int kHelpWindowMinWidth = 300;
@@ -26,9 +27,9 @@ constexpr WidgetBox kCreditsVersionBox{0, 120, 260, 20};
 constexpr WidgetBox kCreditsAuthorBox{0, 140, 260, 20};
 constexpr WidgetBox kCreditsTextBox{10, 170, 240, 140};
 constexpr const char* kVersionLine = "Corvanta 1.0.0";
-constexpr const char* kAuthorLine = "by the Corvanta developers";
+constexpr const char* kAuthorLine = N_("by the Corvanta developers");
 // The icon was drawn by our own asset script.
-constexpr const char* kIconAuthor = "the Corvanta developers";
+constexpr const char* kIconAuthor = N_("the Corvanta developers");
 
 // Closes an open help window and opens a new one at its initial size.
 void ShowHelpWindow(OwnedToplevel& window);

@@ -87,10 +87,10 @@ GType IconButtonType() {
 
 }  // namespace
 
-GtkWidget* NewIconButton(GdkPixbuf* image) {
+GtkWidget* NewIconButton(GtkWidget* picture) {
     GtkWidget* box = GTK_WIDGET(g_object_new(IconButtonType(), nullptr));
     gtk_event_box_set_visible_window(GTK_EVENT_BOX(box), FALSE);
-    gtk_container_add(GTK_CONTAINER(box), gtk_image_new_from_pixbuf(image));
+    gtk_container_add(GTK_CONTAINER(box), picture);
     gtk_widget_add_events(box, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
     MakeFocusableWithMark(box);
     return box;

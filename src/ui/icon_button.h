@@ -7,8 +7,8 @@
 
 namespace corvanta {
 
-// A new icon button showing image (not taken over).
-GtkWidget* NewIconButton(GdkPixbuf* image);
+// A new icon button around picture (a GtkImage, which it takes over).
+GtkWidget* NewIconButton(GtkWidget* picture);
 
 // The signal the button's accessible action emits.
 constexpr const char* kIconButtonActivate = "activate";

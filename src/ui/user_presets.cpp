@@ -46,9 +46,9 @@ void ReportStoreProblem(PresetStoreSession& store, const std::string& reason) {
     }
     store.told = true;
     WhenIdle(store.lifetime.Watch(),
-             [text = kStoreProblemText + reason](PresetStoreSession& owner) {
+             [text = _(kStoreProblemText) + reason](PresetStoreSession& owner) {
                  if (!owner.closing) {  // shut-down never waits for an answer
-                     ShowNotice(kUserPresetsTitle, text.c_str());
+                     ShowNotice(_(kUserPresetsTitle), text.c_str());
                  }
              });
 }
@@ -199,8 +199,11 @@ void StoreUserPreset(SchemeModel& model, PresetStoreSession& store, int number) 
     if (number < 1 || number > kUserPresetCount || store.closing) {
         return;
     }
-    const std::string question = "Overwrite user preset " + std::to_string(number) + " ?";
-    if (!AskYesNo(kUserPresetsTitle, question.c_str())) {
+    // TRANSLATORS: %d is the user preset's number, 1 to 8.
+    gchar* asked = g_strdup_printf(_("Overwrite user preset %d ?"), number);
+    const std::string question = asked != nullptr ? asked : "";
+    g_free(asked);
+    if (!AskYesNo(_(kUserPresetsTitle), question.c_str())) {
         return;
     }
     model.StoreUserPreset(number);

@@ -14,6 +14,7 @@
 
 #include <gtk/gtk.h>
 
+#include "common/i18n.h"
 #include "scheme/color_scheme.h"
 #include "scheme/preset_store.h"
 #include "ui/lifetime.h"
@@ -25,9 +26,9 @@ namespace corvanta {
 constexpr int kMediumQualityIndex = 0;
 constexpr int kHighQualityIndex = 1;
 
-constexpr const char* kUserPresetsTitle = "User presets";
+constexpr const char* kUserPresetsTitle = N_("User presets");
 // Followed by the reason, in the run's one message about the store.
-constexpr const char* kStoreProblemText = "Presets will not be saved: ";
+constexpr const char* kStoreProblemText = N_("Presets will not be saved: ");
 
 // The largest and smallest numbers a five-character size field can show.
 constexpr std::int32_t kSizeFieldLargest = 99999;

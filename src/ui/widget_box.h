@@ -2,6 +2,8 @@
 // placing or moving a child of a GtkFixed or GtkLayout there.
 #pragma once
 
+#include <cmath>
+
 #include <gtk/gtk.h>
 
 namespace corvanta {
@@ -25,6 +27,30 @@ inline void PlaceWidget(GtkWidget* parent, GtkWidget* child, const WidgetBox& bo
     } else {
         gtk_fixed_put(GTK_FIXED(parent), child, box.x, box.y);
     }
+}
+
+// The text scale factor of screen: its resolution over 96 dpi, which
+// GDK_DPI_SCALE, Xft.dpi and gtk-xft-dpi set. Fixed layouts grow with it.
+inline double TextScaleOf(GdkScreen* screen) {
+    constexpr double kBaseDpi = 96.0;
+    const double dpi = screen != nullptr ? gdk_screen_get_resolution(screen) : -1.0;
+    return dpi > 0 ? dpi / kBaseDpi : 1.0;
+}
+
+// A length of a fixed layout at a text scale, in whole pixels.
+inline int ScaledLength(int length, double scale) {
+    return static_cast<int>(std::lround(length * scale));
+}
+
+// A widget that holds text: its place and its size grow with the text.
+inline WidgetBox ScaledBox(const WidgetBox& box, double scale) {
+    return {ScaledLength(box.x, scale), ScaledLength(box.y, scale), ScaledLength(box.width, scale),
+            ScaledLength(box.height, scale)};
+}
+
+// A drawing area with pixels of its own: only its place moves.
+inline WidgetBox MovedBox(const WidgetBox& box, double scale) {
+    return {ScaledLength(box.x, scale), ScaledLength(box.y, scale), box.width, box.height};
 }
 
 inline void MoveWidget(GtkWidget* parent, GtkWidget* child, int x, int y) {

@@ -82,3 +82,30 @@ corvanta_gui_test(corvanta_gui_stress_tests gui/stress_test.cpp)
 target_link_libraries(corvanta_gui_stress_tests PRIVATE corvanta_batch_test_helpers)
 set_property(TEST corvanta_gui_stress_tests APPEND PROPERTY LABELS stress)
 set_property(TEST corvanta_gui_stress_tests PROPERTY TIMEOUT 1200)
+
+# The window's look under each theme, language and text scale: one
+# program, one test for each.
+add_executable(corvanta_gui_look_tests gui/look_test.cpp)
+target_link_libraries(corvanta_gui_look_tests PRIVATE corvanta_gui_harness)
+# A German session (de_DE.UTF-8, made by scripts/install-deps.sh) reads the
+# catalogue of the build tree.
+set(look_env ${CORVANTA_GUI_TEST_ENV})
+list(FILTER look_env EXCLUDE REGEX "^GTK_THEME=")
+foreach(look "Adwaita;GTK_THEME=Adwaita" "Adwaita_dark;GTK_THEME=Adwaita:dark"
+        "HighContrast;GTK_THEME=HighContrast"
+        "de;GTK_THEME=Adwaita;LANG=de_DE.UTF-8;LANGUAGE=de;LC_ALL=de_DE.UTF-8"
+        "text_1.25;GTK_THEME=Adwaita;GDK_DPI_SCALE=1.25" "text_1.5;GTK_THEME=Adwaita;GDK_DPI_SCALE=1.5"
+        "text_1.5_de;GTK_THEME=Adwaita;GDK_DPI_SCALE=1.5;LANG=de_DE.UTF-8;LANGUAGE=de;LC_ALL=de_DE.UTF-8")
+  list(POP_FRONT look suffix)
+  add_test(NAME corvanta_gui_look_${suffix}
+           COMMAND ${XVFB_RUN} -a -s "-screen 0 1280x1024x24" $<TARGET_FILE:corvanta_gui_look_tests>)
+  set_tests_properties(corvanta_gui_look_${suffix} PROPERTIES
+    RESOURCE_LOCK corvanta_display TIMEOUT 300 ENVIRONMENT "${look_env};${look}")
+endforeach()
+# Two device pixels to a pixel: the window is twice as large on the screen.
+add_test(NAME corvanta_gui_look_scale_2
+         COMMAND ${XVFB_RUN} -a -s "-screen 0 2560x2048x24" $<TARGET_FILE:corvanta_gui_look_tests>
+                 --gtest_filter=*DevicePixels*)
+set_tests_properties(corvanta_gui_look_scale_2 PROPERTIES
+  RESOURCE_LOCK corvanta_display TIMEOUT 300 ENVIRONMENT "${look_env};GTK_THEME=Adwaita;GDK_SCALE=2")
+add_dependencies(corvanta_gui_look_tests corvanta_translations)

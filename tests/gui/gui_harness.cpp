@@ -94,7 +94,8 @@ void MainWindowTest::SetUp() {
     ASSERT_TRUE(PumpUntil([&] {
         GtkAllocation a;
         gtk_widget_get_allocation(state_->widgets.schemePanel, &a);
-        return gtk_widget_get_mapped(window) && a.height == kMinWindowHeight;
+        return gtk_widget_get_mapped(window) &&
+               a.height == MinWindowHeight(state_->widgets.textScale);
     }));
     PumpFor(50);
 }
@@ -115,8 +116,10 @@ void MainWindowTest::ResizeWindow(int width, int height) {
             GtkAllocation a;
             gtk_widget_get_allocation(state_->widgets.schemePanel, &a);
             const WidgetBox panel = BoxIn(state_->widgets.schemePanel);
-            return a.height == std::max(height, kMinWindowHeight) &&
-                   panel.x == std::max(width, kMinWindowWidth) - kSchemePanelWidth;
+            const double scale = state_->widgets.textScale;
+            return a.height == std::max(height, MinWindowHeight(scale)) &&
+                   panel.x == std::max(width, MinWindowWidth(scale)) -
+                                  ScaledLength(kSchemePanelWidth, scale);
         },
         3000);
     PumpFor(50);

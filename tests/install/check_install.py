@@ -75,6 +75,9 @@ class Tree:
                        if os.path.isabs(args.completion_dir) else under(args.completion_dir))
         self.completion = os.path.join(completions, "corvanta-convert")
         self.convert = self.programs[1]
+        self.languages = [l for l in args.languages.split(",") if l]
+        self.catalogues = [under(args.datadir, "locale", l, "LC_MESSAGES", "corvanta.mo")
+                           for l in self.languages]
 
 
 def desktop_entry(path):
@@ -97,7 +100,7 @@ def png_size(path):
 
 def check_layout(args, tree, failures):
     expected = list(tree.programs) + [tree.desktop, tree.metainfo, *tree.icons,
-                                      *tree.man_pages, tree.completion]
+                                      *tree.man_pages, tree.completion, *tree.catalogues]
     if args.helper:
         expected.append(tree.helper)
     for path in expected:
@@ -181,6 +184,12 @@ def check_desktop(tree, failures):
     result = run_validator([tool, tree.desktop], failures, "desktop-file-validate")
     failures.check(not (result.stdout + result.stderr).strip(),
                    "desktop-file-validate printed something")
+    # Merged from the catalogues at build time.
+    if os.path.isfile(tree.desktop):
+        entry = desktop_entry(tree.desktop)
+        for lang in tree.languages:
+            for key in ("Name", "GenericName", "Comment", "Keywords"):
+                failures.check(f"{key}[{lang}]" in entry, f"no {key}[{lang}] in the desktop entry")
 
 
 def check_metainfo(tree, failures):
@@ -189,6 +198,13 @@ def check_metainfo(tree, failures):
     # Only errors and warnings count; pedantic notes and infos are advice.
     problems = [l for l in (result.stdout + result.stderr).splitlines() if re.match(r"[EW]: ", l)]
     failures.check(not problems, f"appstreamcli: {problems}")
+    if os.path.isfile(tree.metainfo):
+        component = ElementTree.parse(tree.metainfo).getroot()
+        lang_key = "{http://www.w3.org/XML/1998/namespace}lang"
+        for lang in tree.languages:
+            for tag in ("name", "summary"):
+                failures.check(any(e.get(lang_key) == lang for e in component.iter(tag)),
+                               f"no {tag} in {lang} in the metainfo")
 
 
 def help_options(tree):
@@ -287,6 +303,7 @@ def main():
     parser.add_argument("--version", required=True)
     parser.add_argument("--helper", type=int, choices=[0, 1], required=True)
     parser.add_argument("--bindir", default="bin")
+    parser.add_argument("--languages", default="", help="comma-separated, as po/LINGUAS")
     parser.add_argument("--libexecdir", default="libexec")
     parser.add_argument("--datadir", default="share")
     parser.add_argument("--mandir", default="share/man")
