@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   libgtk-3-dev libturbojpeg0-dev libpng-dev zlib1g-dev libdeflate-dev
+  libseccomp-dev libfontconfig-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool xclip x11-utils libjpeg-turbo-progs pngcheck
   python3 python3-pil fonts-dejavu-core valgrind

@@ -74,6 +74,8 @@ std::string_view ForDecode(DecodeProblem problem) {
             return kNeedsTempFolder;
         case DecodeProblem::kTooManyFiles:
             return kTooManyFiles;
+        case DecodeProblem::kForbiddenCall:
+            return kForbiddenCall;
     }
     return {};
 }

@@ -27,6 +27,7 @@ constexpr std::string_view kStoppedResponding = "decoder stopped responding";
 constexpr std::string_view kDecoderKilled = "decoder was killed";
 constexpr std::string_view kOutOfMemory = "out of memory";
 constexpr std::string_view kTooManyFiles = "too many open files";
+constexpr std::string_view kForbiddenCall = "decoder stopped: forbidden system call";
 // What a [Done] line says of a picture that decoded only in part.
 constexpr std::string_view kDamagedEndsEarly = "damaged: the picture ends early";
 constexpr std::string_view kDamagedCorrupt = "damaged: part of the picture is corrupt";

@@ -10,6 +10,7 @@
 #include "batch/display_name.h"
 #include "batch/elapsed_time.h"
 #include "batch/lut_export.h"
+#include "decoder/confinement.h"
 #include "scheme/scheme_text.h"
 #include "tone/shared_gradient.h"
 
@@ -111,8 +112,9 @@ int RunConvertCommand(const ConvertOptions& options, std::atomic<bool>& stop, st
             std::fputs(UsageText().c_str(), out);
             return kExitOk;
         case ConvertAction::kVersion:
-            std::fprintf(out, "%.*s %s\n", static_cast<int>(kConvertProgramName.size()),
-                         kConvertProgramName.data(), CORVANTA_VERSION);
+            std::fprintf(out, "%.*s %s\n%s\n", static_cast<int>(kConvertProgramName.size()),
+                         kConvertProgramName.data(), CORVANTA_VERSION,
+                         decoder::DescribeProtections(decoder::AvailableProtections()).c_str());
             return kExitOk;
         case ConvertAction::kListPresets:
             std::fputs(PresetListing().c_str(), out);

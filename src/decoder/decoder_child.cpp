@@ -1,7 +1,6 @@
 #include "decoder/decoder_child.h"
 
 #include <fcntl.h>
-#include <linux/landlock.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -27,6 +26,7 @@
 #include "codecs/exif_orientation.h"
 #include "codecs/image_loader.h"
 #include "common/scoped_fd.h"
+#include "decoder/confinement.h"
 #include "decoder/descriptor_passing.h"
 #include "decoder/input_file.h"
 #include "decoder/process_handle.h"
@@ -41,6 +41,8 @@ constexpr int kExitFailed = 1;  // a failure was reported
 // After SIGXCPU at the soft limit the kernel sends SIGKILL at the hard one.
 constexpr rlim_t kCpuGraceSeconds = 5;
 constexpr const char* kOomScoreFile = "/proc/self/oom_score_adj";
+constexpr const char* kOwnStatusFile = "/proc/self/status";
+constexpr std::size_t kStatusBytes = 8192;
 constexpr const char* kOomScoreMax = "1000";
 // gdk-pixbuf looks at this much of a file to tell its type.
 constexpr std::size_t kSniffBytes = 4096;
@@ -105,17 +107,31 @@ void OnPrint(const gchar*) {}
 
 // ---- limits -----------------------------------------------------------------
 
+// /proc/self/status, opened before the file-system rules close /proc.
+int& OwnStatusFd() {
+    static int fd = -1;
+    return fd;
+}
+
 std::int64_t AddressSpaceBytes() {
-    std::ifstream in("/proc/self/status");
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("VmSize:", 0) == 0) {
-            std::istringstream fields(line.substr(sizeof "VmSize:" - 1));
-            std::int64_t kilobytes = -1;
-            fields >> kilobytes;
-            return kilobytes < 0 ? -1 : kilobytes * 1024;
-        }
+    constexpr std::string_view kField = "\nVmSize:";
+    std::array<char, kStatusBytes> status{};
+    const ssize_t length = pread(OwnStatusFd(), status.data(), status.size() - 1, 0);
+    if (length <= 0) {
+        return -1;
     }
-    return -1;
+    const std::string_view text(status.data(), static_cast<std::size_t>(length));
+    const std::size_t at = text.find(kField);
+    if (at == std::string_view::npos) {
+        return -1;
+    }
+    std::int64_t kilobytes = -1;
+    const char* from = text.data() + at + kField.size();
+    while (from < text.data() + text.size() && (*from == ' ' || *from == '\t')) {
+        ++from;
+    }
+    std::from_chars(from, text.data() + text.size(), kilobytes);
+    return kilobytes < 0 ? -1 : kilobytes * 1024;
 }
 
 bool SetLimit(int resource, rlim_t soft, rlim_t hard) {
@@ -142,50 +158,6 @@ bool LimitAddressSpace(std::int64_t moreBytes) {
     }
     const auto limit = static_cast<rlim_t>(now + moreBytes);
     return SetLimit(RLIMIT_AS, limit, limit);
-}
-
-// Writing, creating and removing files only below folder, executing
-// nothing. Reading stays open: the loaders need their modules, the MIME
-// database and the picture. Quietly nothing where the kernel lacks Landlock.
-bool RestrictFileSystem(const char* folder) {
-    const long abi =
-        syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
-    if (abi < 1) {
-        return errno == ENOSYS || errno == EOPNOTSUPP;
-    }
-    __u64 writes = LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_REMOVE_DIR |
-                   LANDLOCK_ACCESS_FS_REMOVE_FILE | LANDLOCK_ACCESS_FS_MAKE_CHAR |
-                   LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG |
-                   LANDLOCK_ACCESS_FS_MAKE_SOCK | LANDLOCK_ACCESS_FS_MAKE_FIFO |
-                   LANDLOCK_ACCESS_FS_MAKE_BLOCK | LANDLOCK_ACCESS_FS_MAKE_SYM;
-#ifdef LANDLOCK_ACCESS_FS_REFER
-    if (abi >= 2) {
-        writes |= LANDLOCK_ACCESS_FS_REFER;
-    }
-#endif
-#ifdef LANDLOCK_ACCESS_FS_TRUNCATE
-    if (abi >= 3) {
-        writes |= LANDLOCK_ACCESS_FS_TRUNCATE;
-    }
-#endif
-    landlock_ruleset_attr ruleset{};
-    ruleset.handled_access_fs = writes | LANDLOCK_ACCESS_FS_EXECUTE;
-    const ScopedFd rules(
-        static_cast<int>(syscall(SYS_landlock_create_ruleset, &ruleset, sizeof ruleset, 0)));
-    if (!rules.Valid()) {
-        return false;
-    }
-    if (folder != nullptr && *folder != '\0') {
-        const ScopedFd beneath(::open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC));
-        landlock_path_beneath_attr rule{};
-        rule.allowed_access = writes;
-        rule.parent_fd = beneath.Get();
-        if (!beneath.Valid() || syscall(SYS_landlock_add_rule, rules.Get(),
-                                        LANDLOCK_RULE_PATH_BENEATH, &rule, 0) != 0) {
-            return false;
-        }
-    }
-    return syscall(SYS_landlock_restrict_self, rules.Get(), 0) == 0;
 }
 
 // ---- reading the picture -------------------------------------------------------
@@ -679,20 +651,24 @@ int DecodePicture(const Request& request) {
 
 namespace {
 
-// The server's start-up: what every picture would otherwise load again.
+// The server's start-up: what every picture would otherwise load again,
+// and what a confined decoder could not load at all: every loader module
+// with the libraries behind it, and the MIME database.
 void Preload() {
     GSList* formats = gdk_pixbuf_get_formats();
-    g_slist_free(formats);
-    constexpr std::array<std::uint8_t, 8> kPngSignature = {0x89, 'P',  'N',  'G',
-                                                           0x0D, 0x0A, 0x1A, 0x0A};
-    if (GdkPixbufFormat* png = FindFormat(kPngSignature.data(), kPngSignature.size(), {})) {
-        gchar* name = gdk_pixbuf_format_get_name(png);
+    for (GSList* f = formats; f != nullptr; f = f->next) {
+        auto* format = static_cast<GdkPixbufFormat*>(f->data);
+        gchar* name = gdk_pixbuf_format_get_name(format);
         if (GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type(name, nullptr)) {
-            gdk_pixbuf_loader_close(loader, nullptr);
+            gdk_pixbuf_loader_close(loader, nullptr);  // no data: an error, ignored
             g_object_unref(loader);
         }
         g_free(name);
     }
+    g_slist_free(formats);
+    constexpr std::array<std::uint8_t, 8> kPngSignature = {0x89, 'P',  'N',  'G',
+                                                           0x0D, 0x0A, 0x1A, 0x0A};
+    FindFormat(kPngSignature.data(), kPngSignature.size(), {});
 }
 
 // Moves the three received descriptors to kInputFd, kChannelFd and
@@ -731,7 +707,8 @@ bool ReceiveRequest(ServeRequest& request, std::array<int, kServeDescriptors>& f
 }
 
 [[noreturn]] void RunForked(const ServeRequest& serve,
-                            const std::array<int, kServeDescriptors>& fds, PictureDecoder decode) {
+                            const std::array<int, kServeDescriptors>& fds, const Decoder& decoder,
+                            pid_t server) {
     Request request;
     request.haveTempFolder = serve.tempFolder[0] != '\0';
     // Without a folder of its own the decoder may write nowhere.
@@ -747,11 +724,16 @@ bool ReceiveRequest(ServeRequest& request, std::array<int, kServeDescriptors>& f
     request.memoryBytes = serve.memoryBytes;
     request.cpuSeconds = serve.cpuSeconds;
     request.tempFileBytes = serve.tempFileBytes;
-    request.parentPid = getppid();
+    // The server's own pid, not getppid(): a server killed right after the
+    // fork must not leave its decoder running for whoever adopted it.
+    request.parentPid = server;
+    if (decoder.beforeConfinement != nullptr) {
+        decoder.beforeConfinement();
+    }
     if (!EnterDecoderLimits(request)) {
         _exit(kExitLimits);
     }
-    _exit(decode(request));
+    _exit(decoder.decode(request));
 }
 
 // The decoder's pid, and a pidfd for it (a child not yet waited for, so the
@@ -766,11 +748,12 @@ bool SendStarted(pid_t pid) {
 
 // Forks the decoder for one request and reports its start and its end.
 void ServeOne(const ServeRequest& request, const std::array<int, kServeDescriptors>& fds,
-              PictureDecoder decode) {
+              const Decoder& decoder) {
+    const pid_t server = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
         close(kServerFd);
-        RunForked(request, fds, decode);
+        RunForked(request, fds, decoder, server);
     }
     for (const int fd : fds) {
         close(fd);
@@ -791,13 +774,14 @@ void ServeOne(const ServeRequest& request, const std::array<int, kServeDescripto
     send(kServerFd, &ending, sizeof ending, MSG_NOSIGNAL);
 }
 
-int Serve(std::int64_t parentPid, PictureDecoder decode) {
+int Serve(std::int64_t parentPid, const Decoder& decoder) {
     if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parentPid ||
         !SetLimit(RLIMIT_CORE, 0, 0)) {
         return kExitUsage;
     }
     SilenceLibraries();
     Preload();
+    PrepareConfinement();
     const ServeHello hello;
     if (send(kServerFd, &hello, sizeof hello, MSG_NOSIGNAL) != sizeof hello) {
         return kExitUsage;
@@ -807,7 +791,7 @@ int Serve(std::int64_t parentPid, PictureDecoder decode) {
         std::array<int, kServeDescriptors> fds{};
         bool ended = false;
         if (ReceiveRequest(request, fds, ended)) {
-            ServeOne(request, fds, decode);
+            ServeOne(request, fds, decoder);
         } else if (ended) {
             return kExitOk;  // the batch has closed its end
         }
@@ -824,6 +808,7 @@ bool EnterDecoderLimits(const Request& request) {
     if (!SetLimit(RLIMIT_CORE, 0, 0)) {
         return false;
     }
+    OwnStatusFd() = ::open(kOwnStatusFile, O_RDONLY | O_CLOEXEC);
     if (request.cpuSeconds > 0 &&
         !SetLimit(RLIMIT_CPU, static_cast<rlim_t>(request.cpuSeconds),
                   static_cast<rlim_t>(request.cpuSeconds) + kCpuGraceSeconds)) {
@@ -842,11 +827,14 @@ bool EnterDecoderLimits(const Request& request) {
         std::fputs(kOomScoreMax, score);
         std::fclose(score);
     }
-    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-           RestrictFileSystem(request.haveTempFolder ? std::getenv("TMPDIR") : nullptr);
+    // No process of the user may look into this one; its own /proc entries
+    // become the kernel's, so this comes after the last of them is opened.
+    return prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0 && prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           RestrictFileSystem(request.haveTempFolder ? std::getenv("TMPDIR") : nullptr) &&
+           FilterSystemCalls();
 }
 
-int RunDecoder(int argc, char** argv, PictureDecoder decode) {
+int RunDecoder(int argc, char** argv, const Decoder& decoder) {
     // Whatever the starter ignored: past its file-size limit a decoder must
     // die of SIGXFSZ, and a batch that has gone must not leave it writing.
     std::signal(SIGXFSZ, SIG_DFL);
@@ -857,7 +845,7 @@ int RunDecoder(int argc, char** argv, PictureDecoder decode) {
         !ParseNumber(argv[3], version) || version != kProtocolVersion) {
         return kExitUsage;
     }
-    return Serve(parent, decode);
+    return Serve(parent, decoder);
 }
 
 bool IsDecoderMode(int argc, char** argv) {
@@ -865,7 +853,7 @@ bool IsDecoderMode(int argc, char** argv) {
 }
 
 int RunDecoderMode(int argc, char** argv) {
-    return RunDecoder(argc - 1, argv + 1, DecodePicture);
+    return RunDecoder(argc - 1, argv + 1, Decoder{DecodePicture, nullptr});
 }
 
 }  // namespace corvanta::decoder

@@ -13,9 +13,12 @@ namespace corvanta::decoder {
 // dies with its parent, dumps no core, gets SIGXCPU after cpuSeconds of CPU
 // time and is killed a little later, writes no file above tempFileBytes,
 // may map only memoryBytes more than it holds now, is the first the kernel
-// kills when memory runs out, and, where the kernel has Landlock, may
-// create, write or remove files only under $TMPDIR (nowhere without a
-// temporary folder) and execute nothing.
+// kills when memory runs out, cannot be looked into by other processes,
+// and is confined (confinement.h): where the kernel has Landlock it reads
+// only system files and $TMPDIR, creates, writes or removes files only
+// under $TMPDIR (nowhere without a temporary folder) and executes nothing;
+// where it has seccomp, a system call outside the allow-list ends it with
+// SIGSYS.
 // False when a limit that must hold could not be set.
 bool EnterDecoderLimits(const Request& request);
 
@@ -23,11 +26,16 @@ bool EnterDecoderLimits(const Request& request);
 // already in force. Returns the exit status.
 int DecodePicture(const Request& request);
 
-using PictureDecoder = int (*)(const Request& request);
+// What a decoder runs: decode once its limits and confinement hold, and
+// beforeConfinement (when not null) just before them, its descriptors taken.
+struct Decoder {
+    int (*decode)(const Request& request) = nullptr;
+    void (*beforeConfinement)() = nullptr;
+};
 
 // The whole program: "PROGRAM --serve PID VERSION" is the server that forks
 // a decoder per picture; each enters its limits and then runs decode.
-int RunDecoder(int argc, char** argv, PictureDecoder decode);
+int RunDecoder(int argc, char** argv, const Decoder& decoder);
 
 // Whether argv asks the program for its decoder mode (kSelfOption first),
 // and that mode, which must run before any toolkit is initialised.

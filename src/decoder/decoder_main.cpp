@@ -4,5 +4,5 @@
 // so that a format library that crashes, hangs or runs out of memory costs
 // that one picture and nothing else.
 int main(int argc, char** argv) {
-    return corvanta::decoder::RunDecoder(argc, argv, corvanta::decoder::DecodePicture);
+    return corvanta::decoder::RunDecoder(argc, argv, {corvanta::decoder::DecodePicture, nullptr});
 }

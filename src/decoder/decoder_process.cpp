@@ -177,6 +177,8 @@ DecodeProblem ProblemForEnding(const ServedEnding& served, int cpuSeconds,
             return DecodeProblem::kTookTooLong;
         case SIGXFSZ:
             return DecodeProblem::kTooLarge;
+        case SIGSYS:
+            return DecodeProblem::kForbiddenCall;
         case SIGKILL:
             // The kernel's second step after SIGXCPU, its out-of-memory
             // killer, or someone else.

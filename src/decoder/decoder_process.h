@@ -129,6 +129,7 @@ enum class DecodeProblem {
     kOutOfMemory,
     kNeedsTempFolder,
     kTooManyFiles,
+    kForbiddenCall,  // its system-call filter ended it
 };
 
 struct DecodedPicture {

@@ -93,7 +93,10 @@ TEST_F(ConvertCommandTest, UsageErrorsNameTheProblemInOneLine) {
 TEST_F(ConvertCommandTest, InformationCommands) {
     const auto version = RunConvert({"--version"});
     EXPECT_EQ(version.exitCode, 0);
-    EXPECT_EQ(version.out, "corvanta-convert 1.0.0\n");
+    // The version, then which protections a decoder gets here.
+    ASSERT_EQ(version.OutLines().size(), 2u);
+    EXPECT_EQ(version.OutLines()[0], "corvanta-convert 1.0.0");
+    EXPECT_EQ(version.OutLines()[1].rfind("decoder confinement: system-call filter ", 0), 0u);
     const auto help = RunConvert({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("--max-size WxH"), std::string::npos);

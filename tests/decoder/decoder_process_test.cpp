@@ -4,8 +4,12 @@
 // carry.
 #include "decoder/decoder_process.h"
 
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +22,8 @@
 #include <gtest/gtest.h>
 
 #include "batch/batch_engine.h"
+#include "common/scoped_fd.h"
+#include "decoder/confinement.h"
 #include "decoder/input_file.h"
 #include "support/folder_test.h"
 #include "support/test_images.h"
@@ -131,6 +137,86 @@ TEST_F(DecoderFaults, EachFaultCostsOneFileWithItsReason) {
         fs::remove(Out() / "good.jpg");
     }
     std::signal(SIGXFSZ, saved);
+}
+
+// A listening socket that never blocks: on loopback (path empty, the port
+// it got in port) or at path.
+ScopedFd Listen(const std::string& path, int& port) {
+    ScopedFd socket(::socket(path.empty() ? AF_INET : AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    sockaddr_storage address{};
+    socklen_t length = path.empty() ? sizeof(sockaddr_in) : sizeof(sockaddr_un);
+    if (path.empty()) {
+        auto* inet = reinterpret_cast<sockaddr_in*>(&address);
+        inet->sin_family = AF_INET;
+        inet->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    } else {
+        auto* local = reinterpret_cast<sockaddr_un*>(&address);
+        local->sun_family = AF_UNIX;
+        path.copy(local->sun_path, sizeof local->sun_path - 1);
+    }
+    auto* any = reinterpret_cast<sockaddr*>(&address);
+    EXPECT_EQ(::bind(socket.Get(), any, length), 0);
+    EXPECT_EQ(::listen(socket.Get(), 4), 0);
+    ::getsockname(socket.Get(), any, &length);
+    port = ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+    return socket;
+}
+
+// A decoder taken over by its picture, once confined, reads, reaches and
+// starts nothing: each attempt costs that file, the listeners hear nothing,
+// the file planted in the home folder is never opened, the next converts.
+TEST_F(DecoderFaults, AConfinedDecoderReadsAndReachesNothing) {
+    const decoder::Protections protections = decoder::AvailableProtections();
+    const fs::path home = root_ / "home";
+    fs::create_directory(home);
+    const std::string planted = (home / "key").string();
+    ASSERT_TRUE(test_support::WriteFile(planted, std::string_view("private")));
+    const std::string savedHome = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "/";
+    ::setenv("HOME", home.c_str(), 1);
+    ::setenv("CORVANTA_PLANTED", "token-5f2e", 1);
+    const ScopedFd watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    ASSERT_GE(::inotify_add_watch(watch.Get(), planted.c_str(), IN_OPEN | IN_ACCESS), 0);
+    int port = 0;
+    int unused = 0;
+    const ScopedFd inet = Listen({}, port);
+    const std::string socketPath = (root_ / "listen").string();
+    const ScopedFd local = Listen(socketPath, unused);
+    const bool files = protections.landlockAbi > 0;
+    const bool calls = protections.systemCallFilter;
+    const struct {
+        std::string act;
+        bool guarded;  // the kernel has what stops it
+        std::string_view reason;
+    } cases[] = {
+        {"read " + planted, files, failure_reason::kUndecodable},
+        {"read /proc/1/environ", files, failure_reason::kUndecodable},
+        {"write " + (home / "escaped").string(), files, failure_reason::kUndecodable},
+        {"inet " + std::to_string(port), calls, failure_reason::kForbiddenCall},
+        {"unix " + socketPath, calls, failure_reason::kForbiddenCall},
+        {"exec", calls, failure_reason::kForbiddenCall},
+        {"ptrace", calls, failure_reason::kForbiddenCall},
+        {"environment token-5f2e", true, failure_reason::kUndecodable},
+    };
+    for (const auto& c : cases) {
+        if (!c.guarded) {
+            continue;
+        }
+        SCOPED_TRACE(c.act);
+        const std::vector<ProgressEvent> finals = Convert("escape " + c.act, Misbehaving());
+        ASSERT_EQ(finals.size(), 2u);
+        EXPECT_EQ(FileStatusLine(finals[0].kind, finals[0].fileName, finals[0].reason),
+                  "[Error]  bad.png (" + std::string(c.reason) + ")");
+        EXPECT_EQ(finals[1].kind, ProgressKind::kDone);
+        fs::remove(Out() / "good.jpg");
+    }
+    ::setenv("HOME", savedHome.c_str(), 1);
+    ::unsetenv("CORVANTA_PLANTED");
+    std::array<char, 256> events{};
+    EXPECT_LT(::read(watch.Get(), events.data(), events.size()), 0)
+        << "the planted file was opened";
+    EXPECT_LT(::accept(inet.Get(), nullptr, nullptr), 0);
+    EXPECT_LT(::accept(local.Get(), nullptr, nullptr), 0);
+    EXPECT_FALSE(fs::exists(home / "escaped"));
 }
 
 // The server is this process's child and the decoder its grandchild: killed

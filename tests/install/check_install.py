@@ -129,8 +129,8 @@ def check_convert_runs(args, tree, failures):
     if not os.path.isfile(tree.convert):
         return
     version = subprocess.run([tree.convert, "--version"], capture_output=True, text=True)
-    failures.check(version.returncode == 0 and version.stdout.strip() ==
-                   f"corvanta-convert {args.version}",
+    first = version.stdout.splitlines()[0] if version.stdout else ""
+    failures.check(version.returncode == 0 and first == f"corvanta-convert {args.version}",
                    f"--version: status {version.returncode}, {version.stdout!r}")
     listing = subprocess.run([tree.convert, "--list-presets"], capture_output=True, text=True)
     lines = listing.stdout.splitlines()

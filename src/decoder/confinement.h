@@ -1,0 +1,40 @@
+// The decoder's fence against a format library taken over by a crafted
+// file: a clean environment, a system-call allow-list and file-system rules
+// for reading as well as writing, so that such a loader reads and reaches
+// nothing but its picture. Runs only in the decoder's processes.
+#pragma once
+
+#include <string>
+
+namespace corvanta::decoder {
+
+// What this kernel lets a decoder put on itself.
+struct Protections {
+    bool systemCallFilter = false;
+    int landlockAbi = 0;  // 0: no Landlock, file opens stay unfiltered
+};
+Protections AvailableProtections();
+
+// One line for `--version`: which protections a decoder gets here.
+std::string DescribeProtections(const Protections& protections);
+
+// The server's start, once every gdk-pixbuf loader is loaded: loads
+// fontconfig (FcInit), notes the folders its decoders may read (fonts and
+// their cache among them) and keeps only LANG, LC_* and where gdk-pixbuf's
+// loaders are in the environment they inherit.
+void PrepareConfinement();
+
+// Reading only below the system's read-only folders the loaders use (/usr,
+// fonts and their cache, the MIME database) and in tempFolder; writing,
+// creating and removing only in tempFolder (nowhere when it is null or
+// empty); executing nothing; with Landlock ABI 4 and later no TCP either,
+// with 6 and later no signal or abstract socket beyond this process. True
+// where the kernel lacks Landlock.
+bool RestrictFileSystem(const char* tempFolder);
+
+// The allow-list: a call outside it ends the process with SIGSYS, except
+// those libraries probe for and fall back from, which fail. True where the
+// kernel has no seccomp.
+bool FilterSystemCalls();
+
+}  // namespace corvanta::decoder

@@ -1,0 +1,189 @@
+// The decoder's system-call allow-list (libseccomp). What a decoder does
+// once it is confined: memory, the descriptors it holds, time, its own
+// threads and signals, exit; files are opened only as Landlock allows.
+#include <fcntl.h>
+#include <linux/sched.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+
+#include <seccomp.h>
+
+#include "decoder/confinement.h"
+#include "decoder/confinement_inside.h"
+
+namespace corvanta::decoder {
+namespace {
+
+// Every family with what needs it.
+constexpr std::array kAllowed = {
+    // memory: every allocator, the shared pixels, loaders' scratch
+    SCMP_SYS(brk),
+    SCMP_SYS(mmap),
+    SCMP_SYS(munmap),
+    SCMP_SYS(mremap),
+    SCMP_SYS(mprotect),
+    SCMP_SYS(madvise),
+    // the descriptors it holds: the picture, the channel, the pixels, the
+    // temporary files of loaders that need one
+    SCMP_SYS(read),
+    SCMP_SYS(pread64),
+    SCMP_SYS(readv),
+    SCMP_SYS(write),
+    SCMP_SYS(pwrite64),
+    SCMP_SYS(writev),
+    SCMP_SYS(lseek),
+    SCMP_SYS(close),
+    SCMP_SYS(dup),
+    SCMP_SYS(fcntl),
+    SCMP_SYS(fstat),
+    SCMP_SYS(fstatfs),
+    SCMP_SYS(ftruncate),
+    SCMP_SYS(fsync),
+    SCMP_SYS(fdatasync),
+    SCMP_SYS(flock),
+    SCMP_SYS(sendmsg),
+    SCMP_SYS(sendto),
+    SCMP_SYS(recvmsg),
+    SCMP_SYS(recvfrom),
+    SCMP_SYS(poll),
+    SCMP_SYS(ppoll),
+    // paths, which Landlock judges: fonts, the MIME database, the temporary
+    // folder
+    SCMP_SYS(open),
+    SCMP_SYS(openat),
+    SCMP_SYS(stat),
+    SCMP_SYS(lstat),
+    SCMP_SYS(newfstatat),
+    SCMP_SYS(statx),
+    SCMP_SYS(statfs),
+    SCMP_SYS(access),
+    SCMP_SYS(faccessat),
+    SCMP_SYS(faccessat2),
+    SCMP_SYS(readlink),
+    SCMP_SYS(readlinkat),
+    SCMP_SYS(getdents64),
+    SCMP_SYS(getcwd),
+    SCMP_SYS(unlink),
+    SCMP_SYS(unlinkat),
+    SCMP_SYS(mkdir),
+    SCMP_SYS(mkdirat),
+    SCMP_SYS(rename),
+    SCMP_SYS(renameat),
+    SCMP_SYS(renameat2),
+    SCMP_SYS(umask),
+    // time
+    SCMP_SYS(clock_gettime),
+    SCMP_SYS(clock_getres),
+    SCMP_SYS(clock_nanosleep),
+    SCMP_SYS(nanosleep),
+    SCMP_SYS(gettimeofday),
+    SCMP_SYS(time),
+    // threads of its own (librsvg, libheif): clone is judged by its flags
+    SCMP_SYS(futex),
+    SCMP_SYS(set_robust_list),
+    SCMP_SYS(rseq),
+    SCMP_SYS(set_tid_address),
+    SCMP_SYS(sched_yield),
+    SCMP_SYS(sched_getaffinity),
+    SCMP_SYS(membarrier),
+    // signals, to itself only (see below); the kernel's returns
+    SCMP_SYS(rt_sigaction),
+    SCMP_SYS(rt_sigprocmask),
+    SCMP_SYS(rt_sigreturn),
+    SCMP_SYS(sigaltstack),
+    SCMP_SYS(restart_syscall),
+    // what the process may know of itself, and its own limits
+    SCMP_SYS(getpid),
+    SCMP_SYS(gettid),
+    SCMP_SYS(getppid),
+    SCMP_SYS(getuid),
+    SCMP_SYS(geteuid),
+    SCMP_SYS(getgid),
+    SCMP_SYS(getegid),
+    SCMP_SYS(uname),
+    SCMP_SYS(getrandom),
+    SCMP_SYS(getrlimit),
+    SCMP_SYS(setrlimit),
+    SCMP_SYS(getrusage),
+    SCMP_SYS(sysinfo),
+    // the end
+    SCMP_SYS(exit),
+    SCMP_SYS(exit_group),
+};
+
+// Calls libraries probe for and do without: glibc 2.36 falls back from
+// clone3 to clone for a thread, isatty asks a terminal.
+struct Refused {
+    int call;
+    int error;
+};
+constexpr std::array kRefused = {
+    Refused{SCMP_SYS(clone3), ENOSYS},
+    Refused{SCMP_SYS(ioctl), ENOTTY},
+};
+
+bool Allow(scmp_filter_ctx filter, int call) {
+    // A call this architecture lacks has a negative number: nothing to allow.
+    return call < 0 || seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0;
+}
+
+// The calls allowed only for some arguments: a thread but no process, a
+// signal or a limit only for itself, a thread's name.
+bool AllowNarrowly(scmp_filter_ctx filter) {
+    const auto self = static_cast<scmp_datum_t>(getpid());
+    return seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(clone), 1,
+                            SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)) == 0 &&
+           seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1,
+                            SCMP_A0(SCMP_CMP_EQ, self)) == 0 &&
+           seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(kill), 1,
+                            SCMP_A0(SCMP_CMP_EQ, self)) == 0 &&
+           seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prlimit64), 1,
+                            SCMP_A0(SCMP_CMP_EQ, 0)) == 0 &&
+           seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prctl), 1,
+                            SCMP_A0(SCMP_CMP_EQ, PR_SET_NAME)) == 0 &&
+           seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prctl), 1,
+                            SCMP_A0(SCMP_CMP_EQ, PR_GET_NAME)) == 0;
+}
+
+bool BuildAndLoad(scmp_filter_ctx filter) {
+    for (const int call : kAllowed) {
+        if (!Allow(filter, call)) {
+            return false;
+        }
+    }
+    for (const Refused& refused : kRefused) {
+        if (seccomp_rule_add(filter, SCMP_ACT_ERRNO(static_cast<std::uint32_t>(refused.error)),
+                             refused.call, 0) != 0) {
+            return false;
+        }
+    }
+    return AllowNarrowly(filter) && seccomp_load(filter) == 0;
+}
+
+}  // namespace
+
+bool SystemCallFilterAvailable() {
+    return seccomp_api_get() >= 1;
+}
+
+bool FilterSystemCalls() {
+    if (!SystemCallFilterAvailable()) {
+        return true;
+    }
+    // Killing only the thread (a kernel before 4.14) would leave the
+    // process waiting for it.
+    const std::uint32_t forbidden = seccomp_api_get() >= 3 ? SCMP_ACT_KILL_PROCESS : SCMP_ACT_TRAP;
+    scmp_filter_ctx filter = seccomp_init(forbidden);
+    if (filter == nullptr) {
+        return false;
+    }
+    const bool loaded = BuildAndLoad(filter);
+    seccomp_release(filter);
+    return loaded;
+}
+
+}  // namespace corvanta::decoder
