@@ -9,6 +9,7 @@
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -219,6 +221,21 @@ TEST_F(DecoderFaults, AConfinedDecoderReadsAndReachesNothing) {
     EXPECT_FALSE(fs::exists(home / "escaped"));
 }
 
+// Until the server waits for its decoder, which it does only once it has
+// told the batch of it: acted on earlier, it would be replaced and the
+// picture tried again.
+void WaitUntilWaiting(pid_t server) {
+    const std::string syscall = "/proc/" + std::to_string(server) + "/syscall";
+    for (int i = 0; i < 2000; ++i) {
+        std::ifstream in(syscall);
+        long number = -1;
+        if (in >> number && number == SYS_wait4) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 // The server is this process's child and the decoder its grandchild: killed
 // or stopped from outside, each costs the one file, with the truth, and the
 // next picture gets a new server.
@@ -239,6 +256,7 @@ TEST_F(DecoderFaults, HelpersKilledOrStoppedFromOutsideCostOneFile) {
         std::thread outsider([&] {
             const pid_t server = test_support::WaitForChildOf(::getpid());
             const pid_t decoder = test_support::WaitForChildOf(server);
+            WaitUntilWaiting(server);
             ::kill(c.decoder ? decoder : server, c.signal);
         });
         DecoderSettings settings = Misbehaving();
