@@ -135,22 +135,36 @@ bool Allow(scmp_filter_ctx filter, int call) {
     return call < 0 || seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0;
 }
 
-// The calls allowed only for some arguments: a thread but no process, a
-// signal or a limit only for itself, a thread's name.
+// The calls allowed only for some first arguments: a thread but no
+// process, a signal or a limit only for this process, a thread's name.
+struct Narrow {
+    int call;
+    scmp_compare compare;
+    scmp_datum_t value;
+    scmp_datum_t masked = 0;  // what the masked value must be
+};
+
 bool AllowNarrowly(scmp_filter_ctx filter) {
     const auto self = static_cast<scmp_datum_t>(getpid());
-    return seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(clone), 1,
-                            SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)) == 0 &&
-           seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1,
-                            SCMP_A0(SCMP_CMP_EQ, self)) == 0 &&
-           seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(kill), 1,
-                            SCMP_A0(SCMP_CMP_EQ, self)) == 0 &&
-           seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prlimit64), 1,
-                            SCMP_A0(SCMP_CMP_EQ, 0)) == 0 &&
-           seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prctl), 1,
-                            SCMP_A0(SCMP_CMP_EQ, PR_SET_NAME)) == 0 &&
-           seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prctl), 1,
-                            SCMP_A0(SCMP_CMP_EQ, PR_GET_NAME)) == 0;
+    const std::array narrow = {
+        Narrow{SCMP_SYS(clone), SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD},
+        Narrow{SCMP_SYS(tgkill), SCMP_CMP_EQ, self},
+        Narrow{SCMP_SYS(kill), SCMP_CMP_EQ, self},
+        Narrow{SCMP_SYS(prlimit64), SCMP_CMP_EQ, 0},
+        Narrow{SCMP_SYS(prctl), SCMP_CMP_EQ, PR_SET_NAME},
+        Narrow{SCMP_SYS(prctl), SCMP_CMP_EQ, PR_GET_NAME},
+    };
+    for (const Narrow& n : narrow) {
+        scmp_arg_cmp first{};
+        first.arg = 0;
+        first.op = n.compare;
+        first.datum_a = n.value;
+        first.datum_b = n.masked;
+        if (seccomp_rule_add(filter, SCMP_ACT_ALLOW, n.call, 1, first) != 0) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool BuildAndLoad(scmp_filter_ctx filter) {
