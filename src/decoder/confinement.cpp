@@ -84,6 +84,7 @@ const std::vector<std::string>& ReadableFolders() {
 void PrepareConfinement() {
     FcInit();
     Readable() = CollectReadable();
+    CompileSystemCallFilter();
     std::vector<std::string> kept;
     for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
         if (DecoderKeeps(*e)) {

@@ -20,8 +20,8 @@ std::string DescribeProtections(const Protections& protections);
 
 // The server's start, once every gdk-pixbuf loader is loaded: loads
 // fontconfig (FcInit), notes the folders its decoders may read (fonts and
-// their cache among them) and keeps only LANG, LC_* and where gdk-pixbuf's
-// loaders are in the environment they inherit.
+// their cache among them), compiles their system-call filter and keeps only LANG, LC_* and where
+// gdk-pixbuf's loaders are in the environment they inherit.
 void PrepareConfinement();
 
 // Reading only below the system's read-only folders the loaders use (/usr,

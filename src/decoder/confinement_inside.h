@@ -16,4 +16,7 @@ const std::vector<std::string>& ReadableFolders();
 int LandlockAbi();
 bool SystemCallFilterAvailable();
 
+// Compiles the allow-list once, in the server, for every decoder it forks.
+void CompileSystemCallFilter();
+
 }  // namespace corvanta::decoder

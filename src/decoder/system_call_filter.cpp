@@ -1,16 +1,25 @@
 // The decoder's system-call allow-list (libseccomp). What a decoder does
 // once it is confined: memory, the descriptors it holds, time, its own
 // threads and signals, exit; files are opened only as Landlock allows.
+// The server compiles it once; each decoder puts its own pid in and loads
+// it, which costs a small part of compiling it again.
 #include <fcntl.h>
+#include <linux/filter.h>
 #include <linux/sched.h>
+#include <linux/seccomp.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <vector>
 
 #include <seccomp.h>
+
+#include "common/scoped_fd.h"
 
 #include "decoder/confinement.h"
 #include "decoder/confinement_inside.h"
@@ -144,8 +153,11 @@ struct Narrow {
     scmp_datum_t masked = 0;  // what the masked value must be
 };
 
-bool AllowNarrowly(scmp_filter_ctx filter) {
-    const auto self = static_cast<scmp_datum_t>(getpid());
+// Where the compiled program compares with the decoder's pid: above any pid
+// the kernel gives (at most 2^22), and like no other constant in it.
+constexpr std::uint32_t kPidPlaceholder = 0x7E5A11EDU;
+
+bool AllowNarrowly(scmp_filter_ctx filter, scmp_datum_t self) {
     const std::array narrow = {
         Narrow{SCMP_SYS(clone), SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD},
         Narrow{SCMP_SYS(tgkill), SCMP_CMP_EQ, self},
@@ -167,7 +179,7 @@ bool AllowNarrowly(scmp_filter_ctx filter) {
     return true;
 }
 
-bool BuildAndLoad(scmp_filter_ctx filter) {
+bool AddRules(scmp_filter_ctx filter, scmp_datum_t self) {
     for (const int call : kAllowed) {
         if (!Allow(filter, call)) {
             return false;
@@ -179,7 +191,44 @@ bool BuildAndLoad(scmp_filter_ctx filter) {
             return false;
         }
     }
-    return AllowNarrowly(filter) && seccomp_load(filter) == 0;
+    return AllowNarrowly(filter, self);
+}
+
+// libseccomp's rules as the kernel's program; empty when that fails.
+std::vector<sock_filter> Exported(scmp_filter_ctx filter) {
+    const ScopedFd file(memfd_create("corvanta-seccomp", MFD_CLOEXEC));
+    struct stat info {};
+    if (!file.Valid() || seccomp_export_bpf(filter, file.Get()) != 0 ||
+        fstat(file.Get(), &info) != 0 || info.st_size <= 0 ||
+        info.st_size % static_cast<off_t>(sizeof(sock_filter)) != 0) {
+        return {};
+    }
+    std::vector<sock_filter> program(static_cast<std::size_t>(info.st_size) / sizeof(sock_filter));
+    const auto bytes = static_cast<ssize_t>(program.size() * sizeof(sock_filter));
+    return pread(file.Get(), program.data(), static_cast<std::size_t>(bytes), 0) == bytes
+               ? program
+               : std::vector<sock_filter>{};
+}
+
+std::vector<sock_filter> Compile(scmp_datum_t self) {
+    // Killing only the thread (a kernel before 4.14) would leave the
+    // process waiting for it.
+    const std::uint32_t forbidden = seccomp_api_get() >= 3 ? SCMP_ACT_KILL_PROCESS : SCMP_ACT_TRAP;
+    scmp_filter_ctx filter = seccomp_init(forbidden);
+    if (filter == nullptr) {
+        return {};
+    }
+    std::vector<sock_filter> program;
+    if (AddRules(filter, self)) {
+        program = Exported(filter);
+    }
+    seccomp_release(filter);
+    return program;
+}
+
+std::vector<sock_filter>& Compiled() {
+    static std::vector<sock_filter> program;
+    return program;
 }
 
 }  // namespace
@@ -188,20 +237,31 @@ bool SystemCallFilterAvailable() {
     return seccomp_api_get() >= 1;
 }
 
+void CompileSystemCallFilter() {
+    if (SystemCallFilterAvailable()) {
+        Compiled() = Compile(kPidPlaceholder);
+    }
+}
+
 bool FilterSystemCalls() {
     if (!SystemCallFilterAvailable()) {
         return true;
     }
-    // Killing only the thread (a kernel before 4.14) would leave the
-    // process waiting for it.
-    const std::uint32_t forbidden = seccomp_api_get() >= 3 ? SCMP_ACT_KILL_PROCESS : SCMP_ACT_TRAP;
-    scmp_filter_ctx filter = seccomp_init(forbidden);
-    if (filter == nullptr) {
+    const auto self = static_cast<std::uint32_t>(getpid());
+    std::vector<sock_filter> program = Compiled().empty() ? Compile(self) : Compiled();
+    for (sock_filter& step : program) {
+        if (BPF_CLASS(step.code) == BPF_JMP && BPF_SRC(step.code) == BPF_K &&
+            step.k == kPidPlaceholder) {
+            step.k = self;
+        }
+    }
+    if (program.empty()) {
         return false;
     }
-    const bool loaded = BuildAndLoad(filter);
-    seccomp_release(filter);
-    return loaded;
+    sock_fprog loaded{};
+    loaded.len = static_cast<unsigned short>(program.size());
+    loaded.filter = program.data();
+    return syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &loaded) == 0;
 }
 
 }  // namespace corvanta::decoder
