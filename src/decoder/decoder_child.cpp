@@ -16,9 +16,8 @@
 #include <charconv>
 #include <csignal>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
