@@ -399,6 +399,39 @@ DecodedPicture Outcome(Session& session, const ServedEnding& served, int pixels,
     return result;
 }
 
+// Starts a decoder on a channel of its own; a server replaced on the way
+// gets one more try, on a new channel, so that nothing a decoder of the old
+// server wrote is read as this one's. channel is the batch's end. False,
+// with result saying why, when no decoder started.
+bool StartDecoder(int input, int pixels, const decoder::ServeRequest& request,
+                  const DecoderSettings& settings, const std::atomic<bool>* stop,
+                  DecoderServer& serving, ServedDecoder& decoder, ScopedFd& channel,
+                  DecodedPicture& result) {
+    using Started = DecoderServer::Started;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int sockets[2] = {-1, -1};
+        if (pixels < 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) {
+            result.problem = errno == EMFILE || errno == ENFILE ? DecodeProblem::kTooManyFiles
+                                                                : DecodeProblem::kNoDecoder;
+            return false;
+        }
+        channel = ScopedFd(sockets[0]);
+        const ScopedFd childEnd(sockets[1]);
+        const Started started =
+            serving.Start(settings, request, input, childEnd.Get(), pixels, decoder, stop);
+        if (started == Started::kStarted) {
+            return true;
+        }
+        if (started != Started::kReplaced) {
+            result.stopped = started == Started::kStopped;
+            result.problem = result.stopped ? DecodeProblem::kNone : DecodeProblem::kNoDecoder;
+            return false;
+        }
+    }
+    result.problem = DecodeProblem::kNoDecoder;
+    return false;
+}
+
 // One decoder's go at the picture.
 DecodedPicture DecodeOnce(const PictureToDecode& picture, const DecoderSettings& settings,
                           const std::atomic<bool>* stop, SizeGate* gate, DecoderServer& serving,
@@ -410,23 +443,11 @@ DecodedPicture DecodeOnce(const PictureToDecode& picture, const DecoderSettings&
     const int shared = serving.Pixels();
     const ScopedFd placeholder(shared < 0 ? ::open("/dev/null", O_RDONLY | O_CLOEXEC) : -1);
     const int pixels = shared >= 0 ? shared : placeholder.Get();
-    int sockets[2] = {-1, -1};
-    if (pixels < 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) {
-        result.problem = errno == EMFILE || errno == ENFILE ? DecodeProblem::kTooManyFiles
-                                                            : DecodeProblem::kNoDecoder;
-        return result;
-    }
-    const ScopedFd channel(sockets[0]);
-    ScopedFd childEnd(sockets[1]);
     const std::int64_t oomKillsBefore = OomKills();
     ServedDecoder decoder;
-    const DecoderServer::Started started =
-        serving.Start(settings, MakeServeRequest(picture, settings, temp.Path()), picture.fd,
-                      childEnd.Get(), pixels, decoder, stop);
-    childEnd.Reset();
-    if (started != DecoderServer::Started::kStarted) {
-        result.stopped = started == DecoderServer::Started::kStopped;
-        result.problem = result.stopped ? DecodeProblem::kNone : DecodeProblem::kNoDecoder;
+    ScopedFd channel;
+    if (!StartDecoder(picture.fd, pixels, MakeServeRequest(picture, settings, temp.Path()),
+                      settings, stop, serving, decoder, channel, result)) {
         return result;
     }
     Session session = Converse(channel.Get(), pixels, settings, stop, gate);

@@ -72,7 +72,11 @@ class DecoderServer {
     DecoderServer(const DecoderServer&) = delete;
     DecoderServer& operator=(const DecoderServer&) = delete;
 
-    enum class Started { kStarted, kUnavailable, kStopped };
+    // kReplaced: the server died, could not fork or stopped answering, and
+    // is gone; the next Start launches another. The request may have reached
+    // it, and a decoder of it may have written into the channel, so a new
+    // try needs a channel of its own.
+    enum class Started { kStarted, kUnavailable, kStopped, kReplaced };
     // Forks a decoder for request with the picture, its channel and the
     // shared memory, starting the server first when there is none.
     Started Start(const DecoderSettings& settings, const decoder::ServeRequest& request, int input,

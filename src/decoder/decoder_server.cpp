@@ -52,10 +52,10 @@ bool Stopped(const std::atomic<bool>* stop) {
 // it forks its decoders, which keep only the locale), and the sanitizers'
 // options. Nothing else of this process's environment reaches a decoder.
 bool ServerNeeds(std::string_view variable) {
-    constexpr std::array<std::string_view, 10> kPrefixes = {
-        "LANG=",         "LC_",           "HOME=",       "XDG_DATA_",
-        "XDG_CONFIG_",   "XDG_CACHE_",    "FONTCONFIG_", "GDK_PIXBUF_MODULE",
-        "ASAN_OPTIONS=", "UBSAN_OPTIONS="};
+    constexpr std::array<std::string_view, 12> kPrefixes = {
+        "LANG=",         "LC_",           "HOME=",          "XDG_DATA_",
+        "XDG_CONFIG_",   "XDG_CACHE_",    "FONTCONFIG_",    "GDK_PIXBUF_MODULE",
+        "ASAN_OPTIONS=", "LSAN_OPTIONS=", "UBSAN_OPTIONS=", "TSAN_OPTIONS="};
     return std::any_of(kPrefixes.begin(), kPrefixes.end(),
                        [&](std::string_view prefix) { return variable.rfind(prefix, 0) == 0; });
 }
@@ -269,28 +269,26 @@ DecoderServer::Started DecoderServer::Start(const DecoderSettings& settings,
                                             int channel, int pixels, ServedDecoder& decoder,
                                             const std::atomic<bool>* stop) {
     stop_ = stop;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if ((!control_.Valid() || settings.program != configured_) && !Launch(settings, stop)) {
-            return Stopped(stop) ? Started::kStopped : Started::kUnavailable;
-        }
-        decoder::ServeStarted started;
-        ScopedFd pidfd;
-        if (SendRequest(control_.Get(), request, {input, channel, pixels})) {
-            const Wait wait = ReceiveWithin(control_.Get(), &started, sizeof started,
-                                            Clock::now() + kServerGrace, stop, &pidfd);
-            if (wait == Wait::kDone && started.pid > 0) {
-                decoder.process =
-                    ProcessHandle(static_cast<pid_t>(started.pid), std::move(pidfd), false);
-                return Started::kStarted;
-            }
-            if (wait == Wait::kStopped) {
-                Shut(true);  // it may yet fork: nothing of it may outlive the stop
-                return Started::kStopped;
-            }
-        }
-        Shut(true);  // it died, cannot fork or stopped answering: once more with a new one
+    if ((!control_.Valid() || settings.program != configured_) && !Launch(settings, stop)) {
+        return Stopped(stop) ? Started::kStopped : Started::kUnavailable;
     }
-    return Started::kUnavailable;
+    decoder::ServeStarted started;
+    ScopedFd pidfd;
+    if (SendRequest(control_.Get(), request, {input, channel, pixels})) {
+        const Wait wait = ReceiveWithin(control_.Get(), &started, sizeof started,
+                                        Clock::now() + kServerGrace, stop, &pidfd);
+        if (wait == Wait::kDone && started.pid > 0) {
+            decoder.process =
+                ProcessHandle(static_cast<pid_t>(started.pid), std::move(pidfd), false);
+            return Started::kStarted;
+        }
+        if (wait == Wait::kStopped) {
+            Shut(true);  // it may yet fork: nothing of it may outlive the stop
+            return Started::kStopped;
+        }
+    }
+    Shut(true);  // it died, cannot fork or stopped answering
+    return Started::kReplaced;
 }
 
 ServedEnding DecoderServer::Finish(ServedDecoder& decoder, bool killNow, Clock::time_point deadline,
