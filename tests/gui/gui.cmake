@@ -37,10 +37,10 @@ corvanta_gui_test(corvanta_gui_tests
   gui/preview_test.cpp)
 
 # The embedded images need no display.
-add_executable(corvanta_asset_tests gui/embedded_images_test.cpp)
-target_include_directories(corvanta_asset_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(corvanta_asset_tests PRIVATE corvanta_app GTest::gtest_main)
-gtest_discover_tests(corvanta_asset_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS headless)
+corvanta_headless_tests(corvanta_asset_tests
+  SOURCES
+    gui/embedded_images_test.cpp
+  LIBRARIES corvanta_app)
 
 # Synthesized input through the X server, and the real program's lifetime.
 corvanta_gui_test(corvanta_gui_input_tests gui/input_test.cpp gui/x_clients.cpp)
