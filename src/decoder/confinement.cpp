@@ -1,6 +1,7 @@
 #include "decoder/confinement.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <string_view>
 #include <utility>
@@ -16,8 +17,8 @@ extern char** environ;
 namespace corvanta::decoder {
 namespace {
 
-// The folders that stay readable besides /usr: every folder name a rule of
-// its own, none inside another.
+// The folders that stay readable: every folder name a rule of its own,
+// none inside another.
 std::vector<std::string>& Readable() {
     static std::vector<std::string> folders;
     return folders;
@@ -68,14 +69,13 @@ std::vector<std::string> CollectReadable() {
     return kept;
 }
 
-// The locale, and where gdk-pixbuf's loaders are: with no loader found it
-// looks for them again, and must find what the server found.
-bool DecoderKeeps(std::string_view variable) {
-    return variable.rfind("LANG=", 0) == 0 || variable.rfind("LC_", 0) == 0 ||
-           variable.rfind("GDK_PIXBUF_MODULE", 0) == 0;
-}
-
 }  // namespace
+
+bool DecoderKeeps(std::string_view variable) {
+    constexpr std::array<std::string_view, 3> kPrefixes = {"LANG=", "LC_", "GDK_PIXBUF_MODULE"};
+    return std::any_of(kPrefixes.begin(), kPrefixes.end(),
+                       [&](std::string_view prefix) { return variable.rfind(prefix, 0) == 0; });
+}
 
 const std::vector<std::string>& ReadableFolders() {
     return Readable();

@@ -24,17 +24,4 @@ std::string DescribeProtections(const Protections& protections);
 // gdk-pixbuf's loaders are in the environment they inherit.
 void PrepareConfinement();
 
-// Reading only below the system's read-only folders the loaders use (/usr,
-// fonts and their cache, the MIME database) and in tempFolder; writing,
-// creating and removing only in tempFolder (nowhere when it is null or
-// empty); executing nothing; with Landlock ABI 4 and later no TCP either,
-// with 6 and later no signal or abstract socket beyond this process. True
-// where the kernel lacks Landlock.
-bool RestrictFileSystem(const char* tempFolder);
-
-// The allow-list: a call outside it ends the process with SIGSYS, except
-// those libraries probe for and fall back from, which fail. True where the
-// kernel has no seccomp.
-bool FilterSystemCalls();
-
 }  // namespace corvanta::decoder

@@ -6,7 +6,6 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,8 +23,10 @@
 
 #include "codecs/exif_orientation.h"
 #include "codecs/image_loader.h"
+#include "common/parse_integer.h"
 #include "common/scoped_fd.h"
 #include "decoder/confinement.h"
+#include "decoder/confinement_inside.h"
 #include "decoder/descriptor_passing.h"
 #include "decoder/input_file.h"
 #include "decoder/process_handle.h"
@@ -124,13 +125,8 @@ std::int64_t AddressSpaceBytes() {
     if (at == std::string_view::npos) {
         return -1;
     }
-    std::int64_t kilobytes = -1;
-    const char* from = text.data() + at + kField.size();
-    while (from < text.data() + text.size() && (*from == ' ' || *from == '\t')) {
-        ++from;
-    }
-    std::from_chars(from, text.data() + text.size(), kilobytes);
-    return kilobytes < 0 ? -1 : kilobytes * 1024;
+    const std::int64_t kilobytes = ParseInteger(text.substr(at + kField.size()));
+    return kilobytes <= 0 ? -1 : kilobytes * 1024;
 }
 
 bool SetLimit(int resource, rlim_t soft, rlim_t hard) {

@@ -410,7 +410,7 @@ bool StartDecoder(int input, int pixels, const decoder::ServeRequest& request,
     using Started = DecoderServer::Started;
     for (int attempt = 0; attempt < 2; ++attempt) {
         int sockets[2] = {-1, -1};
-        if (pixels < 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) {
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) {
             result.problem = errno == EMFILE || errno == ENFILE ? DecodeProblem::kTooManyFiles
                                                                 : DecodeProblem::kNoDecoder;
             return false;
@@ -443,6 +443,11 @@ DecodedPicture DecodeOnce(const PictureToDecode& picture, const DecoderSettings&
     const int shared = serving.Pixels();
     const ScopedFd placeholder(shared < 0 ? ::open("/dev/null", O_RDONLY | O_CLOEXEC) : -1);
     const int pixels = shared >= 0 ? shared : placeholder.Get();
+    if (pixels < 0) {
+        result.problem = errno == EMFILE || errno == ENFILE ? DecodeProblem::kTooManyFiles
+                                                            : DecodeProblem::kNoDecoder;
+        return result;
+    }
     const std::int64_t oomKillsBefore = OomKills();
     ServedDecoder decoder;
     ScopedFd channel;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/program_directory.h"
+#include "decoder/confinement_inside.h"
 #include "decoder/decoder_channel.h"
 #include "decoder/descriptor_passing.h"
 #include "install_names.h"
@@ -52,11 +53,11 @@ bool Stopped(const std::atomic<bool>* stop) {
 // it forks its decoders, which keep only the locale), and the sanitizers'
 // options. Nothing else of this process's environment reaches a decoder.
 bool ServerNeeds(std::string_view variable) {
-    constexpr std::array<std::string_view, 12> kPrefixes = {
-        "LANG=",         "LC_",           "HOME=",          "XDG_DATA_",
-        "XDG_CONFIG_",   "XDG_CACHE_",    "FONTCONFIG_",    "GDK_PIXBUF_MODULE",
+    constexpr std::array<std::string_view, 9> kPrefixes = {
+        "HOME=",         "XDG_DATA_",     "XDG_CONFIG_",    "XDG_CACHE_",   "FONTCONFIG_",
         "ASAN_OPTIONS=", "LSAN_OPTIONS=", "UBSAN_OPTIONS=", "TSAN_OPTIONS="};
-    return std::any_of(kPrefixes.begin(), kPrefixes.end(),
+    return decoder::DecoderKeeps(variable) ||
+           std::any_of(kPrefixes.begin(), kPrefixes.end(),
                        [&](std::string_view prefix) { return variable.rfind(prefix, 0) == 0; });
 }
 

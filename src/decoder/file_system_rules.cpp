@@ -90,7 +90,6 @@ bool RestrictFileSystem(const char* tempFolder) {
     }
     // A read rule that cannot be added leaves its folder closed, which is
     // safe; only the temporary folder must be usable.
-    AddFolder(rules.Get(), kSystemFolder, reads);
     for (const std::string& folder : ReadableFolders()) {
         AddFolder(rules.Get(), folder.c_str(), reads);
     }

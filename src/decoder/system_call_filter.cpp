@@ -248,11 +248,15 @@ bool FilterSystemCalls() {
         return true;
     }
     const auto self = static_cast<std::uint32_t>(getpid());
-    std::vector<sock_filter> program = Compiled().empty() ? Compile(self) : Compiled();
-    for (sock_filter& step : program) {
-        if (BPF_CLASS(step.code) == BPF_JMP && BPF_SRC(step.code) == BPF_K &&
-            step.k == kPidPlaceholder) {
-            step.k = self;
+    std::vector<sock_filter> program = Compiled();
+    if (program.empty()) {
+        program = Compile(self);
+    } else {
+        for (sock_filter& step : program) {
+            if (BPF_CLASS(step.code) == BPF_JMP && BPF_SRC(step.code) == BPF_K &&
+                step.k == kPidPlaceholder) {
+                step.k = self;
+            }
         }
     }
     if (program.empty()) {
