@@ -18,19 +18,21 @@ void Describe(GtkWidget* widget, AtkRole role, const char* name, const char* des
     }
 }
 
-// The selected row's text, or empty when none is selected.
-std::string SelectedPresetName(GtkWidget* presetList) {
+// The selected preset's name, or empty when no row is selected.
+std::string SelectedPresetName(GtkWidget* presetList, const PresetTable& presets) {
     GtkTreeSelection* selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(presetList));
     GtkTreeModel* model = nullptr;
     GtkTreeIter iter;
     if (!gtk_tree_selection_get_selected(selection, &model, &iter)) {
         return {};
     }
-    gchar* text = nullptr;
-    gtk_tree_model_get(model, &iter, 0, &text, -1);
-    std::string name = TrimmedPresetName(text);
-    g_free(text);
-    return name;
+    GtkTreePath* path = gtk_tree_model_get_path(model, &iter);
+    const int row = path != nullptr ? gtk_tree_path_get_indices(path)[0] : -1;
+    gtk_tree_path_free(path);
+    if (row < 0 || static_cast<std::size_t>(row) >= presets.rows.size()) {
+        return {};
+    }
+    return std::string(TrimmedPresetName(presets.rows[static_cast<std::size_t>(row)]));
 }
 
 void NameOutputPanel(MainWidgets& w) {
@@ -69,13 +71,6 @@ void NameSchemePanel(MainWidgets& w) {
 
 }  // namespace
 
-std::string TrimmedPresetName(const char* padded) {
-    std::string name = padded != nullptr ? padded : "";
-    const std::size_t end = name.find_last_not_of(' ');
-    name.erase(end == std::string::npos ? 0 : end + 1);
-    return name;
-}
-
 void NameMainWidgets(MainWidgets& w) {
     const char* dropText = _("Drop pictures or a folder of pictures here to convert them");
     Describe(w.progressLog, ATK_ROLE_INVALID, _("Drop area and log"), dropText);
@@ -85,23 +80,22 @@ void NameMainWidgets(MainWidgets& w) {
     NameSchemePanel(w);
 }
 
-void NamePresetRows(GtkWidget* presetList) {
+void NamePresetRows(GtkWidget* presetList, const PresetTable& presets) {
     AtkObject* list = gtk_widget_get_accessible(presetList);
-    GtkTreeModel* model = gtk_tree_view_get_model(GTK_TREE_VIEW(presetList));
-    if (!ATK_IS_TABLE(list) || model == nullptr) {
+    if (!ATK_IS_TABLE(list)) {
         return;
     }
-    GtkTreeIter iter;
+    // The rows the list was filled with: up to the first without a name.
     gint row = 0;
-    for (gboolean more = gtk_tree_model_get_iter_first(model, &iter); more;
-         more = gtk_tree_model_iter_next(model, &iter), ++row) {
-        gchar* text = nullptr;
-        gtk_tree_model_get(model, &iter, 0, &text, -1);
+    for (const Preset& preset : presets.rows) {
+        if (preset.name[0] == '\0') {
+            break;
+        }
         if (AtkObject* cell = atk_table_ref_at(ATK_TABLE(list), row, 0)) {
-            atk_object_set_name(cell, TrimmedPresetName(text).c_str());
+            atk_object_set_name(cell, std::string(TrimmedPresetName(preset)).c_str());
             g_object_unref(cell);
         }
-        g_free(text);
+        ++row;
     }
 }
 
@@ -115,7 +109,7 @@ void DescribeScheme(MainWidgets& w, const SchemeModel& model) {
                               kSchemeSlots, SlotRed(color), SlotGreen(color), SlotBlue(color));
     atk_object_set_description(gtk_widget_get_accessible(w.swatchRow.area), text);
     g_free(text);
-    const std::string preset = SelectedPresetName(w.presetList);
+    const std::string preset = SelectedPresetName(w.presetList, model.Presets());
     gchar* chosen = preset.empty() ? g_strdup(_("No preset chosen"))
                                    : g_strdup_printf(_("Chosen preset: %s"), preset.c_str());
     atk_object_set_description(gtk_widget_get_accessible(w.presetList), chosen);

@@ -12,13 +12,10 @@ namespace corvanta {
 void NameMainWidgets(MainWidgets& widgets);
 
 // The preset rows' names, without the blanks that pad the list's text.
-void NamePresetRows(GtkWidget* presetList);
+void NamePresetRows(GtkWidget* presetList, const PresetTable& presets);
 
 // The descriptions of the swatch row and the preset list for the model as
 // it stands.
 void DescribeScheme(MainWidgets& widgets, const SchemeModel& model);
-
-// A preset's name without the blanks that pad it.
-std::string TrimmedPresetName(const char* padded);
 
 }  // namespace corvanta

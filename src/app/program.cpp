@@ -114,7 +114,7 @@ std::unique_ptr<AppState> StartProgram(const char* argv0) {
     DrawPalette(state->widgets.paletteCanvas);
     FillPresetList(state->widgets.presetList, state->scheme.Presets());
     NameMainWidgets(state->widgets);
-    NamePresetRows(state->widgets.presetList);
+    NamePresetRows(state->widgets.presetList, state->scheme.Presets());
     gtk_combo_box_set_active(GTK_COMBO_BOX(state->widgets.jpegQualityCombo), kHighQualityIndex);
     SelectFirstPreset(*state);
     ApplySelectedPreset(state->editor);

@@ -192,7 +192,7 @@ std::string CreditsText() {
     text += kParagraphEnd;
     // TRANSLATORS: %s is the icon's author ("the Corvanta developers").
     gchar* iconLine = g_strdup_printf(_("App icon by %s."), _(kIconAuthor));
-    text += iconLine != nullptr ? iconLine : "";
+    text += iconLine;
     g_free(iconLine);
     text += kParagraphEnd;
     text += "~";

@@ -201,7 +201,7 @@ void StoreUserPreset(SchemeModel& model, PresetStoreSession& store, int number) 
     }
     // TRANSLATORS: %d is the user preset's number, 1 to 8.
     gchar* asked = g_strdup_printf(_("Overwrite user preset %d ?"), number);
-    const std::string question = asked != nullptr ? asked : "";
+    const std::string question = asked;
     g_free(asked);
     if (!AskYesNo(_(kUserPresetsTitle), question.c_str())) {
         return;
