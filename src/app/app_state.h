@@ -21,6 +21,7 @@
 #include "ui/click_gesture.h"
 #include "ui/clipboard_exchange.h"
 #include "ui/drawing_canvas.h"
+#include "ui/lifetime.h"
 #include "ui/owned_toplevel.h"
 #include "ui/preview_image.h"
 #include "ui/scheme_editor.h"
@@ -38,13 +39,10 @@ struct EmbeddedImages {
     PixbufPtr infoIcon;        // 24 x 24 RGBA
     PixbufPtr appIcon;         // 192 x 192
     PixbufPtr appIconSmall;    // 96 x 96, bilinear, for the credits window
-    // The same drawn at kFineImageScale times the size, for such screens.
-    PixbufPtr dropHintFine;  // 638 x 50 RGBA
-    PixbufPtr helpIconFine;  // 48 x 48 RGBA
-    PixbufPtr infoIconFine;
 };
 
-// The device scale the fine images are drawn for.
+// The device scale the embedded images' @2x versions (638 x 50 and
+// 48 x 48, see embedded_images.h) are drawn for.
 constexpr int kFineImageScale = 2;
 
 // Every widget of the main window. The window owns them; these are borrowed.
@@ -143,7 +141,7 @@ struct AppState {
     BatchController batch;                // the conversion worker and its progress
     bool closeRequested = false;          // the main window asked to close
     std::vector<std::string> startFiles;  // named on the command line, handed over once shown
-    guint startFilesIdle = 0;             // the hand-over waiting in the main loop
+    Lifetime<AppState> lifetime{this};    // last: gone before any other part
 };
 
 // Hands each part the widgets and the other parts it works with, and tells

@@ -28,16 +28,12 @@ bool LoadEmbeddedImages(EmbeddedImages& images) {
     images.helpIcon = DecodeEmbeddedImage(kHelpIconResource);
     images.infoIcon = DecodeEmbeddedImage(kInfoIconResource);
     images.appIcon = DecodeEmbeddedImage(kAppIconResource);
-    images.dropHintFine = DecodeEmbeddedImage(kDropHintFineResource);
-    images.helpIconFine = DecodeEmbeddedImage(kHelpIconFineResource);
-    images.infoIconFine = DecodeEmbeddedImage(kInfoIconFineResource);
     if (images.appIcon) {
         images.appIconSmall.reset(gdk_pixbuf_scale_simple(images.appIcon.get(), kAppIconSmallSize,
                                                           kAppIconSmallSize, GDK_INTERP_BILINEAR));
     }
     return images.defaultPreview && images.previewFrame && images.dropHint && images.helpIcon &&
-           images.infoIcon && images.appIcon && images.appIconSmall && images.dropHintFine &&
-           images.helpIconFine && images.infoIconFine;
+           images.infoIcon && images.appIcon && images.appIconSmall;
 }
 
 }  // namespace corvanta

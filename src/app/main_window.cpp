@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "app/embedded_images.h"
 #include "common/i18n.h"
 #include "tone/pixbuf_format.h"
 #include "ui/icon_button.h"
@@ -117,12 +118,17 @@ GtkWidget* FramedCanvas(GtkWidget* parent, DrawingCanvas& canvas, const WidgetBo
     return frame;
 }
 
-// fine is the image drawn for screens of kFineImageScale device pixels to a
-// pixel, shown there at the same size.
-GtkWidget* ClickableImage(const char* name, GdkPixbuf* image, GdkPixbuf* fine, int deviceScale) {
+// fineResource is the image drawn for screens of kFineImageScale device
+// pixels to a pixel, decoded only for such a screen and shown there at the
+// same size.
+GtkWidget* ClickableImage(const char* name, GdkPixbuf* image, const char* fineResource,
+                          int deviceScale) {
     GtkWidget* picture = nullptr;
-    if (fine != nullptr && deviceScale == kFineImageScale) {
-        cairo_surface_t* surface = gdk_cairo_surface_create_from_pixbuf(fine, deviceScale, nullptr);
+    const PixbufPtr fine =
+        deviceScale == kFineImageScale ? DecodeEmbeddedImage(fineResource) : PixbufPtr();
+    if (fine) {
+        cairo_surface_t* surface =
+            gdk_cairo_surface_create_from_pixbuf(fine.get(), deviceScale, nullptr);
         picture = gtk_image_new_from_surface(surface);
         cairo_surface_destroy(surface);
     } else {
@@ -325,11 +331,9 @@ bool CreateSchemePanel(MainWidgets& w, const EmbeddedImages& images) {
     gtk_widget_set_name(w.thumbnailCanvas.area, "ThumbnailCanvas");
     PlaceWidget(panel, w.thumbnailCanvas.area, MovedBox(kThumbnailCanvasBox, s));
     const int device = gtk_widget_get_scale_factor(w.mainWindow);
-    w.helpIcon =
-        ClickableImage("HelpIcon", images.helpIcon.get(), images.helpIconFine.get(), device);
+    w.helpIcon = ClickableImage("HelpIcon", images.helpIcon.get(), kHelpIconFineResource, device);
     PlaceWidget(panel, w.helpIcon, MovedBox(kHelpIconBox, s));
-    w.infoIcon =
-        ClickableImage("InfoIcon", images.infoIcon.get(), images.infoIconFine.get(), device);
+    w.infoIcon = ClickableImage("InfoIcon", images.infoIcon.get(), kInfoIconFineResource, device);
     PlaceWidget(panel, w.infoIcon, MovedBox(kInfoIconBox, s));
     return true;
 }
@@ -372,7 +376,7 @@ bool CreateDropHint(MainWidgets& w, const EmbeddedImages& images) {
             return false;
         }
         if (bitmap && device == kFineImageScale) {
-            PaintDropHint(fine, images.dropHintFine.get());
+            PaintDropHint(fine, DecodeEmbeddedImage(kDropHintFineResource).get());
         } else {
             PaintDropHintText(fine, w.mainWindow, text);
         }

@@ -50,21 +50,20 @@ std::string StorePath(const std::string& programDirectory) {
          .configDirectory = UserConfigDirectory()});
 }
 
-gboolean HandOverFiles(gpointer data) {
-    AppState& state = *static_cast<AppState*>(data);
-    state.startFilesIdle = 0;
-    std::vector<std::string> files = std::exchange(state.startFiles, {});
-    if (!files.empty() && !state.closeRequested) {
-        RouteFileDrop(state, DropTarget::kBatch, files);
-    }
-    return G_SOURCE_REMOVE;
+// After the map itself: a message box about the drop comes up over a
+// window already on the screen. Shut-down, once begun, takes no drop.
+void HandOverFiles(AppState& state, std::vector<std::string> files) {
+    WhenIdle(state.lifetime.Watch(), [files = std::move(files)](AppState& owner) {
+        if (!owner.closeRequested && !owner.presetStore.closing) {
+            RouteFileDrop(owner, DropTarget::kBatch, files);
+        }
+    });
 }
 
 gboolean OnFirstMap(GtkWidget* window, GdkEvent*, gpointer data) {
     g_signal_handlers_disconnect_by_func(window, reinterpret_cast<gpointer>(OnFirstMap), data);
-    // After the map itself: a message box about the drop comes up over a
-    // window already on the screen.
-    static_cast<AppState*>(data)->startFilesIdle = g_idle_add(HandOverFiles, data);
+    AppState& state = *static_cast<AppState*>(data);
+    HandOverFiles(state, std::exchange(state.startFiles, {}));
     return FALSE;
 }
 
@@ -84,10 +83,10 @@ std::vector<std::string> CommandLineFiles(int argc, char** argv) {
 }
 
 void HandOverWhenShown(AppState& state, std::vector<std::string> files) {
-    state.startFiles = std::move(files);
     if (gtk_widget_get_mapped(state.widgets.mainWindow)) {
-        state.startFilesIdle = g_idle_add(HandOverFiles, &state);
+        HandOverFiles(state, std::move(files));
     } else {
+        state.startFiles = std::move(files);
         g_signal_connect(state.widgets.mainWindow, "map-event", G_CALLBACK(OnFirstMap), &state);
     }
 }
@@ -133,10 +132,6 @@ void ShowMainWindow(AppState& state) {
 }
 
 void ShutDown(AppState& state) {
-    if (state.startFilesIdle != 0) {
-        g_source_remove(state.startFilesIdle);
-        state.startFilesIdle = 0;
-    }
     state.batch.shared.stop.store(true);
     state.presetStore.closing = true;
     SavePresetStore(state.presetStore, state.output);
