@@ -194,16 +194,8 @@ void PaintDropHintText(DrawingCanvas& hint, GtkWidget* widget, const char* text)
     pango_cairo_show_layout(cr, layout);
     g_object_unref(layout);
     cairo_destroy(cr);
-    cairo_surface_flush(surface);
-    const unsigned char* data = cairo_image_surface_get_data(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
-    for (int y = 0; y < h; ++y) {
-        const auto* row = reinterpret_cast<const std::uint32_t*>(data + y * stride);
-        for (int x = 0; x < w; ++x) {
-            SetPixel(hint, x, y,
-                     {static_cast<std::uint8_t>(row[x] >> 16),
-                      static_cast<std::uint8_t>(row[x] >> 8), static_cast<std::uint8_t>(row[x])});
-        }
+    if (const PixbufPtr drawn = RgbPixbufFromSurface(surface)) {
+        gdk_pixbuf_copy_area(drawn.get(), 0, 0, w, h, hint.image.get(), 0, 0);
     }
     cairo_surface_destroy(surface);
 }

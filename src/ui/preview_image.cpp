@@ -66,28 +66,6 @@ SurfacePtr SurfaceFromPixbuf(const GdkPixbuf* image) {
     return surface;
 }
 
-PixbufPtr RgbPixbufFromSurface(cairo_surface_t* surface) {
-    cairo_surface_flush(surface);
-    const int w = cairo_image_surface_get_width(surface);
-    const int h = cairo_image_surface_get_height(surface);
-    PixbufPtr image(gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, w, h));
-    if (!image) {
-        return nullptr;
-    }
-    const int stride = gdk_pixbuf_get_rowstride(image.get());
-    guchar* pixels = gdk_pixbuf_get_pixels(image.get());
-    for (int y = 0; y < h; ++y) {
-        guchar* p = pixels + static_cast<std::size_t>(y) * stride;
-        const std::uint32_t* in = SurfaceRow(surface, y);
-        for (int x = 0; x < w; ++x, p += kRgbChannels) {
-            p[0] = static_cast<guchar>(in[x] >> 16);
-            p[1] = static_cast<guchar>(in[x] >> 8);
-            p[2] = static_cast<guchar>(in[x]);
-        }
-    }
-    return image;
-}
-
 // Composes the EXIF orientation onto the current transformation; the last
 // call acts first on the image.
 void ApplyOrientation(cairo_t* cr, int orientation) {
@@ -153,6 +131,28 @@ PixbufPtr LoadPreviewPicture(const std::string& path, std::uint8_t* orientation)
 }
 
 }  // namespace
+
+PixbufPtr RgbPixbufFromSurface(cairo_surface_t* surface) {
+    cairo_surface_flush(surface);
+    const int w = cairo_image_surface_get_width(surface);
+    const int h = cairo_image_surface_get_height(surface);
+    PixbufPtr image(gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, w, h));
+    if (!image) {
+        return nullptr;
+    }
+    const int stride = gdk_pixbuf_get_rowstride(image.get());
+    guchar* pixels = gdk_pixbuf_get_pixels(image.get());
+    for (int y = 0; y < h; ++y) {
+        guchar* p = pixels + static_cast<std::size_t>(y) * stride;
+        const std::uint32_t* in = SurfaceRow(surface, y);
+        for (int x = 0; x < w; ++x, p += kRgbChannels) {
+            p[0] = static_cast<guchar>(in[x] >> 16);
+            p[1] = static_cast<guchar>(in[x] >> 8);
+            p[2] = static_cast<guchar>(in[x]);
+        }
+    }
+    return image;
+}
 
 void RefreshPreview(PreviewState& preview) {
     if (preview.canvas == nullptr || preview.table == nullptr) {

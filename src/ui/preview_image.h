@@ -17,6 +17,10 @@
 
 namespace corvanta {
 
+// An RGB picture of an image surface's pixels (CAIRO_FORMAT_RGB24 or
+// ARGB32, alpha dropped); null when it cannot be had.
+PixbufPtr RgbPixbufFromSurface(cairo_surface_t* surface);
+
 constexpr int kPreviewWidth = 256;
 constexpr int kPreviewHeight = 192;
 // The photo area between the pattern band and the ramp.
