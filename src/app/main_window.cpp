@@ -69,8 +69,7 @@ GtkWidget* Named(GtkWidget* widget, const char* name) {
     return widget;
 }
 
-GtkWidget* MakeLabel(const char* text, const char* name, bool centred) {
-    GtkWidget* label = Named(gtk_label_new(text), name);
+GtkWidget* StyleLabel(GtkWidget* label, bool centred) {
     gtk_label_set_xalign(GTK_LABEL(label), centred ? 0.5F : 0.0F);
     gtk_label_set_yalign(GTK_LABEL(label), 0.0F);
     gtk_label_set_justify(GTK_LABEL(label), centred ? GTK_JUSTIFY_CENTER : GTK_JUSTIFY_LEFT);
@@ -78,11 +77,14 @@ GtkWidget* MakeLabel(const char* text, const char* name, bool centred) {
     return label;
 }
 
+GtkWidget* MakeLabel(const char* text, const char* name, bool centred) {
+    return StyleLabel(Named(gtk_label_new(text), name), centred);
+}
+
 // A label whose underlined letter (shown while Alt is held) moves the focus
 // to field; screen readers hear the label as the field's name.
 GtkWidget* MakeFieldLabel(const char* text, const char* name, GtkWidget* field) {
-    GtkWidget* label = MakeLabel(text, name, false);
-    gtk_label_set_text_with_mnemonic(GTK_LABEL(label), text);
+    GtkWidget* label = StyleLabel(Named(gtk_label_new_with_mnemonic(text), name), false);
     gtk_label_set_mnemonic_widget(GTK_LABEL(label), field);
     return label;
 }
