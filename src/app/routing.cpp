@@ -115,29 +115,6 @@ void BindClickActions(AppState& state) {
     };
 }
 
-// Enter or Space on a focused icon or the preview is its left click, and
-// the Menu key (Shift+F10) its right click.
-gboolean OnClickableKey(GtkWidget*, GdkEventKey* event, gpointer user) {
-    auto* binding = static_cast<ClickBinding*>(user);
-    const bool menu = event->keyval == GDK_KEY_Menu ||
-                      (event->keyval == GDK_KEY_F10 && (event->state & GDK_SHIFT_MASK) != 0);
-    if (!IsActivateKey(event) && !menu) {
-        return FALSE;
-    }
-    binding->onRelease(menu ? kRightButton : kLeftButton, 0, 0);
-    return TRUE;
-}
-
-void BindClickKeys(GtkWidget* widget, ClickBinding& binding) {
-    gtk_widget_add_events(widget, GDK_KEY_PRESS_MASK);
-    g_signal_connect(widget, "key-press-event", G_CALLBACK(OnClickableKey), &binding);
-}
-
-// A screen reader's "click" on an icon button.
-void OnIconActivate(GtkWidget*, gpointer user) {
-    static_cast<ClickBinding*>(user)->onRelease(kLeftButton, 0, 0);
-}
-
 void OnBrowseClicked(GtkButton*, gpointer user) {
     MainWidgets& w = StateOf(user).widgets;
     ChooseOutputFolder(GTK_WINDOW(w.mainWindow), GTK_ENTRY(w.outputFolderField));
@@ -390,10 +367,8 @@ void BindWidgetEvents(AppState& state) {
     BindClickKeys(w.previewCanvas.area, state.clicks.preview);
     BindClickKeys(w.helpIcon, state.clicks.helpIcon);
     BindClickKeys(w.infoIcon, state.clicks.infoIcon);
-    g_signal_connect(w.helpIcon, kIconButtonActivate, G_CALLBACK(OnIconActivate),
-                     &state.clicks.helpIcon);
-    g_signal_connect(w.infoIcon, kIconButtonActivate, G_CALLBACK(OnIconActivate),
-                     &state.clicks.infoIcon);
+    BindActivation(w.helpIcon, kIconButtonActivate, state.clicks.helpIcon);
+    BindActivation(w.infoIcon, kIconButtonActivate, state.clicks.infoIcon);
     BindEditorKeys(state.editor);
     g_signal_connect(w.browseButton, "clicked", G_CALLBACK(OnBrowseClicked), &state);
     g_signal_connect(w.stopButton, "clicked", G_CALLBACK(OnStopClicked), &state);

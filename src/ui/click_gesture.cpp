@@ -1,5 +1,7 @@
 #include "ui/click_gesture.h"
 
+#include "ui/keyboard_focus.h"
+
 namespace corvanta {
 namespace {
 
@@ -33,12 +35,39 @@ gboolean OnRelease(GtkWidget* widget, GdkEventButton* event, gpointer data) {
     return TRUE;
 }
 
+// Enter or Space on a focused icon or the preview is its left click, and
+// the Menu key (Shift+F10) its right click.
+gboolean OnClickableKey(GtkWidget*, GdkEventKey* event, gpointer user) {
+    auto* binding = static_cast<ClickBinding*>(user);
+    const bool menu = event->keyval == GDK_KEY_Menu ||
+                      (event->keyval == GDK_KEY_F10 && (event->state & GDK_SHIFT_MASK) != 0);
+    if (!IsActivateKey(event) && !menu) {
+        return FALSE;
+    }
+    binding->onRelease(menu ? kRightButton : kLeftButton, 0, 0);
+    return TRUE;
+}
+
+// A screen reader's "click".
+void OnActivate(GtkWidget*, gpointer user) {
+    static_cast<ClickBinding*>(user)->onRelease(kLeftButton, 0, 0);
+}
+
 }  // namespace
 
 void BindClicks(GtkWidget* widget, ClickBinding& binding) {
     gtk_widget_add_events(widget, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
     g_signal_connect(widget, "button-press-event", G_CALLBACK(OnPress), &binding);
     g_signal_connect(widget, "button-release-event", G_CALLBACK(OnRelease), &binding);
+}
+
+void BindClickKeys(GtkWidget* widget, ClickBinding& binding) {
+    gtk_widget_add_events(widget, GDK_KEY_PRESS_MASK);
+    g_signal_connect(widget, "key-press-event", G_CALLBACK(OnClickableKey), &binding);
+}
+
+void BindActivation(GtkWidget* widget, const char* signal, ClickBinding& binding) {
+    g_signal_connect(widget, signal, G_CALLBACK(OnActivate), &binding);
 }
 
 }  // namespace corvanta

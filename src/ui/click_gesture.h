@@ -25,4 +25,11 @@ struct ClickBinding {
 // Connects the widget's press and release to binding, which must outlive it.
 void BindClicks(GtkWidget* widget, ClickBinding& binding);
 
+// Enter or Space on the focused widget is a left click on it, and the Menu
+// key (Shift+F10) a right click.
+void BindClickKeys(GtkWidget* widget, ClickBinding& binding);
+
+// The widget's signal (a screen reader's action) is a left click on it.
+void BindActivation(GtkWidget* widget, const char* signal, ClickBinding& binding);
+
 }  // namespace corvanta
