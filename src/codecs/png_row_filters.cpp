@@ -97,46 +97,120 @@ void FilterSubBelow(const std::uint8_t* row, const std::uint8_t*, std::size_t n,
     FilterSub<kBpp>(row, n, out);
 }
 
+// One row's filter functions: the top row's and every other row's.
+template <int kBpp>
+bool FiltersFor(PngRowFilter filter, TopRowFilter& top, RowFilter& below) {
+    switch (filter) {
+        case PngRowFilter::kNone:
+            top = FilterNone;
+            below = FilterNoneBelow;
+            return true;
+        case PngRowFilter::kSub:
+            top = FilterSub<kBpp>;
+            below = FilterSubBelow<kBpp>;
+            return true;
+        case PngRowFilter::kUp:
+            top = FilterNone;
+            below = FilterUp;
+            return true;
+        case PngRowFilter::kAverage:
+            top = FilterAverageTop<kBpp>;
+            below = FilterAverage<kBpp>;
+            return true;
+        case PngRowFilter::kPaeth:
+            top = FilterSub<kBpp>;
+            below = FilterPaeth<kBpp>;
+            return true;
+    }
+    return false;
+}
+
+// Filters row y (with its leading filter byte) into out.
+template <int kBpp>
+void FilterOneRow(PngRowFilter filter, const std::uint8_t* pixels, int y, std::size_t rowBytes,
+                  std::size_t rowstride, std::uint8_t* out) {
+    TopRowFilter top = nullptr;
+    RowFilter below = nullptr;
+    FiltersFor<kBpp>(filter, top, below);
+    const std::uint8_t* row = pixels + static_cast<std::size_t>(y) * rowstride;
+    out[0] = static_cast<std::uint8_t>(filter);
+    if (y == 0) {
+        top(row, rowBytes, out + 1);
+    } else {
+        below(row, row - rowstride, rowBytes, out + 1);
+    }
+}
+
 template <int kBpp>
 bool FilterRowsWith(const std::uint8_t* pixels, std::size_t rowBytes, int height,
                     std::size_t rowstride, PngRowFilter filter, std::uint8_t* out) {
     TopRowFilter top = nullptr;
     RowFilter below = nullptr;
-    switch (filter) {
-        case PngRowFilter::kNone:
-            top = FilterNone;
-            below = FilterNoneBelow;
-            break;
-        case PngRowFilter::kSub:
-            top = FilterSub<kBpp>;
-            below = FilterSubBelow<kBpp>;
-            break;
-        case PngRowFilter::kUp:
-            top = FilterNone;
-            below = FilterUp;
-            break;
-        case PngRowFilter::kAverage:
-            top = FilterAverageTop<kBpp>;
-            below = FilterAverage<kBpp>;
-            break;
-        case PngRowFilter::kPaeth:
-            top = FilterSub<kBpp>;
-            below = FilterPaeth<kBpp>;
-            break;
-    }
-    if (top == nullptr) {
+    if (!FiltersFor<kBpp>(filter, top, below)) {
         return false;
     }
-    const auto type = static_cast<std::uint8_t>(filter);
-    out[0] = type;
-    top(pixels, rowBytes, out + 1);
-    for (int y = 1; y < height; ++y) {
-        const std::uint8_t* row = pixels + static_cast<std::size_t>(y) * rowstride;
-        std::uint8_t* filtered = out + static_cast<std::size_t>(y) * (rowBytes + 1);
-        filtered[0] = type;
-        below(row, row - rowstride, rowBytes, filtered + 1);
+    for (int y = 0; y < height; ++y) {
+        FilterOneRow<kBpp>(filter, pixels, y, rowBytes, rowstride,
+                           out + static_cast<std::size_t>(y) * (rowBytes + 1));
     }
     return true;
+}
+
+// The filtered bytes read as signed numbers, their absolute values summed:
+// in 32-bit lanes over stretches short enough not to overflow them, so
+// that the loop is vectorised.
+std::uint64_t AbsoluteSum(const std::uint8_t* bytes, std::size_t n) {
+    constexpr std::size_t kStretch = std::size_t{1} << 23;  // 2^23 * 128 < 2^32
+    std::uint64_t sum = 0;
+    for (std::size_t start = 0; start < n; start += kStretch) {
+        const std::size_t end = std::min(n, start + kStretch);
+        std::uint32_t part = 0;
+        for (std::size_t i = start; i < end; ++i) {
+            const auto b = static_cast<std::int8_t>(bytes[i]);
+            part += static_cast<std::uint32_t>(b < 0 ? -b : b);
+        }
+        sum += part;
+    }
+    return sum;
+}
+
+// Each row is filtered in place with every filter in turn, and with the
+// smallest sum again unless that was the last one tried; ties go to the
+// lower filter number.
+template <int kBpp>
+void FilterRowsByMinimumSum(const std::uint8_t* pixels, std::size_t rowBytes, int height,
+                            std::size_t rowstride, std::uint8_t* out) {
+    constexpr int kFilters = 5;
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* filtered = out + static_cast<std::size_t>(y) * (rowBytes + 1);
+        int best = 0;
+        std::uint64_t bestSum = 0;
+        for (int f = 0; f < kFilters; ++f) {
+            FilterOneRow<kBpp>(static_cast<PngRowFilter>(f), pixels, y, rowBytes, rowstride,
+                               filtered);
+            const std::uint64_t sum = AbsoluteSum(filtered + 1, rowBytes);
+            if (f == 0 || sum < bestSum) {
+                best = f;
+                bestSum = sum;
+            }
+        }
+        if (best != kFilters - 1) {
+            FilterOneRow<kBpp>(static_cast<PngRowFilter>(best), pixels, y, rowBytes, rowstride,
+                               filtered);
+        }
+    }
+}
+
+// The checks every entry point makes; rowBytes is set when they pass.
+bool Usable(const std::uint8_t* pixels, int width, int height, std::size_t rowstride, int channels,
+            const std::uint8_t* out, std::size_t& rowBytes) {
+    if (pixels == nullptr || out == nullptr ||
+        (channels != kRgbChannels && channels != kRgbaChannels) ||
+        FilteredImageBytes(width, height, channels) == 0) {
+        return false;
+    }
+    rowBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(channels);
+    return rowstride >= rowBytes;
 }
 
 }  // namespace
@@ -157,19 +231,27 @@ std::size_t FilteredImageBytes(int width, int height, int channels) {
 
 bool FilterImageRows(const std::uint8_t* pixels, int width, int height, std::size_t rowstride,
                      int channels, PngRowFilter filter, std::uint8_t* out) {
-    if (pixels == nullptr || out == nullptr ||
-        (channels != kRgbChannels && channels != kRgbaChannels) ||
-        FilteredImageBytes(width, height, channels) == 0) {
-        return false;
-    }
-    const std::size_t rowBytes =
-        static_cast<std::size_t>(width) * static_cast<std::size_t>(channels);
-    if (rowstride < rowBytes) {
+    std::size_t rowBytes = 0;
+    if (!Usable(pixels, width, height, rowstride, channels, out, rowBytes)) {
         return false;
     }
     return channels == kRgbChannels
                ? FilterRowsWith<kRgbChannels>(pixels, rowBytes, height, rowstride, filter, out)
                : FilterRowsWith<kRgbaChannels>(pixels, rowBytes, height, rowstride, filter, out);
+}
+
+bool FilterImageRowsByMinimumSum(const std::uint8_t* pixels, int width, int height,
+                                 std::size_t rowstride, int channels, std::uint8_t* out) {
+    std::size_t rowBytes = 0;
+    if (!Usable(pixels, width, height, rowstride, channels, out, rowBytes)) {
+        return false;
+    }
+    if (channels == kRgbChannels) {
+        FilterRowsByMinimumSum<kRgbChannels>(pixels, rowBytes, height, rowstride, out);
+    } else {
+        FilterRowsByMinimumSum<kRgbaChannels>(pixels, rowBytes, height, rowstride, out);
+    }
+    return true;
 }
 
 }  // namespace corvanta

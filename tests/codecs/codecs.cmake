@@ -5,4 +5,5 @@ corvanta_headless_tests(corvanta_codecs_tests
     codecs/deflate_png_encoder_test.cpp
     codecs/exif_orientation_test.cpp
     codecs/image_loader_test.cpp
+    codecs/png_row_filters_test.cpp
   LIBRARIES corvanta_test_support)
