@@ -79,19 +79,18 @@ bool WriteHeader(int width, int height, bool hasAlpha, PngSink sink, void* conte
            WriteChunk(kIhdr, ihdr.data(), ihdr.size(), sink, context);
 }
 
-constexpr int kRowFilterCount = 5;
-
 // The sample: bands of rows spread evenly from the top row to the bottom
-// one, or the whole picture when the bands would cover half of it. A band
-// is the rows' first `columns` pixels: all of them, unless a few very long
-// rows would make the sample larger than twice the bands' size.
+// one (one band sits in the middle), or the whole picture when the bands
+// would cover half of it. A band is the rows' first `columns` pixels: all
+// of them, unless a few very long rows would make the sample larger than
+// twice its size.
 struct SampleBands {
     int count = 0;
     int rows = 0;     // per band
     int columns = 0;  // of each row, from the left
     int StartRow(int band, int height) const {
         return count == 1
-                   ? 0
+                   ? (height - rows) / 2
                    : static_cast<int>(static_cast<long long>(height - rows) * band / (count - 1));
     }
     std::size_t BandBytes(int channels) const {
@@ -103,17 +102,23 @@ struct SampleBands {
 };
 
 SampleBands SampleFor(const DeflatePngSettings& settings, int width, int height, int channels) {
-    const int bands = std::max(settings.sampleBands, 1);
-    const std::size_t bandBytes = std::max<std::size_t>(settings.sampleBandBytes, 1);
     const std::size_t filteredRow = FilteredImageBytes(width, 1, channels);
+    const std::size_t whole = filteredRow * static_cast<std::size_t>(height);
+    const std::size_t target =
+        std::clamp(whole / std::max<std::size_t>(settings.sampleShare, 1),
+                   std::max<std::size_t>(settings.sampleMinBytes, 1),
+                   std::max(settings.sampleMinBytes, settings.sampleMaxBytes));
+    const std::size_t bandBytes = std::clamp<std::size_t>(settings.sampleBandBytes, 1, target);
+    const std::size_t bands = target / bandBytes;
     // One more row than bandBytes needs: the row above the band.
     const std::size_t rows = (bandBytes + filteredRow - 1) / filteredRow + 1;
-    SampleBands sample{bands, static_cast<int>(std::min<std::size_t>(rows, height)), width};
-    if (rows * static_cast<std::size_t>(bands) * 2 >= static_cast<std::size_t>(height)) {
+    SampleBands sample{static_cast<int>(bands), static_cast<int>(std::min<std::size_t>(rows, height)),
+                       width};
+    if (rows * bands * 2 >= static_cast<std::size_t>(height)) {
         sample.count = 1;
         sample.rows = height;
     }
-    const std::size_t largest = 2 * bandBytes * static_cast<std::size_t>(bands);
+    const std::size_t largest = 2 * target;
     const std::size_t sampleRows = static_cast<std::size_t>(sample.count) * sample.rows;
     if (sampleRows * filteredRow > largest) {
         const std::size_t rowBytes = std::max<std::size_t>(largest / sampleRows, 2);
@@ -129,27 +134,42 @@ std::size_t SampleCompressedBound(std::size_t sampleBytes) {
                                  libdeflate_zlib_compress_bound(nullptr, sampleBytes));
 }
 
-// The sample's rows once per row filter, then room for their compressed form.
+// The sample's rows once per way of filtering, then room for their
+// compressed form.
 std::size_t SampleWorkingBytes(std::size_t sampleBytes) {
-    return kRowFilterCount * sampleBytes + SampleCompressedBound(sampleBytes);
+    return kDeflateRowChoices * sampleBytes + SampleCompressedBound(sampleBytes);
 }
 
-// The sample's bands once per row filter, one after the other. Each band
-// below the top one starts with the row above it, unfiltered in every trial,
-// so that zlib sees the band's first row below the row it repeats, as the
-// filters see it, and the trials differ only in the rows after it.
+bool FilterRows(const std::uint8_t* pixels, int width, int height, std::size_t rowstride,
+                int channels, DeflateRows rows, std::uint8_t* out) {
+    switch (rows) {
+        case DeflateRows::kNone:
+            return FilterImageRows(pixels, width, height, rowstride, channels, PngRowFilter::kNone,
+                                   out);
+        case DeflateRows::kUp:
+            return FilterImageRows(pixels, width, height, rowstride, channels, PngRowFilter::kUp,
+                                   out);
+        case DeflateRows::kPerRow:
+            return FilterImageRowsByMinimumSum(pixels, width, height, rowstride, channels, out);
+    }
+    return false;
+}
+
+// The sample's bands once per way of filtering, one after the other. Each
+// band below the top one starts with the row above it, unfiltered in every
+// trial, so that zlib sees the band's first row below the row it repeats,
+// as the filters see it, and the trials differ only in the rows after it.
 bool FilterSample(const std::uint8_t* pixels, int height, std::size_t rowstride, int channels,
                   const SampleBands& bands, std::uint8_t* rows) {
     const std::size_t bandBytes = bands.BandBytes(channels);
     const std::size_t sampleBytes = bands.Bytes(channels);
-    for (int f = 0; f < kRowFilterCount; ++f) {
-        const auto filter = static_cast<PngRowFilter>(f);
+    for (std::size_t way = 0; way < kDeflateRowChoices; ++way) {
         for (int band = 0; band < bands.count; ++band) {
             const int start = bands.StartRow(band, height);
             const std::uint8_t* first = pixels + static_cast<std::size_t>(start) * rowstride;
-            std::uint8_t* out = rows + f * sampleBytes + band * bandBytes;
-            if (!FilterImageRows(first, bands.columns, bands.rows, rowstride, channels, filter,
-                                 out) ||
+            std::uint8_t* out = rows + way * sampleBytes + band * bandBytes;
+            if (!FilterRows(first, bands.columns, bands.rows, rowstride, channels,
+                            static_cast<DeflateRows>(way), out) ||
                 (start > 0 && !FilterImageRows(first, bands.columns, 1, rowstride, channels,
                                                PngRowFilter::kNone, out))) {
                 return false;
@@ -163,8 +183,11 @@ bool FilterSample(const std::uint8_t* pixels, int height, std::size_t rowstride,
 
 DeflatePngEncoder::DeflatePngEncoder(const DeflatePngSettings& settings) : settings_(settings) {
     settings_.idatChunkBytes = std::clamp<std::size_t>(settings_.idatChunkBytes, 1, kLargestChunk);
+    if (settings_.fixed.has_value()) {
+        settings_.trials[0].level = settings_.fixed->level;  // so that it has a compressor
+    }
     for (std::size_t i = 0; i < compressors_.size(); ++i) {
-        const int level = settings_.trialLevels[i];
+        const int level = settings_.trials[i].level;
         if (level >= kDeflateFastestLevel && level <= kDeflateSmallestLevel) {
             compressors_[i] = libdeflate_alloc_compressor(level);
         }
@@ -202,29 +225,27 @@ std::size_t DeflatePngEncoder::WorkingBytes(int width, int height, int channels)
 }
 
 libdeflate_compressor* DeflatePngEncoder::CompressorFor(int level) const {
-    const auto found = std::find(settings_.trialLevels.begin(), settings_.trialLevels.end(), level);
-    return found == settings_.trialLevels.end()
+    const auto found = std::find_if(settings_.trials.begin(), settings_.trials.end(),
+                                    [level](const DeflateTrial& t) { return t.level == level; });
+    return found == settings_.trials.end()
                ? nullptr
-               : compressors_[static_cast<std::size_t>(found - settings_.trialLevels.begin())];
+               : compressors_[static_cast<std::size_t>(found - settings_.trials.begin())];
 }
 
 std::optional<DeflatePngChoice> DeflatePngEncoder::Choose(const std::uint8_t* pixels, int width,
                                                           int height, std::size_t rowstride,
                                                           int channels) {
-    if (settings_.fixedFilter.has_value()) {
-        return DeflatePngChoice{false, *settings_.fixedFilter, settings_.trialLevels[0]};
+    if (settings_.fixed.has_value()) {
+        return settings_.fixed;
     }
     const SampleBands bands = SampleFor(settings_, width, height, channels);
     const std::size_t sampleBytes = bands.Bytes(channels);
     std::uint8_t* rows = sample_.Reserve(SampleWorkingBytes(sampleBytes));
-    if (rows == nullptr) {
+    if (rows == nullptr || !FilterSample(pixels, height, rowstride, channels, bands, rows)) {
         return std::nullopt;
     }
     const std::size_t capacity = SampleCompressedBound(sampleBytes);
-    if (!FilterSample(pixels, height, rowstride, channels, bands, rows)) {
-        return std::nullopt;
-    }
-    std::uint8_t* out = rows + kRowFilterCount * sampleBytes;
+    std::uint8_t* out = rows + kDeflateRowChoices * sampleBytes;
     // The unfiltered rows through zlib as the libpng encoder sets it up:
     // level 9, a 32 KiB window, memLevel 8, the default strategy.
     uLongf zlibBytes = static_cast<uLongf>(capacity);
@@ -232,32 +253,34 @@ std::optional<DeflatePngChoice> DeflatePngEncoder::Choose(const std::uint8_t* pi
         Z_OK) {
         return std::nullopt;
     }
-    const double target = settings_.trialMargin * static_cast<double>(zlibBytes);
-    // Every filter at the first level; at each level after it only the two
-    // that came out smallest at the level before, so that the slower levels
-    // cost two compressions of the sample each, not five.
-    std::array<int, kRowFilterCount> order = {0, 1, 2, 3, 4};
-    int tried = kRowFilterCount;
     for (std::size_t i = 0; i < compressors_.size(); ++i) {
-        std::array<std::size_t, kRowFilterCount> bytes{};
-        for (int k = 0; k < tried; ++k) {
-            const int f = order[k];
-            bytes[f] = libdeflate_zlib_compress(compressors_[i], rows + f * sampleBytes,
-                                                sampleBytes, out, capacity);
-            if (bytes[f] == 0) {
+        const DeflateTrial& trial = settings_.trials[i];
+        std::optional<std::size_t> best;
+        std::size_t bestBytes = 0;
+        for (std::size_t way = 0; way < kDeflateRowChoices; ++way) {
+            const int gate = trial.gatePermille[way];
+            if (gate <= 0) {
+                continue;
+            }
+            const std::size_t bytes = libdeflate_zlib_compress(
+                compressors_[i], rows + way * sampleBytes, sampleBytes, out, capacity);
+            if (bytes == 0) {
                 return std::nullopt;
             }
+            // In whole numbers, so that every machine makes the same choice.
+            constexpr std::uint64_t kPermille = 1000;
+            const bool admitted = std::uint64_t{bytes} * kPermille <=
+                                  std::uint64_t{zlibBytes} * static_cast<std::uint64_t>(gate);
+            if (admitted && (!best.has_value() || bytes < bestBytes)) {
+                best = way;
+                bestBytes = bytes;
+            }
         }
-        std::stable_sort(order.begin(), order.begin() + tried,
-                         [&bytes](int a, int b) { return bytes[a] < bytes[b]; });
-        const int best = order[0];
-        if (static_cast<double>(bytes[best]) <= target) {
-            return DeflatePngChoice{false, static_cast<PngRowFilter>(best),
-                                    settings_.trialLevels[i]};
+        if (best.has_value()) {
+            return DeflatePngChoice{false, static_cast<DeflateRows>(*best), trial.level};
         }
-        tried = std::min(tried, 2);
     }
-    return DeflatePngChoice{true, PngRowFilter::kNone, Z_BEST_COMPRESSION};
+    return DeflatePngChoice{true, DeflateRows::kNone, Z_BEST_COMPRESSION};
 }
 
 bool DeflatePngEncoder::Encode(const std::uint8_t* pixels, int width, int height,
@@ -271,7 +294,7 @@ bool DeflatePngEncoder::Encode(const std::uint8_t* pixels, int width, int height
     if (rowstride / static_cast<std::size_t>(channels) < static_cast<std::size_t>(width)) {
         return false;  // rows would overlap
     }
-    const DeflatePngChoice zlibChoice{true, PngRowFilter::kNone, Z_BEST_COMPRESSION};
+    const DeflatePngChoice zlibChoice{true, DeflateRows::kNone, Z_BEST_COMPRESSION};
     const std::optional<DeflatePngChoice> choice =
         filteredBytes <= settings_.zlibUpToBytes
             ? zlibChoice
@@ -290,7 +313,7 @@ bool DeflatePngEncoder::Encode(const std::uint8_t* pixels, int width, int height
     libdeflate_compressor* compressor = CompressorFor(choice->level);
     std::uint8_t* filtered = filtered_.Reserve(filteredBytes);
     if (compressor == nullptr || filtered == nullptr ||
-        !FilterImageRows(pixels, width, height, rowstride, channels, choice->filter, filtered)) {
+        !FilterRows(pixels, width, height, rowstride, channels, choice->rows, filtered)) {
         return false;
     }
     // Room for the worst case, so that a zero from the compressor can only

@@ -23,42 +23,62 @@ namespace corvanta {
 constexpr int kDeflateFastestLevel = 1;
 constexpr int kDeflateSmallestLevel = 12;
 // Levels a picture is tried at before it falls back to zlib.
-constexpr std::size_t kDeflateTrialLevels = 3;
+constexpr std::size_t kDeflateTrialLevels = 5;
+
+// How the rows of a picture can be filtered when libdeflate compresses
+// them: all with None, all with Up, or each with the filter whose bytes have
+// the smallest sum (FilterImageRowsByMinimumSum).
+enum class DeflateRows : std::uint8_t { kNone, kUp, kPerRow };
+constexpr std::size_t kDeflateRowChoices = 3;
 
 // What a picture was written with.
 struct DeflatePngChoice {
     bool zlib = false;  // the libpng encoder at zlib level 9, filter None
-    PngRowFilter filter = PngRowFilter::kNone;
+    DeflateRows rows = DeflateRows::kNone;
     int level = 0;
 };
 
+// One step of the encoder's choice: a level, and for each way of filtering
+// how close to zlib level 9's size on the sample it must come there to be
+// used, in thousandths (0: not tried at this level).
+struct DeflateTrial {
+    int level = 0;
+    std::array<int, kDeflateRowChoices> gatePermille{};  // None, Up, per row
+};
+
 struct DeflatePngSettings {
-    // Set: every picture gets this filter at the first trial level, with no
-    // trial and no fallback (for benchmarks and tests). Unset: each picture
-    // is measured, as below.
-    std::optional<PngRowFilter> fixedFilter;
-    // No fixed level and filter is never larger than zlib level 9 with
-    // filter None (bench/codec_bench.cpp). On six synthetic 6 MP photos
-    // mapped through six presets, level 1 with Paeth comes out up to 14 %
-    // larger; on photographs mapped through the presets, the best single
-    // setting up to level 4 (Up) comes out up to 10 % larger; and on smooth
-    // graphics only levels 10 to 12 are smaller, and they are slower than
-    // zlib level 9. So each picture is measured on a sample of bands of its
-    // rows. zlib level 9 compresses the sample unfiltered; then, for each
-    // level here in turn, the row filters are tried on the sample, and the
-    // first level whose best filter comes within trialMargin of zlib's size
-    // is used for the whole picture. When none does, the picture goes
-    // through zlib level 9 with filter None, as every picture did before.
-    // On 143 photographs, mapped and not, the whole picture's ratio to zlib
-    // came out from 9.5 points below the sample's to 3.5 points above it,
-    // mostly below. With this margin none came out larger than zlib's, and
-    // 22 were left to zlib, 13 of them variants of one smooth graphic.
-    std::array<int, kDeflateTrialLevels> trialLevels = {1, 4, 6};
-    double trialMargin = 0.99;
-    // Bands of rows the sample is cut into, spread evenly over the picture,
-    // and the size of each: at least twice deflate's 32 KiB window, so that
-    // matches are found in the sample as they are in the whole picture.
-    int sampleBands = 8;
+    // Set: every picture is written so, untried (for benchmarks and tests).
+    std::optional<DeflatePngChoice> fixed;
+    // No single setting is both fast and close to zlib level 9 with filter
+    // None on every picture: filtering makes unmapped photographs a third
+    // smaller but some mapped ones and smooth graphics larger, and the fast
+    // levels lose to zlib's deeper search on fine textures. So each picture
+    // is measured on a sample of bands of its rows: zlib level 9 compresses
+    // it unfiltered, then each step below in turn compresses it filtered
+    // its ways at its level, and the smallest way within its gate at the
+    // first step that has one writes the whole picture. A picture no step
+    // admits is written by zlib level 9 with filter None, as before
+    // libdeflate. The gates buy speed where it is safe: an unfiltered trial
+    // tells the whole picture's ratio to zlib within about 2 %, a filtered
+    // one less well, so unfiltered rows may come a little above zlib's size
+    // on the sample and filtered ones must come below it, and the fastest
+    // level needs a clear win.
+    std::array<DeflateTrial, kDeflateTrialLevels> trials = {{
+        {1, {0, 970, 970}},
+        {4, {1005, 985, 985}},
+        {6, {1010, 0, 995}},
+        {7, {1010, 0, 995}},
+        {9, {1005, 0, 0}},
+    }};
+    // The sample: this share of the filtered rows, within the bounds, cut
+    // into bands of sampleBandBytes spread evenly over the picture (one band
+    // in the middle of a small one). Smaller bands tell less: with 16 KiB
+    // bands on small pictures, outputs came out up to 9 % above zlib's size.
+    // Up to 16 bands, so that a detailed object on a plain background is
+    // found in the sample in about its share of the picture.
+    std::size_t sampleShare = 16;
+    std::size_t sampleMinBytes = std::size_t{64} << 10;
+    std::size_t sampleMaxBytes = std::size_t{1} << 20;
     std::size_t sampleBandBytes = std::size_t{64} << 10;
     // Small pictures are written by the libpng encoder exactly as before:
     // libdeflate stores inputs below 55 - 4 * level bytes uncompressed
@@ -99,8 +119,9 @@ class DeflatePngEncoder {
 
     // Bytes Encode holds for a picture beside the picture itself: the
     // filtered rows, room for their worst-case compressed form and the
-    // sample (the compressors' own state, 1.5 MiB for the three levels, is
-    // part of the job's baseline). 0 when that does not fit in size_t.
+    // sample filtered its three ways (the compressors' own state, about
+    // 2 MiB for the four levels, is part of a job's handles). 0 when that
+    // does not fit in size_t.
     static std::size_t WorkingBytes(int width, int height, int channels);
 
   private:
@@ -113,7 +134,7 @@ class DeflatePngEncoder {
     std::array<libdeflate_compressor*, kDeflateTrialLevels> compressors_{};
     LargeBuffer filtered_;
     LargeBuffer compressed_;
-    LargeBuffer sample_;  // the sample's rows once per row filter, then its compressed form
+    LargeBuffer sample_;  // the sample's rows once per way of filtering, then its compressed form
     DeflatePngChoice choice_;
 };
 
