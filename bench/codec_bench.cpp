@@ -4,18 +4,24 @@
 //
 //   corvanta_codec_bench --benchmark_filter=PngEncode  zlib strategies and buffers
 //   corvanta_codec_bench --benchmark_filter=DeflatePng libdeflate levels and row filters
+//   corvanta_codec_bench --benchmark_filter=PngSet --pictures=bench/pictures
+//                                              the encoder's choice against zlib, per set
 //   corvanta_codec_bench --benchmark_filter=Jpeg       buffer reuse
 //   corvanta_codec_bench --benchmark_filter=PngDecode  the decoder process against in-process
 #include <benchmark/benchmark.h>
 
+#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -219,19 +225,22 @@ const std::vector<std::size_t>& ZlibSizes(int channels, bool mapped) {
     return sizes;
 }
 
-// Args: channels, mapped, level, row filter (PngRowFilter's number, or -1
-// for the encoder's own choice per picture, the level then unused). One
+// Args: channels, mapped, level, rows (DeflateRows's number: 0 None, 1 Up,
+// 2 per row; or -1 for the encoder's own choice per picture, the level then
+// unused). One
 // encoder for the six pictures, as one job keeps it. vs_zlib9 is the
 // largest of the six size ratios to zlib level 9 with filter None; above 1
 // the setting is out. zlib counts the pictures the encoder left to zlib.
+const char* const kRowNames[] = {"None", "Up", "per row"};
+
 void BM_DeflatePngSix(benchmark::State& state) {
     const int channels = static_cast<int>(state.range(0));
     const bool mapped = state.range(1) != 0;
     const bool chosen = state.range(3) < 0;
     DeflatePngSettings settings;
     if (!chosen) {
-        settings.trialLevels[0] = static_cast<int>(state.range(2));
-        settings.fixedFilter = static_cast<PngRowFilter>(state.range(3));
+        settings.fixed = DeflatePngChoice{false, static_cast<DeflateRows>(state.range(3)),
+                                          static_cast<int>(state.range(2))};
     }
     const std::vector<Picture>& pictures = Pictures(channels, mapped);
     const std::vector<std::size_t>& reference = ZlibSizes(channels, mapped);
@@ -264,20 +273,270 @@ void BM_DeflatePngSix(benchmark::State& state) {
     state.counters["zlib"] = zlib;
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kPngPictures *
                             static_cast<std::int64_t>(kPictureBytes) * channels);
-    static const char* const kFilterNames[] = {"None", "Sub", "Up", "Average", "Paeth"};
     state.SetLabel(std::string(channels == 4 ? "RGBA " : "RGB ") + (mapped ? "mapped " : "photo ") +
                    (chosen ? std::string("chosen per picture")
-                           : "level " + std::to_string(settings.trialLevels[0]) + " " +
-                                 kFilterNames[state.range(3)]));
+                           : "level " + std::to_string(state.range(2)) + " " +
+                                 kRowNames[state.range(3)]));
 }
 BENCHMARK(BM_DeflatePngSix)
     ->ArgNames({"ch", "mapped", "level", "filter"})
     ->ArgsProduct({{3, 4}, {0, 1}, {0}, {-1}})
-    ->ArgsProduct({{3, 4}, {0, 1}, {1}, {0, 1, 2, 3, 4}})
-    ->ArgsProduct({{3, 4}, {0, 1}, {2, 3, 4, 6, 9}, {4}})
+    ->ArgsProduct({{3, 4}, {0, 1}, {1, 4, 6, 9}, {0, 1, 2}})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2)
     ->UseRealTime();
+
+// ---- picture sets -------------------------------------------------------------
+
+// A set of pictures, each mapped through the six presets of the synthetic
+// set, in RGB and in RGBA, one picture at a time: zlib level 9 with filter
+// None (the yardstick), then the encoder's own choice, each timed on its
+// own in processor time. The synthetic sets are the six pictures above unmapped and mapped;
+// the real ones are the folders under --pictures=DIR (bench/fetch_pictures.sh
+// fills them), at most --max-pictures each.
+struct SetPicture {
+    std::string name;
+    int width;
+    int height;
+    std::vector<std::uint8_t> rgb;  // packed rows
+};
+
+struct SetTally {
+    double zlibSeconds = 0;
+    double chosenSeconds = 0;
+    std::size_t zlibBytes = 0;
+    std::size_t chosenBytes = 0;
+    double worst = 0;
+    int leftToZlib = 0;
+    int pictures = 0;
+};
+
+std::string gPicturesDir;
+int gMaxPictures = 1000;
+bool gVerbose = false;
+DeflatePngSettings gSetSettings;
+
+std::vector<SetPicture> LoadSet(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] != '.') {
+                names.emplace_back(entry->d_name);
+            }
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<SetPicture> set;
+    for (const std::string& name : names) {
+        GObjectPtr<GdkPixbuf> image(
+            gdk_pixbuf_new_from_file((folder + "/" + name).c_str(), nullptr));
+        if (!image || static_cast<int>(set.size()) >= gMaxPictures) {
+            continue;
+        }
+        SetPicture picture{
+            name, gdk_pixbuf_get_width(image.get()), gdk_pixbuf_get_height(image.get()), {}};
+        const int channels = gdk_pixbuf_get_n_channels(image.get());
+        const guint8* pixels = gdk_pixbuf_read_pixels(image.get());
+        for (int y = 0; y < picture.height; ++y) {
+            const guint8* row =
+                pixels + static_cast<std::size_t>(y) * gdk_pixbuf_get_rowstride(image.get());
+            for (int x = 0; x < picture.width; ++x) {
+                picture.rgb.insert(picture.rgb.end(), row + x * channels, row + x * channels + 3);
+            }
+        }
+        set.push_back(std::move(picture));
+    }
+    return set;
+}
+
+// The picture in the layout, mapped through the preset row (or not, for
+// row -1); RGBA gets the synthetic set's soft transparent corner.
+std::vector<std::uint8_t> Variant(const SetPicture& p, int channels, int presetRow) {
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(p.width) * p.height * channels);
+    for (std::size_t i = 0, n = static_cast<std::size_t>(p.width) * p.height; i < n; ++i) {
+        std::copy_n(p.rgb.begin() + static_cast<long>(i * 3), 3,
+                    out.begin() + static_cast<long>(i * channels));
+        if (channels == 4) {
+            const double d =
+                std::hypot(static_cast<double>(i % p.width), static_cast<double>(i / p.width)) /
+                (0.4 * p.width);
+            out[i * 4 + 3] = static_cast<std::uint8_t>(std::clamp(d * 255.0, 0.0, 255.0));
+        }
+    }
+    if (presetRow >= 0) {
+        static const PresetTable presets = MakePresetTable();
+        GradientTable table{};
+        BuildGradientTable(&presets.rows[presetRow].slots, table);
+        ToneMapBuffer(out.data(), p.width * channels, p.height,
+                      channels == 4 ? PixelLayout::kRgba : PixelLayout::kRgb, table);
+    }
+    return out;
+}
+
+// The thread's own processor time: the other work on a shared machine
+// does not count in it.
+double ThreadSeconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+template <typename Work>
+double SecondsOf(Work work) {
+    const double start = ThreadSeconds();
+    work();
+    return ThreadSeconds() - start;
+}
+
+// One variant through both; false when either fails.
+bool Tally(DeflatePngEncoder& encoder, const SetPicture& p, const std::vector<std::uint8_t>& pixels,
+           int channels, SetTally& tally, const std::string& what) {
+    MemorySink zlib;
+    MemorySink chosen;
+    zlib.bytes.reserve(pixels.size() * 2 + (1 << 20));
+    chosen.bytes.reserve(pixels.size() * 2 + (1 << 20));
+    const std::size_t stride = static_cast<std::size_t>(p.width) * channels;
+    bool ok = true;
+    const double zlibBefore = tally.zlibSeconds;
+    const double chosenBefore = tally.chosenSeconds;
+    tally.zlibSeconds += SecondsOf([&] {
+        ok = EncodePng(pixels.data(), p.width, p.height, stride, channels == 4,
+                       ZlibReferencePngSettings(), AppendToMemory, &zlib);
+    });
+    tally.chosenSeconds += SecondsOf([&] {
+        ok = ok && encoder.Encode(pixels.data(), p.width, p.height, stride, channels == 4,
+                                  AppendToMemory, &chosen);
+    });
+    if (!ok) {
+        return false;
+    }
+    const double ratio =
+        static_cast<double>(chosen.bytes.size()) / static_cast<double>(zlib.bytes.size());
+    const DeflatePngChoice& choice = encoder.LastChoice();
+    tally.zlibBytes += zlib.bytes.size();
+    tally.chosenBytes += chosen.bytes.size();
+    tally.worst = std::max(tally.worst, ratio);
+    tally.leftToZlib += choice.zlib ? 1 : 0;
+    tally.pictures += 1;
+    if (gVerbose) {
+        std::fprintf(
+            stderr, "%-44s %.4f  %-10s %5.2fx faster (%.0f ms)\n", what.c_str(), ratio,
+            choice.zlib ? "zlib"
+                        : (std::string(kRowNames[static_cast<int>(choice.rows)]) + " " +
+                           std::to_string(choice.level))
+                              .c_str(),
+            (tally.zlibSeconds - zlibBefore) / (tally.chosenSeconds - chosenBefore),
+            1000 * (tally.zlibSeconds - zlibBefore));
+    }
+    return true;
+}
+
+void ReportSet(benchmark::State& state, const SetTally& t) {
+    state.counters["speedup"] = t.zlibSeconds / t.chosenSeconds;
+    state.counters["bytes_vs_zlib9"] =
+        static_cast<double>(t.chosenBytes) / static_cast<double>(t.zlibBytes);
+    state.counters["worst"] = t.worst;
+    state.counters["left_to_zlib"] = t.leftToZlib;
+    state.counters["pictures"] = t.pictures;
+    state.counters["zlib9_s"] = t.zlibSeconds;
+    state.counters["chosen_s"] = t.chosenSeconds;
+    state.counters["zlib9_MB"] = static_cast<double>(t.zlibBytes) / 1e6;
+}
+
+// set: the pictures; presets: the rows each is mapped through (-1: not mapped).
+void RunSet(benchmark::State& state, const std::vector<SetPicture>& set,
+            const std::vector<int>& presets, int channels) {
+    if (set.empty()) {
+        state.SkipWithError("no pictures");
+        return;
+    }
+    DeflatePngEncoder encoder(gSetSettings);
+    SetTally tally;
+    for (auto _ : state) {
+        for (const SetPicture& p : set) {
+            for (const int row : presets) {
+                const std::string what =
+                    p.name + (channels == 4 ? " RGBA " : " RGB ") + std::to_string(row);
+                if (!Tally(encoder, p, Variant(p, channels, row), channels, tally, what)) {
+                    state.SkipWithError("encoding failed");
+                    return;
+                }
+            }
+        }
+    }
+    ReportSet(state, tally);
+    state.SetLabel(std::to_string(set.size()) + " pictures, " + (channels == 4 ? "RGBA" : "RGB"));
+}
+
+const std::vector<SetPicture>& SyntheticSet() {
+    static const std::vector<SetPicture> set = [] {
+        std::vector<SetPicture> pictures;
+        for (int i = 0; i < kPngPictures; ++i) {
+            Picture p = MakePhotoLike(kPngWidth, kPngHeight, 3, 100 + i);
+            SetPicture packed{"synthetic-" + std::to_string(i), kPngWidth, kPngHeight, {}};
+            for (int y = 0; y < kPngHeight; ++y) {
+                const auto row = p.pixels.begin() + static_cast<long>(y) * p.stride;
+                packed.rgb.insert(packed.rgb.end(), row, row + kPngWidth * 3);
+            }
+            pictures.push_back(std::move(packed));
+        }
+        return pictures;
+    }();
+    return set;
+}
+
+const std::vector<int> kSixPresets(kSchemeRows.begin(), kSchemeRows.end());
+
+void RegisterSets() {
+    for (const int channels : {3, 4}) {
+        const std::string layout = channels == 4 ? "/RGBA" : "/RGB";
+        benchmark::RegisterBenchmark(
+            ("BM_PngSet/synthetic-photo" + layout).c_str(),
+            [channels](benchmark::State& state) { RunSet(state, SyntheticSet(), {-1}, channels); })
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+        benchmark::RegisterBenchmark(("BM_PngSet/synthetic-mapped" + layout).c_str(),
+                                     [channels](benchmark::State& state) {
+                                         RunSet(state, SyntheticSet(), kSixPresets, channels);
+                                     })
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
+    if (gPicturesDir.empty()) {
+        return;
+    }
+    std::vector<std::string> folders;
+    if (DIR* dir = ::opendir(gPicturesDir.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] != '.') {
+                folders.emplace_back(entry->d_name);
+            }
+        }
+        ::closedir(dir);
+    }
+    std::sort(folders.begin(), folders.end());
+    for (const std::string& folder : folders) {
+        for (const int channels : {3, 4}) {
+            const std::string path = gPicturesDir + "/" + folder;
+            benchmark::RegisterBenchmark(
+                ("BM_PngSet/" + folder + (channels == 4 ? "/RGBA" : "/RGB")).c_str(),
+                [path, channels](benchmark::State& state) {
+                    static std::map<std::string, std::vector<SetPicture>> loaded;
+                    auto found = loaded.find(path);
+                    if (found == loaded.end()) {
+                        found = loaded.emplace(path, LoadSet(path)).first;
+                    }
+                    RunSet(state, found->second, kSixPresets, channels);
+                })
+                ->Iterations(1)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+        }
+    }
+}
 
 // ---- JPEG buffers ----------------------------------------------------------
 
@@ -437,4 +696,55 @@ BENCHMARK(BM_PngDecode)
 }  // namespace
 }  // namespace corvanta
 
-BENCHMARK_MAIN();
+// Takes --pictures=DIR, --max-pictures=N and --verbose (each picture's
+// ratio to zlib, its estimate and what it was written with, on stderr)
+// before Google Benchmark's own flags.
+int main(int argc, char** argv) {
+    std::vector<char*> rest;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind("--pictures=", 0) == 0) {
+            corvanta::gPicturesDir = arg.substr(11);
+        } else if (arg.rfind("--max-pictures=", 0) == 0) {
+            corvanta::gMaxPictures = std::atoi(arg.c_str() + 15);
+        } else if (arg.rfind("--fixed=", 0) == 0) {
+            // LEVEL,ROWS: every picture so, untried (ROWS 0 None, 1 Up, 2 per row).
+            corvanta::DeflatePngChoice fixed;
+            fixed.level = std::atoi(arg.c_str() + 8);
+            fixed.rows = static_cast<corvanta::DeflateRows>(
+                std::clamp(std::atoi(arg.c_str() + arg.find(',') + 1), 0, 2));
+            corvanta::gSetSettings.fixed = fixed;
+        } else if (arg.rfind("--gates=", 0) == 0) {
+            // NONE,UP,PERROW per trial in turn, in thousandths of zlib's size.
+            std::size_t at = 8;
+            for (corvanta::DeflateTrial& trial : corvanta::gSetSettings.trials) {
+                for (int& gate : trial.gatePermille) {
+                    gate = std::atoi(arg.c_str() + at);
+                    at = arg.find(',', at);
+                    if (at == std::string::npos) {
+                        break;
+                    }
+                    ++at;
+                }
+                if (at == std::string::npos) {
+                    break;
+                }
+            }
+        } else if (arg.rfind("--sample=", 0) == 0) {
+            // BAND,MAX in KiB.
+            corvanta::gSetSettings.sampleBandBytes = std::size_t(std::atoi(arg.c_str() + 9)) << 10;
+            corvanta::gSetSettings.sampleMaxBytes =
+                std::size_t(std::atoi(arg.c_str() + arg.find(',') + 1)) << 10;
+        } else if (arg == "--verbose") {
+            corvanta::gVerbose = true;
+        } else {
+            rest.push_back(argv[i]);
+        }
+    }
+    int count = static_cast<int>(rest.size());
+    corvanta::RegisterSets();
+    benchmark::Initialize(&count, rest.data());
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
