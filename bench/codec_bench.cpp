@@ -316,7 +316,8 @@ int gMaxPictures = 1000;
 bool gVerbose = false;
 DeflatePngSettings gSetSettings;
 
-std::vector<SetPicture> LoadSet(const std::string& folder) {
+// The folder's entries but the hidden ones, in order.
+std::vector<std::string> SortedEntries(const std::string& folder) {
     std::vector<std::string> names;
     if (DIR* dir = ::opendir(folder.c_str())) {
         while (const dirent* entry = ::readdir(dir)) {
@@ -327,8 +328,12 @@ std::vector<SetPicture> LoadSet(const std::string& folder) {
         ::closedir(dir);
     }
     std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<SetPicture> LoadSet(const std::string& folder) {
     std::vector<SetPicture> set;
-    for (const std::string& name : names) {
+    for (const std::string& name : SortedEntries(folder)) {
         GObjectPtr<GdkPixbuf> image(
             gdk_pixbuf_new_from_file((folder + "/" + name).c_str(), nullptr));
         if (!image || static_cast<int>(set.size()) >= gMaxPictures) {
@@ -508,17 +513,7 @@ void RegisterSets() {
     if (gPicturesDir.empty()) {
         return;
     }
-    std::vector<std::string> folders;
-    if (DIR* dir = ::opendir(gPicturesDir.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] != '.') {
-                folders.emplace_back(entry->d_name);
-            }
-        }
-        ::closedir(dir);
-    }
-    std::sort(folders.begin(), folders.end());
-    for (const std::string& folder : folders) {
+    for (const std::string& folder : SortedEntries(gPicturesDir)) {
         for (const int channels : {3, 4}) {
             const std::string path = gPicturesDir + "/" + folder;
             benchmark::RegisterBenchmark(
