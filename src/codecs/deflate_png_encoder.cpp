@@ -142,17 +142,11 @@ std::size_t SampleWorkingBytes(std::size_t sampleBytes) {
 
 bool FilterRows(const std::uint8_t* pixels, int width, int height, std::size_t rowstride,
                 int channels, DeflateRows rows, std::uint8_t* out) {
-    switch (rows) {
-        case DeflateRows::kNone:
-            return FilterImageRows(pixels, width, height, rowstride, channels, PngRowFilter::kNone,
-                                   out);
-        case DeflateRows::kUp:
-            return FilterImageRows(pixels, width, height, rowstride, channels, PngRowFilter::kUp,
-                                   out);
-        case DeflateRows::kPerRow:
-            return FilterImageRowsByMinimumSum(pixels, width, height, rowstride, channels, out);
+    if (rows == DeflateRows::kPerRow) {
+        return FilterImageRowsByMinimumSum(pixels, width, height, rowstride, channels, out);
     }
-    return false;
+    const PngRowFilter filter = rows == DeflateRows::kUp ? PngRowFilter::kUp : PngRowFilter::kNone;
+    return FilterImageRows(pixels, width, height, rowstride, channels, filter, out);
 }
 
 // The sample's bands once per way of filtering, one after the other. Each
