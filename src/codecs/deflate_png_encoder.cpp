@@ -252,7 +252,8 @@ std::optional<DeflatePngChoice> DeflatePngEncoder::Choose(const std::uint8_t* pi
         std::optional<std::size_t> best;
         std::size_t bestBytes = 0;
         for (std::size_t way = 0; way < kDeflateRowChoices; ++way) {
-            const int gate = trial.gatePermille[way];
+            const int gate =
+                bands.count == 1 ? trial.oneBandGatePermille[way] : trial.gatePermille[way];
             if (gate <= 0) {
                 continue;
             }

@@ -23,7 +23,7 @@ namespace corvanta {
 constexpr int kDeflateFastestLevel = 1;
 constexpr int kDeflateSmallestLevel = 12;
 // Levels a picture is tried at before it falls back to zlib.
-constexpr std::size_t kDeflateTrialLevels = 5;
+constexpr std::size_t kDeflateTrialLevels = 6;
 
 // How the rows of a picture can be filtered when libdeflate compresses
 // them: all with None, all with Up, or each with the filter whose bytes have
@@ -40,10 +40,13 @@ struct DeflatePngChoice {
 
 // One step of the encoder's choice: a level, and for each way of filtering
 // how close to zlib level 9's size on the sample it must come there to be
-// used, in thousandths (0: not tried at this level).
+// used, in thousandths (0: not tried at this level), on a sample of several
+// bands and on a sample of one band (a small picture, whose sample tells
+// its ratio to zlib less well).
 struct DeflateTrial {
     int level = 0;
     std::array<int, kDeflateRowChoices> gatePermille{};  // None, Up, per row
+    std::array<int, kDeflateRowChoices> oneBandGatePermille{};
 };
 
 struct DeflatePngSettings {
@@ -58,18 +61,21 @@ struct DeflatePngSettings {
     // its ways at its level, and the smallest way within its gate at the
     // first step that has one writes the whole picture. A picture no step
     // admits is written by zlib level 9 with filter None, as before
-    // libdeflate. The gates buy speed where it is safe: on most pictures an
-    // unfiltered trial tells the whole picture's ratio to zlib within 2 %,
-    // a filtered one less well, so unfiltered rows may come a little above
-    // zlib's size on the sample and filtered ones must come below it, and
-    // the fastest level needs a clear win (bench/README.md has the sets
-    // this was measured on, and where it misses).
+    // libdeflate. Each gate is the highest ratio on the sample at which no
+    // picture of the benchmark's photograph sets came out more than 3 %
+    // above zlib with that setting, less 3 thousandths: a sample tells a
+    // setting's ratio to zlib within a few percent, differently for each
+    // setting, so gates of their own let each picture take the fastest
+    // setting that is safe for it; levels 2 and 5 are tried because on
+    // mapped photographs they come within 1-2 % of levels 4 and 6 at a
+    // quarter more speed (bench/README.md has the sets, and where it misses).
     std::array<DeflateTrial, kDeflateTrialLevels> trials = {{
-        {1, {0, 970, 970}},
-        {4, {1005, 985, 985}},
-        {6, {1010, 0, 995}},
-        {7, {1010, 0, 995}},
-        {9, {1005, 0, 0}},
+        {1, {0, 1033, 1022}, {0, 997, 1006}},
+        {2, {1015, 0, 1004}, {1000, 0, 985}},
+        {5, {1013, 0, 1018}, {998, 0, 1018}},
+        {6, {1012, 0, 1003}, {998, 0, 1003}},
+        {7, {1012, 0, 0}, {1012, 0, 0}},
+        {9, {1014, 0, 0}, {1014, 0, 0}},
     }};
     // The sample: this share of the filtered rows, within the bounds, cut
     // into bands of sampleBandBytes spread evenly over the picture (one band
@@ -121,8 +127,8 @@ class DeflatePngEncoder {
 
     // Bytes Encode holds for a picture beside the picture itself: the
     // filtered rows, room for their worst-case compressed form and the
-    // sample filtered its three ways (the compressors' own state, 2.8 MiB
-    // for the five levels, is part of a job's handles). 0 when that does
+    // sample filtered its three ways (the compressors' own state, 3.4 MiB
+    // for the six levels, is part of a job's handles). 0 when that does
     // not fit in size_t.
     static std::size_t WorkingBytes(int width, int height, int channels);
 

@@ -274,12 +274,31 @@ TEST(DeflatePngEncoder, APictureNoTrialShrinksIsWrittenByZlibAsBefore) {
     DeflatePngSettings settings;
     for (DeflateTrial& trial : settings.trials) {
         trial.gatePermille.fill(0);
+        trial.oneBandGatePermille.fill(0);
     }
     DeflatePngEncoder encoder(settings);
     for (const int channels : {3, 4}) {
         const Picture p = MakePicture(700, 300, channels, 3);
         EXPECT_EQ(Encode(encoder, p), EncodeWithZlib(p));
         EXPECT_TRUE(encoder.LastChoice().zlib);
+    }
+}
+
+// A small picture's sample is one band, judged by the gates kept for such
+// samples; a large picture's by the others.
+TEST(DeflatePngEncoder, OneBandAndManyBandSamplesAreJudgedByTheirOwnGates) {
+    const Picture small = MakePicture(300, 100, 3, 0);
+    const Picture large = MakePicture(1200, 800, 3, 0);
+    for (const bool oneBandOnly : {true, false}) {
+        DeflatePngSettings settings;
+        for (DeflateTrial& trial : settings.trials) {
+            (oneBandOnly ? trial.gatePermille : trial.oneBandGatePermille).fill(0);
+        }
+        DeflatePngEncoder encoder(settings);
+        Encode(encoder, small);
+        EXPECT_EQ(encoder.LastChoice().zlib, !oneBandOnly);
+        Encode(encoder, large);
+        EXPECT_EQ(encoder.LastChoice().zlib, oneBandOnly);
     }
 }
 
