@@ -6,6 +6,8 @@
 //   corvanta_codec_bench --benchmark_filter=DeflatePng libdeflate levels and row filters
 //   corvanta_codec_bench --benchmark_filter=PngSet --pictures=bench/pictures
 //                                              the encoder's choice against zlib, per set
+//   corvanta_codec_bench --gate-data=FILE --pictures=bench/pictures
+//                                              data for bench/png_gates.py
 //   corvanta_codec_bench --benchmark_filter=Jpeg       buffer reuse
 //   corvanta_codec_bench --benchmark_filter=PngDecode  the decoder process against in-process
 #include <benchmark/benchmark.h>
@@ -26,7 +28,9 @@
 #include <string>
 #include <vector>
 
+#include <libdeflate.h>
 #include <turbojpeg.h>
+#include <zlib.h>
 
 #include "decoder/decoder_process.h"
 #include "codecs/deflate_png_encoder.h"
@@ -688,14 +692,154 @@ BENCHMARK(BM_PngDecode)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+// ---- data for fitting the encoder's gates ---------------------------------------
+
+// --gate-data=FILE: for every picture of the sets mapped through the six
+// presets, in RGB and RGBA, one JSON line with zlib level 9 (filter None)
+// and the settings libdeflate could be given, each on the whole picture
+// (bytes and processor seconds) and on the encoder's own sample (bytes);
+// bench/png_gates.py fits the gates to them. Slow: about 20 whole
+// compressions per line.
+struct GateSetting {
+    int level;
+    DeflateRows rows;
+};
+
+std::vector<GateSetting> GateSettings() {
+    std::vector<GateSetting> settings;
+    for (int level = 1; level <= 9; ++level) {
+        settings.push_back({level, DeflateRows::kNone});
+        if (level <= 4) {
+            settings.push_back({level, DeflateRows::kUp});
+        }
+        if (level <= 7) {
+            settings.push_back({level, DeflateRows::kPerRow});
+        }
+    }
+    return settings;
+}
+
+std::string GateKey(const GateSetting& s) {
+    return std::to_string(s.level) + "_" + std::to_string(static_cast<int>(s.rows));
+}
+
+std::size_t ZlibBytes(const std::vector<std::uint8_t>& rows, std::vector<std::uint8_t>& out) {
+    uLongf bytes = static_cast<uLongf>(out.size());
+    return compress2(out.data(), &bytes, rows.data(), static_cast<uLong>(rows.size()),
+                     Z_BEST_COMPRESSION) == Z_OK
+               ? bytes
+               : 0;
+}
+
+bool WriteGateLine(std::FILE* file, const std::string& set, const SetPicture& p, int channels,
+                   int row, std::vector<libdeflate_compressor*>& compressors) {
+    const std::vector<std::uint8_t> pixels = Variant(p, channels, row);
+    const std::size_t stride = static_cast<std::size_t>(p.width) * channels;
+    const DeflatePngSettings defaults;
+    int bands = 0;
+    const std::size_t sampleBytes =
+        DeflatePngEncoder::SampleBytes(defaults, p.width, p.height, channels, &bands);
+    std::array<std::vector<std::uint8_t>, kDeflateRowChoices> whole;
+    std::array<std::vector<std::uint8_t>, kDeflateRowChoices> sample;
+    std::array<double, kDeflateRowChoices> filterSeconds{};
+    for (std::size_t way = 0; way < kDeflateRowChoices; ++way) {
+        const auto rows = static_cast<DeflateRows>(way);
+        whole[way].resize(FilteredImageBytes(p.width, p.height, channels));
+        sample[way].resize(sampleBytes);
+        bool ok = false;
+        filterSeconds[way] = SecondsOf([&] {
+            ok = way == static_cast<std::size_t>(DeflateRows::kPerRow)
+                     ? FilterImageRowsByMinimumSum(pixels.data(), p.width, p.height, stride,
+                                                   channels, whole[way].data())
+                     : FilterImageRows(pixels.data(), p.width, p.height, stride, channels,
+                                       rows == DeflateRows::kUp ? PngRowFilter::kUp
+                                                                : PngRowFilter::kNone,
+                                       whole[way].data());
+        });
+        if (!ok || !DeflatePngEncoder::FilterSampleRows(defaults, pixels.data(), p.width,
+                                                        p.height, stride, channels, rows,
+                                                        sample[way].data())) {
+            return false;
+        }
+    }
+    std::vector<std::uint8_t> out(compressBound(static_cast<uLong>(whole[0].size())) + 4096);
+    std::size_t zlib = 0;
+    const double zlibSeconds = SecondsOf([&] { zlib = ZlibBytes(whole[0], out); });
+    const std::size_t zlibSample = ZlibBytes(sample[0], out);
+    std::string wholeJson;
+    std::string sampleJson;
+    for (const GateSetting& s : GateSettings()) {
+        libdeflate_compressor* c = compressors[static_cast<std::size_t>(s.level)];
+        const auto& rows = whole[static_cast<std::size_t>(s.rows)];
+        std::size_t bytes = 0;
+        const double seconds = SecondsOf(
+            [&] { bytes = libdeflate_zlib_compress(c, rows.data(), rows.size(), out.data(), out.size()); });
+        const auto& part = sample[static_cast<std::size_t>(s.rows)];
+        const std::size_t sampled =
+            libdeflate_zlib_compress(c, part.data(), part.size(), out.data(), out.size());
+        if (bytes == 0 || sampled == 0) {
+            return false;
+        }
+        wholeJson += ",\"" + GateKey(s) + "\":[" + std::to_string(bytes) + "," +
+                     std::to_string(seconds) + "]";
+        sampleJson += ",\"" + GateKey(s) + "\":" + std::to_string(sampled);
+    }
+    std::fprintf(file,
+                 "{\"set\":\"%s/%s\",\"name\":\"%s\",\"row\":%d,\"fb\":%zu,\"ft\":[%f,%f,%f],"
+                 "\"Z\":%zu,\"Zt\":%f,\"W\":{%s},\"S\":{\"n\":%zu,\"bands\":%d,\"z\":%zu%s}}\n",
+                 set.c_str(), channels == 4 ? "RGBA" : "RGB", p.name.c_str(), row,
+                 whole[0].size(), filterSeconds[0], filterSeconds[1], filterSeconds[2], zlib,
+                 zlibSeconds, wholeJson.c_str() + 1, sampleBytes, bands, zlibSample,
+                 sampleJson.c_str());
+    std::fflush(file);
+    return zlib != 0 && zlibSample != 0;
+}
+
+int WriteGateData(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    if (file == nullptr) {
+        std::perror(path.c_str());
+        return 1;
+    }
+    std::vector<libdeflate_compressor*> compressors(10, nullptr);
+    for (int level = 1; level <= 9; ++level) {
+        compressors[static_cast<std::size_t>(level)] = libdeflate_alloc_compressor(level);
+    }
+    std::vector<std::pair<std::string, std::vector<SetPicture>>> sets = {
+        {"synthetic-mapped", SyntheticSet()}};
+    if (!gPicturesDir.empty()) {
+        for (const std::string& folder : SortedEntries(gPicturesDir)) {
+            sets.emplace_back(folder, LoadSet(gPicturesDir + "/" + folder));
+        }
+    }
+    bool ok = std::all_of(compressors.begin() + 1, compressors.end(),
+                          [](const libdeflate_compressor* c) { return c != nullptr; });
+    for (const auto& [name, set] : sets) {
+        for (const int channels : {3, 4}) {
+            for (const SetPicture& p : set) {
+                for (const int row : kSixPresets) {
+                    ok = ok && WriteGateLine(file, name, p, channels, row, compressors);
+                }
+            }
+        }
+    }
+    for (libdeflate_compressor* c : compressors) {
+        libdeflate_free_compressor(c);
+    }
+    std::fclose(file);
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 }  // namespace corvanta
 
 // Takes --pictures=DIR, --max-pictures=N and --verbose (each picture's
 // ratio to zlib, its estimate and what it was written with, on stderr)
-// before Google Benchmark's own flags.
+// before Google Benchmark's own flags; --gate-data=FILE writes the data
+// for fitting the gates instead of running benchmarks.
 int main(int argc, char** argv) {
     std::vector<char*> rest;
+    std::string gateData;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg.rfind("--pictures=", 0) == 0) {
@@ -730,11 +874,16 @@ int main(int argc, char** argv) {
             corvanta::gSetSettings.sampleBandBytes = std::size_t(std::atoi(arg.c_str() + 9)) << 10;
             corvanta::gSetSettings.sampleMaxBytes =
                 std::size_t(std::atoi(arg.c_str() + arg.find(',') + 1)) << 10;
+        } else if (arg.rfind("--gate-data=", 0) == 0) {
+            gateData = arg.substr(12);
         } else if (arg == "--verbose") {
             corvanta::gVerbose = true;
         } else {
             rest.push_back(argv[i]);
         }
+    }
+    if (!gateData.empty()) {
+        return corvanta::WriteGateData(gateData);
     }
     int count = static_cast<int>(rest.size());
     corvanta::RegisterSets();

@@ -149,25 +149,35 @@ bool FilterRows(const std::uint8_t* pixels, int width, int height, std::size_t r
     return FilterImageRows(pixels, width, height, rowstride, channels, filter, out);
 }
 
-// The sample's bands once per way of filtering, one after the other. Each
-// band below the top one starts with the row above it, unfiltered in every
+// The sample's bands filtered one way, one after the other. Each band
+// below the top one starts with the row above it, unfiltered in every
 // trial, so that zlib sees the band's first row below the row it repeats,
 // as the filters see it, and the trials differ only in the rows after it.
+bool FilterSampleOneWay(const std::uint8_t* pixels, int height, std::size_t rowstride,
+                        int channels, const SampleBands& bands, DeflateRows rows,
+                        std::uint8_t* out) {
+    const std::size_t bandBytes = bands.BandBytes(channels);
+    for (int band = 0; band < bands.count; ++band) {
+        const int start = bands.StartRow(band, height);
+        const std::uint8_t* first = pixels + static_cast<std::size_t>(start) * rowstride;
+        std::uint8_t* bandOut = out + band * bandBytes;
+        if (!FilterRows(first, bands.columns, bands.rows, rowstride, channels, rows, bandOut) ||
+            (start > 0 && !FilterImageRows(first, bands.columns, 1, rowstride, channels,
+                                           PngRowFilter::kNone, bandOut))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The sample once per way of filtering, one after the other.
 bool FilterSample(const std::uint8_t* pixels, int height, std::size_t rowstride, int channels,
                   const SampleBands& bands, std::uint8_t* rows) {
-    const std::size_t bandBytes = bands.BandBytes(channels);
-    const std::size_t sampleBytes = bands.Bytes(channels);
     for (std::size_t way = 0; way < kDeflateRowChoices; ++way) {
-        for (int band = 0; band < bands.count; ++band) {
-            const int start = bands.StartRow(band, height);
-            const std::uint8_t* first = pixels + static_cast<std::size_t>(start) * rowstride;
-            std::uint8_t* out = rows + way * sampleBytes + band * bandBytes;
-            if (!FilterRows(first, bands.columns, bands.rows, rowstride, channels,
-                            static_cast<DeflateRows>(way), out) ||
-                (start > 0 && !FilterImageRows(first, bands.columns, 1, rowstride, channels,
-                                               PngRowFilter::kNone, out))) {
-                return false;
-            }
+        if (!FilterSampleOneWay(pixels, height, rowstride, channels, bands,
+                                static_cast<DeflateRows>(way),
+                                rows + way * bands.Bytes(channels))) {
+            return false;
         }
     }
     return true;
@@ -216,6 +226,30 @@ std::size_t DeflatePngEncoder::WorkingBytes(int width, int height, int channels)
         return 0;
     }
     return filtered + compressed + sample;
+}
+
+std::size_t DeflatePngEncoder::SampleBytes(const DeflatePngSettings& settings, int width,
+                                           int height, int channels, int* bands) {
+    if (FilteredImageBytes(width, height, channels) == 0) {
+        return 0;
+    }
+    const SampleBands sample = SampleFor(settings, width, height, channels);
+    if (bands != nullptr) {
+        *bands = sample.count;
+    }
+    return sample.Bytes(channels);
+}
+
+bool DeflatePngEncoder::FilterSampleRows(const DeflatePngSettings& settings,
+                                         const std::uint8_t* pixels, int width, int height,
+                                         std::size_t rowstride, int channels, DeflateRows rows,
+                                         std::uint8_t* out) {
+    if (pixels == nullptr || out == nullptr || FilteredImageBytes(width, height, channels) == 0 ||
+        rowstride / static_cast<std::size_t>(channels) < static_cast<std::size_t>(width)) {
+        return false;
+    }
+    return FilterSampleOneWay(pixels, height, rowstride, channels,
+                              SampleFor(settings, width, height, channels), rows, out);
 }
 
 libdeflate_compressor* DeflatePngEncoder::CompressorFor(int level) const {

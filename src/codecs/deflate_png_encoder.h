@@ -62,13 +62,14 @@ struct DeflatePngSettings {
     // first step that has one writes the whole picture. A picture no step
     // admits is written by zlib level 9 with filter None, as before
     // libdeflate. Each gate is the highest ratio on the sample at which no
-    // picture of the benchmark's photograph sets came out more than 3 %
+    // picture of the benchmark's sets (but one) came out more than 3 %
     // above zlib with that setting, less 3 thousandths: a sample tells a
     // setting's ratio to zlib within a few percent, differently for each
     // setting, so gates of their own let each picture take the fastest
     // setting that is safe for it; levels 2 and 5 are tried because on
-    // mapped photographs they come within 1-2 % of levels 4 and 6 at a
-    // quarter more speed (bench/README.md has the sets, and where it misses).
+    // mapped photographs they are 2-3 % larger than levels 4 and 6 and a
+    // quarter to a third faster (bench/README.md has the sets, and where it
+    // misses).
     std::array<DeflateTrial, kDeflateTrialLevels> trials = {{
         {1, {0, 1033, 1022}, {0, 997, 1006}},
         {2, {1015, 0, 1004}, {1000, 0, 985}},
@@ -131,6 +132,16 @@ class DeflatePngEncoder {
     // for the six levels, is part of a job's handles). 0 when that does
     // not fit in size_t.
     static std::size_t WorkingBytes(int width, int height, int channels);
+
+    // The sample a picture is measured on, as the choice compresses it:
+    // its size in bytes (0 for an unusable picture) and its number of
+    // bands, then its rows filtered one way into `out`, which holds
+    // SampleBytes. For fitting the gates (codec_bench --gate-data).
+    static std::size_t SampleBytes(const DeflatePngSettings& settings, int width, int height,
+                                   int channels, int* bands);
+    static bool FilterSampleRows(const DeflatePngSettings& settings, const std::uint8_t* pixels,
+                                 int width, int height, std::size_t rowstride, int channels,
+                                 DeflateRows rows, std::uint8_t* out);
 
   private:
     // The compressor made for one of the trial levels; null for any other.
