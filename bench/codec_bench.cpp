@@ -731,24 +731,21 @@ std::size_t ZlibBytes(const std::vector<std::uint8_t>& rows, std::vector<std::ui
                : 0;
 }
 
-bool WriteGateLine(std::FILE* file, const std::string& set, const SetPicture& p, int channels,
-                   int row, std::vector<libdeflate_compressor*>& compressors) {
-    const std::vector<std::uint8_t> pixels = Variant(p, channels, row);
+using WaysOfRows = std::array<std::vector<std::uint8_t>, kDeflateRowChoices>;
+
+// The whole picture and the encoder's sample, filtered each way; the
+// seconds each way of filtering took on the whole picture.
+bool FilterForGates(const SetPicture& p, const std::vector<std::uint8_t>& pixels, int channels,
+                    std::size_t sampleBytes, WaysOfRows& whole, WaysOfRows& sample,
+                    std::array<double, kDeflateRowChoices>& filterSeconds) {
     const std::size_t stride = static_cast<std::size_t>(p.width) * channels;
-    const DeflatePngSettings defaults;
-    int bands = 0;
-    const std::size_t sampleBytes =
-        DeflatePngEncoder::SampleBytes(defaults, p.width, p.height, channels, &bands);
-    std::array<std::vector<std::uint8_t>, kDeflateRowChoices> whole;
-    std::array<std::vector<std::uint8_t>, kDeflateRowChoices> sample;
-    std::array<double, kDeflateRowChoices> filterSeconds{};
     for (std::size_t way = 0; way < kDeflateRowChoices; ++way) {
         const auto rows = static_cast<DeflateRows>(way);
         whole[way].resize(FilteredImageBytes(p.width, p.height, channels));
         sample[way].resize(sampleBytes);
         bool ok = false;
         filterSeconds[way] = SecondsOf([&] {
-            ok = way == static_cast<std::size_t>(DeflateRows::kPerRow)
+            ok = rows == DeflateRows::kPerRow
                      ? FilterImageRowsByMinimumSum(pixels.data(), p.width, p.height, stride,
                                                    channels, whole[way].data())
                      : FilterImageRows(pixels.data(), p.width, p.height, stride, channels,
@@ -756,11 +753,26 @@ bool WriteGateLine(std::FILE* file, const std::string& set, const SetPicture& p,
                                                                 : PngRowFilter::kNone,
                                        whole[way].data());
         });
-        if (!ok || !DeflatePngEncoder::FilterSampleRows(defaults, pixels.data(), p.width,
-                                                        p.height, stride, channels, rows,
-                                                        sample[way].data())) {
+        if (!ok || !DeflatePngEncoder::FilterSampleRows(DeflatePngSettings{}, pixels.data(),
+                                                        p.width, p.height, stride, channels,
+                                                        rows, sample[way].data())) {
             return false;
         }
+    }
+    return true;
+}
+
+bool WriteGateLine(std::FILE* file, const std::string& set, const SetPicture& p, int channels,
+                   int row, std::vector<libdeflate_compressor*>& compressors) {
+    const std::vector<std::uint8_t> pixels = Variant(p, channels, row);
+    int bands = 0;
+    const std::size_t sampleBytes =
+        DeflatePngEncoder::SampleBytes(DeflatePngSettings{}, p.width, p.height, channels, &bands);
+    WaysOfRows whole;
+    WaysOfRows sample;
+    std::array<double, kDeflateRowChoices> filterSeconds{};
+    if (!FilterForGates(p, pixels, channels, sampleBytes, whole, sample, filterSeconds)) {
+        return false;
     }
     std::vector<std::uint8_t> out(compressBound(static_cast<uLong>(whole[0].size())) + 4096);
     std::size_t zlib = 0;
