@@ -338,9 +338,12 @@ std::vector<std::string> SortedEntries(const std::string& folder) {
 std::vector<SetPicture> LoadSet(const std::string& folder) {
     std::vector<SetPicture> set;
     for (const std::string& name : SortedEntries(folder)) {
+        if (static_cast<int>(set.size()) >= gMaxPictures) {
+            break;
+        }
         GObjectPtr<GdkPixbuf> image(
             gdk_pixbuf_new_from_file((folder + "/" + name).c_str(), nullptr));
-        if (!image || static_cast<int>(set.size()) >= gMaxPictures) {
+        if (!image) {
             continue;
         }
         SetPicture picture{
@@ -745,13 +748,8 @@ bool FilterForGates(const SetPicture& p, const std::vector<std::uint8_t>& pixels
         sample[way].resize(sampleBytes);
         bool ok = false;
         filterSeconds[way] = SecondsOf([&] {
-            ok = rows == DeflateRows::kPerRow
-                     ? FilterImageRowsByMinimumSum(pixels.data(), p.width, p.height, stride,
-                                                   channels, whole[way].data())
-                     : FilterImageRows(pixels.data(), p.width, p.height, stride, channels,
-                                       rows == DeflateRows::kUp ? PngRowFilter::kUp
-                                                                : PngRowFilter::kNone,
-                                       whole[way].data());
+            ok = FilterDeflateRows(pixels.data(), p.width, p.height, stride, channels, rows,
+                                   whole[way].data());
         });
         if (!ok || !DeflatePngEncoder::FilterSampleRows(DeflatePngSettings{}, pixels.data(),
                                                         p.width, p.height, stride, channels,

@@ -10,6 +10,16 @@
 #include "tone/pixbuf_format.h"
 
 namespace corvanta {
+
+bool FilterDeflateRows(const std::uint8_t* pixels, int width, int height, std::size_t rowstride,
+                       int channels, DeflateRows rows, std::uint8_t* out) {
+    if (rows == DeflateRows::kPerRow) {
+        return FilterImageRowsByMinimumSum(pixels, width, height, rowstride, channels, out);
+    }
+    const PngRowFilter filter = rows == DeflateRows::kUp ? PngRowFilter::kUp : PngRowFilter::kNone;
+    return FilterImageRows(pixels, width, height, rowstride, channels, filter, out);
+}
+
 namespace {
 
 // The container is written here, not by libpng: libpng compresses the rows
@@ -140,15 +150,6 @@ std::size_t SampleWorkingBytes(std::size_t sampleBytes) {
     return kDeflateRowChoices * sampleBytes + SampleCompressedBound(sampleBytes);
 }
 
-bool FilterRows(const std::uint8_t* pixels, int width, int height, std::size_t rowstride,
-                int channels, DeflateRows rows, std::uint8_t* out) {
-    if (rows == DeflateRows::kPerRow) {
-        return FilterImageRowsByMinimumSum(pixels, width, height, rowstride, channels, out);
-    }
-    const PngRowFilter filter = rows == DeflateRows::kUp ? PngRowFilter::kUp : PngRowFilter::kNone;
-    return FilterImageRows(pixels, width, height, rowstride, channels, filter, out);
-}
-
 // The sample's bands filtered one way, one after the other. Each band
 // below the top one starts with the row above it, unfiltered in every
 // trial, so that zlib sees the band's first row below the row it repeats,
@@ -161,7 +162,7 @@ bool FilterSampleOneWay(const std::uint8_t* pixels, int height, std::size_t rows
         const int start = bands.StartRow(band, height);
         const std::uint8_t* first = pixels + static_cast<std::size_t>(start) * rowstride;
         std::uint8_t* bandOut = out + band * bandBytes;
-        if (!FilterRows(first, bands.columns, bands.rows, rowstride, channels, rows, bandOut) ||
+        if (!FilterDeflateRows(first, bands.columns, bands.rows, rowstride, channels, rows, bandOut) ||
             (start > 0 && !FilterImageRows(first, bands.columns, 1, rowstride, channels,
                                            PngRowFilter::kNone, bandOut))) {
             return false;
@@ -342,7 +343,7 @@ bool DeflatePngEncoder::Encode(const std::uint8_t* pixels, int width, int height
     libdeflate_compressor* compressor = CompressorFor(choice->level);
     std::uint8_t* filtered = filtered_.Reserve(filteredBytes);
     if (compressor == nullptr || filtered == nullptr ||
-        !FilterRows(pixels, width, height, rowstride, channels, choice->rows, filtered)) {
+        !FilterDeflateRows(pixels, width, height, rowstride, channels, choice->rows, filtered)) {
         return false;
     }
     // Room for the worst case, so that a zero from the compressor can only

@@ -31,6 +31,10 @@ constexpr std::size_t kDeflateTrialLevels = 6;
 enum class DeflateRows : std::uint8_t { kNone, kUp, kPerRow };
 constexpr std::size_t kDeflateRowChoices = 3;
 
+// The rows filtered that way, as FilterImageRows writes them.
+bool FilterDeflateRows(const std::uint8_t* pixels, int width, int height, std::size_t rowstride,
+                       int channels, DeflateRows rows, std::uint8_t* out);
+
 // What a picture was written with.
 struct DeflatePngChoice {
     bool zlib = false;  // the libpng encoder at zlib level 9, filter None
